@@ -1,0 +1,241 @@
+// The grain engine: per sample, the change test, the tempo query, capture
+// into the two buffers, the grain-start clock, grain start and the mix of all
+// sounding grains. Both processing routines run this one engine.
+#include <algorithm>
+#include <cmath>
+
+#include "myfx.h"
+
+namespace {
+constexpr float kFreeSlot = -1.0f;  // grainPosition of a slot with no grain
+constexpr double kFallbackTempo = 120.0;
+constexpr double kSecondsPerMinute = 60.0;
+constexpr double kSixteenthsPerBeat = 4.0;
+constexpr double kRandomDivisor = 32767.0;
+constexpr int32_t kTransposeSpan = 24;  // semitones below and above 0
+constexpr double kRateAtLowestTranspose = 0.25;
+constexpr float kMinRate = 0.125f;
+constexpr double kMixDivisor = 3.0;
+// Two approximations of the twelfth root of 2; they give different rates at
+// +13 semitones only, and each processing routine keeps its own.
+constexpr double kReplacingBase = 1.059463094;
+constexpr double kAccumulatingBase = 1.059463094359;
+
+template <typename T>
+T load(const std::atomic<T>& field) {
+  return field.load(std::memory_order_relaxed);
+}
+
+// A NaN or infinite input sample counts as silence, so that the buffers only
+// ever hold finite values.
+float finiteOrSilence(float sample) {
+  return std::isfinite(sample) ? sample : 0.0f;
+}
+
+// A grain can reach past the recorded cells (a tempo rise shortens the loop
+// under positions set for a longer one); such cells read as silence.
+double readCell(const float* buffer, int32_t capacity, int32_t cell) {
+  return static_cast<uint32_t>(cell) < static_cast<uint32_t>(capacity)
+             ? buffer[cell]
+             : 0.0;
+}
+
+float clipToUnit(float value) {
+  if (value > 1.0f) return 1.0f;
+  if (value < -1.0f) return -1.0f;
+  return value;
+}
+}  // namespace
+
+// audio thread
+void myfx::processReplacing(float** inputs, float** outputs,
+                            int32_t sampleFrames) {
+  run<false>(inputs, outputs, sampleFrames);
+}
+
+// audio thread
+void myfx::process(float** inputs, float** outputs, int32_t sampleFrames) {
+  run<true>(inputs, outputs, sampleFrames);
+}
+
+// Sample k of both inputs is read before sample k of the outputs is written,
+// so inputs and outputs may be the same arrays. No state depends on where a
+// block begins or ends.
+template <bool Accumulate>
+void myfx::run(float** inputs, float** outputs, int32_t sampleFrames) {
+  const double transposeBase = Accumulate ? kAccumulatingBase : kReplacingBase;
+  for (int32_t k = 0; k < sampleFrames; ++k) {
+    const float left = finiteOrSilence(inputs[0][k]);
+    const float right = finiteOrSilence(inputs[1][k]);
+
+    // The change test on the mono fold.
+    const float mono = static_cast<float>(
+        (static_cast<double>(left) + static_cast<double>(right)) / 2.0);
+    const double change =
+        std::fabs(static_cast<double>(mono) - static_cast<double>(lastInput));
+    const bool triggered =
+        change > static_cast<double>(load(recordThreshold));
+
+    if (triggered || recordPosition == 0) queryTempo();
+    capture(left, right, triggered);
+    lastInput = mono;
+
+    if (startCounter >= load(startInterval)) decideStart(transposeBase);
+
+    float sumLeft = 0.0f;
+    float sumRight = 0.0f;
+    mix(sumLeft, sumRight);
+    ++startCounter;
+
+    sumLeft = clipToUnit(
+        static_cast<float>(static_cast<double>(sumLeft) / kMixDivisor));
+    sumRight = clipToUnit(
+        static_cast<float>(static_cast<double>(sumRight) / kMixDivisor));
+    if (Accumulate) {
+      outputs[0][k] += sumLeft;
+      outputs[1][k] += sumRight;
+    } else {
+      outputs[0][k] = sumLeft;
+      outputs[1][k] = sumRight;
+    }
+  }
+}
+
+// Asks the host for its tempo and derives the loop and capture lengths: the
+// loop is `bufferSixteenths` sixteenth notes, the capture two loops, both at
+// most the buffer's capacity.
+void myfx::queryTempo() {
+  const VstTimeInfo* timeInfo = getTimeInfo(kTimeInfoTempoValid);
+  const double hostTempo =
+      timeInfo != nullptr ? timeInfoTempo(timeInfo) : kFallbackTempo;
+  // A tempo that is not a positive number means as much as no tempo at all.
+  tempo = std::isfinite(hostTempo) && hostTempo > 0.0 ? hostTempo
+                                                      : kFallbackTempo;
+
+  const double sixteenthSeconds =
+      kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
+  const double loopSamples = load(bufferSixteenths) * sixteenthSeconds *
+                             static_cast<double>(sampleRateHz);
+  // Limited before the conversion: a very slow tempo gives a product that no
+  // 32-bit integer holds.
+  const int32_t loop = loopSamples > static_cast<double>(bufferCapacity)
+                           ? bufferCapacity
+                           : static_cast<int32_t>(loopSamples);
+  loopLength.store(loop, std::memory_order_relaxed);
+  recordLength = std::min(2 * loop, bufferCapacity);
+}
+
+// Writes the stereo sample while a capture runs (a change past the threshold
+// starts one) and returns to idle after `recordLength` cells. Every write
+// lands inside the buffers: `recordPosition` stays below `recordLength`, which
+// never exceeds the capacity.
+void myfx::capture(float left, float right, bool triggered) {
+  if (triggered || recordPosition > 0) {
+    recordBufferLeft[recordPosition] = left;
+    recordBufferRight[recordPosition] = right;
+    ++recordPosition;
+  }
+  if (recordPosition >= recordLength) recordPosition = 0;
+}
+
+// Starts a grain in the lowest free slot, if any, then re-arms the clock with
+// a randomly shortened interval.
+void myfx::decideStart(double transposeBase) {
+  for (int32_t slot = 0; slot < kGrainSlots; ++slot) {
+    if (grainPosition[slot] == kFreeSlot) {
+      startGrain(slot, transposeBase);
+      break;
+    }
+  }
+  const int32_t interval = load(startInterval);
+  const float r = randomFraction();
+  startCounter = static_cast<int32_t>(static_cast<double>(load(startJitter)) *
+                                      r * interval) -
+                 interval / 2;
+}
+
+// Draws position, length and pitch spread, in this order, and sets the slot
+// sounding with a rising envelope.
+void myfx::startGrain(int32_t slot, double transposeBase) {
+  const int32_t loop = load(loopLength);
+
+  const float r1 = randomFraction();
+  const float p =
+      static_cast<float>(static_cast<double>(load(positionJitter)) * r1);
+  grainJitter[slot] = static_cast<int32_t>((loop / 4) * static_cast<double>(p));
+
+  const float r2 = randomFraction();
+  const float q =
+      static_cast<float>(static_cast<double>(load(lengthJitter)) * r2);
+  grainLength[slot] =
+      static_cast<int32_t>((loop / 16) * static_cast<double>(q)) +
+      load(lengthBase);
+
+  const float r3 = randomFraction();
+  currentRate = static_cast<float>(
+      kRateAtLowestTranspose *
+      std::pow(transposeBase, load(transpose) + kTransposeSpan));
+  currentRate = static_cast<float>(
+      static_cast<double>(currentRate) +
+      (2.0 * r3 - 0.5) * (2.0 * static_cast<double>(load(pitchJitter))));
+  if (currentRate < kMinRate) currentRate = kMinRate;
+  grainRate[slot] = currentRate;
+
+  grainLevel[slot] = 0.0f;
+  grainLevelStep[slot] = static_cast<float>(
+      static_cast<double>(currentRate) *
+      (1.0 / (static_cast<double>(grainLength[slot]) / 2.0)));
+  grainPosition[slot] =
+      static_cast<float>(grainJitter[slot] + load(grainOffset));
+  grainStart[slot] = grainPosition[slot];
+}
+
+// Advances every sounding grain's envelope and read position and adds its
+// interpolated sample to the channel sums, in slot order (the sums are
+// rounded after each grain, so the order is part of the result).
+void myfx::mix(float& sumLeft, float& sumRight) {
+  const float ceiling = load(envelopeCeiling);
+  for (int32_t i = 0; i < kGrainSlots; ++i) {
+    if (grainPosition[i] == kFreeSlot) continue;
+
+    grainLevel[i] = static_cast<float>(
+        static_cast<double>(grainLevel[i]) +
+        static_cast<double>(grainLevelStep[i]) * static_cast<double>(ceiling));
+    if (grainLevel[i] > ceiling) {  // the peak: from here on it falls
+      grainLevel[i] = ceiling;
+      grainLevelStep[i] = -grainLevelStep[i];
+    }
+    double gain = 1.0;
+    if (grainLevel[i] < 1.0f) gain = grainLevel[i];
+    if (grainLevel[i] < 0.0f) gain = 0.0;
+
+    // Read positions stay far inside the 32-bit range: start cells and
+    // lengths derive from loop lengths no larger than the buffers.
+    const int32_t cell = static_cast<int32_t>(grainPosition[i]);
+    const double fraction = static_cast<double>(grainPosition[i]) - cell;
+    const double left0 = readCell(recordBufferLeft, bufferCapacity, cell);
+    const double left1 = readCell(recordBufferLeft, bufferCapacity, cell + 1);
+    const double right0 = readCell(recordBufferRight, bufferCapacity, cell);
+    const double right1 =
+        readCell(recordBufferRight, bufferCapacity, cell + 1);
+    sumLeft = static_cast<float>(static_cast<double>(sumLeft) +
+                                 ((left1 - left0) * fraction + left0) * gain);
+    sumRight =
+        static_cast<float>(static_cast<double>(sumRight) +
+                           ((right1 - right0) * fraction + right0) * gain);
+
+    grainPosition[i] = static_cast<float>(static_cast<double>(grainPosition[i]) +
+                                          static_cast<double>(grainRate[i]));
+    if (static_cast<double>(grainPosition[i]) >=
+        static_cast<double>(grainStart[i]) +
+            static_cast<double>(grainLength[i])) {
+      grainPosition[i] = kFreeSlot;
+    }
+  }
+}
+
+// A random fraction from 0 to 1, both included.
+float myfx::randomFraction() {
+  return static_cast<float>(static_cast<double>(random.next()) /
+                            kRandomDivisor);
+}

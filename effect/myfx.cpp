@@ -1,0 +1,113 @@
+// The effect object: construction, destruction, program name and identity.
+#include "myfx.h"
+
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "identity.h"
+
+namespace {
+constexpr int32_t kDefaultGrainLength = 4000;
+constexpr int32_t kDefaultStartDivisor = 50;  // start interval = rate / 50
+
+// Copies a text into a host buffer of `size` bytes, cutting it to fit.
+void copyText(char* to, const char* from, std::size_t size) {
+  std::size_t length = std::strlen(from);
+  if (length >= size) length = size - 1;
+  std::memcpy(to, from, length);
+  to[length] = '\0';
+}
+
+// Copies an identity text whole, terminator included; ignores a null buffer.
+bool putText(char* to, const char* from) {
+  if (to == nullptr) return false;
+  std::strcpy(to, from);
+  return true;
+}
+}  // namespace
+
+myfx::myfx(HostCallback callback)
+    : AudioEffectX(callback, kNumPrograms, kNumParams) {
+  setNumInputs(2);
+  setNumOutputs(2);
+  setUniqueID(identity::kUniqueId);
+  canMono(true);
+  canProcessReplacing(true);
+  copyText(programName, identity::kDefaultProgramName, sizeof programName);
+
+  sampleRateHz = static_cast<int32_t>(getSampleRate());
+  bufferCapacity = kCaptureSeconds * sampleRateHz;
+  loopLength.store(sampleRateHz, std::memory_order_relaxed);
+  recordLength = 0;  // derived on the first processed sample, before any use
+  recordPosition = 0;
+  recordThreshold.store(0.0f, std::memory_order_relaxed);
+  lastInput = 0.0f;
+
+  // Cleared, so that cells no capture has written yet play silence.
+  recordBufferLeft = new (std::nothrow) float[bufferCapacity]();
+  recordBufferRight = new (std::nothrow) float[bufferCapacity]();
+
+  bufferSixteenths.store(16, std::memory_order_relaxed);
+  tempo = 120.0;
+  for (int32_t i = 0; i < kGrainSlots; ++i) {
+    grainPosition[i] = -1.0f;
+    grainStart[i] = 0.0f;
+    grainJitter[i] = 0;
+    grainRate[i] = 1.0f;
+    grainLength[i] = kDefaultGrainLength;
+    grainLevelStep[i] = 0.0f;
+    grainLevel[i] = 1.0f;
+  }
+
+  grainOffset.store(0, std::memory_order_relaxed);
+  positionJitter.store(0.0f, std::memory_order_relaxed);
+  startInterval.store(sampleRateHz / kDefaultStartDivisor,
+                      std::memory_order_relaxed);
+  startJitter.store(0.0f, std::memory_order_relaxed);
+  startCounter = 0;
+  lengthBase.store(kDefaultGrainLength, std::memory_order_relaxed);
+  lengthJitter.store(0.0f, std::memory_order_relaxed);
+  transpose.store(0, std::memory_order_relaxed);
+  pitchJitter.store(0.0f, std::memory_order_relaxed);
+  currentRate = 1.0f;
+
+  random.seed(static_cast<uint32_t>(std::time(nullptr)));
+  envelopeCeiling.store(1.0f, std::memory_order_relaxed);
+}
+
+myfx::~myfx() {
+  delete[] recordBufferLeft;
+  delete[] recordBufferRight;
+}
+
+// Keeps at most 31 characters: the name field holds 32 bytes.
+void myfx::setProgramName(char* name) {
+  if (name != nullptr) copyText(programName, name, sizeof programName);
+}
+
+void myfx::getProgramName(char* name) { putText(name, programName); }
+
+int32_t myfx::getPlugCategory() { return identity::kCategoryEffect; }
+
+bool myfx::getEffectName(char* name) {
+  return putText(name, identity::kEffectName);
+}
+
+bool myfx::getVendorString(char* text) {
+  return putText(text, identity::kVendorString);
+}
+
+bool myfx::getProductString(char* text) {
+  return putText(text, identity::kProductString);
+}
+
+int32_t myfx::getVendorVersion() { return identity::kVendorVersion; }
+
+// Byte-wise, case-sensitive; never answers 0.
+int32_t myfx::canDo(char* text) {
+  if (text != nullptr && std::strcmp(text, identity::kOnlyCapability) == 0) {
+    return identity::kCanDoYes;
+  }
+  return identity::kCanDoNo;
+}

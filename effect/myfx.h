@@ -1,0 +1,110 @@
+// The korvane effect: a granular effect that captures its stereo input into
+// tempo-synced buffers and plays up to 32 overlapping grains from them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "RandomGenerator.h"
+#include "audioeffectx.h"
+
+class myfx : public AudioEffectX {
+ public:
+  static constexpr int32_t kNumPrograms = 1;
+  static constexpr int32_t kNumParams = 11;
+  static constexpr int32_t kGrainSlots = 32;
+  static constexpr int32_t kCaptureSeconds = 8;
+  static constexpr int32_t kProgramNameBytes = 32;
+
+  explicit myfx(HostCallback callback);
+  ~myfx() override;
+
+  // False when a capture buffer could not be allocated; `main` then hands
+  // the host nothing.
+  bool isReady() const {
+    return recordBufferLeft != nullptr && recordBufferRight != nullptr;
+  }
+
+  // any thread; writes one 32-bit field
+  void setParameter(int32_t index, float value) override;
+  // any thread; reads the field and the loop length
+  float getParameter(int32_t index) override;
+
+  // audio thread: adds the grains to what the outputs hold
+  void process(float** inputs, float** outputs, int32_t sampleFrames) override;
+  // audio thread: writes the grains over the outputs
+  void processReplacing(float** inputs, float** outputs,
+                        int32_t sampleFrames) override;
+
+  void setProgramName(char* name) override;
+  void getProgramName(char* name) override;
+  void getParameterLabel(int32_t index, char* label) override;
+  void getParameterDisplay(int32_t index, char* text) override;
+  void getParameterName(int32_t index, char* text) override;
+
+  int32_t getPlugCategory() override;
+  bool getEffectName(char* name) override;
+  bool getVendorString(char* text) override;
+  bool getProductString(char* text) override;
+  int32_t getVendorVersion() override;
+  int32_t canDo(char* text) override;
+
+  // For tests: makes the random draws repeatable. Hosts cannot reach it.
+  void seedRandom(uint32_t seed) { random.seed(seed); }
+
+ private:
+  friend struct ParameterTable;
+  friend struct myfxProbe;  // tests read the engine's state through it
+
+  // The grain engine, one sample at a time (grainEngine.cpp).
+  template <bool Accumulate>
+  void run(float** inputs, float** outputs, int32_t sampleFrames);
+  void queryTempo();
+  void capture(float left, float right, bool triggered);
+  void decideStart(double transposeBase);
+  void startGrain(int32_t slot, double transposeBase);
+  void mix(float& sumLeft, float& sumRight);
+  float randomFraction();
+
+  // Fields that parameter calls write from host threads while the audio
+  // thread reads them are relaxed atomics: plain 32-bit loads and stores on
+  // every supported target, and no data race in the language's sense.
+  template <typename T>
+  using Shared = std::atomic<T>;
+
+  double tempo;
+  Shared<int32_t> bufferSixteenths;
+  int32_t sampleRateHz;
+  Shared<float> recordThreshold;
+  float lastInput;
+  char programName[kProgramNameBytes];
+  float* recordBufferLeft;
+  float* recordBufferRight;
+  int32_t bufferCapacity;
+  int32_t recordPosition;
+  Shared<int32_t> loopLength;
+  int32_t recordLength;
+  Shared<int32_t> grainOffset;
+  Shared<float> positionJitter;
+  Shared<int32_t> startInterval;
+  Shared<float> startJitter;
+  int32_t startCounter;
+  float grainPosition[kGrainSlots];
+  float grainStart[kGrainSlots];
+  int32_t grainJitter[kGrainSlots];
+  float grainRate[kGrainSlots];
+  int32_t grainLength[kGrainSlots];
+  Shared<int32_t> lengthBase;
+  Shared<float> lengthJitter;
+  float grainLevel[kGrainSlots];
+  float grainLevelStep[kGrainSlots];
+  Shared<float> envelopeCeiling;
+  Shared<int32_t> transpose;
+  Shared<float> pitchJitter;
+  float currentRate;
+  RandomGenerator random;
+};
+
+// Builds one effect instance for a host; null when the host answers version 0
+// or memory is short. Nothing is thrown out of it.
+AEffect* createEffectInstance(HostCallback callback);

@@ -1,0 +1,155 @@
+// The eleven parameters: one table of names, labels, fields and mappings,
+// and the five operations that serve them to the host.
+#include <cmath>
+#include <cstring>
+
+#include "myfx.h"
+
+namespace {
+constexpr int32_t kMinStepSamples = 42;  // shortest start interval and length
+constexpr double kSixteenthSteps = 63.0;  // "bsize" 1..64
+constexpr double kTransposeSteps = 48.0;  // "tp" -24..+24
+constexpr double kTransposeSpan = 24.0;
+constexpr double kCeilingSpan = 5.0;  // "env" 1..6
+
+// Set mappings: normalised value v (0..1) and loop length L to the field.
+// The integer fields truncate toward zero; L div 16 is taken as an integer
+// before it is multiplied, L / 4 is a real division.
+double plainFrom(double v, int32_t) { return v; }
+double sixteenthsFrom(double v, int32_t) {
+  return std::trunc(v * kSixteenthSteps) + 1.0;
+}
+double startIntervalFrom(double v, int32_t loop) {
+  return std::trunc((loop / 16) * v) + kMinStepSamples;
+}
+double offsetFrom(double v, int32_t loop) { return std::trunc(loop * v); }
+double lengthFrom(double v, int32_t loop) {
+  return std::trunc((loop / 4.0) * v) + kMinStepSamples;
+}
+double transposeFrom(double v, int32_t) {
+  return std::trunc(v * kTransposeSteps) - kTransposeSpan;
+}
+double ceilingFrom(double v, int32_t) { return v * kCeilingSpan + 1.0; }
+
+// Get mappings: field value and current loop length back to 0..1 (above 1
+// when the loop has shortened since the value was set). A loop too short to
+// divide by answers 0.
+double plainTo(double field, int32_t) { return field; }
+double sixteenthsTo(double field, int32_t) {
+  return (field - 1.0) / kSixteenthSteps;
+}
+double startIntervalTo(double field, int32_t loop) {
+  return loop / 16 == 0 ? 0.0 : (field - kMinStepSamples) / (loop / 16);
+}
+double offsetTo(double field, int32_t loop) {
+  return loop == 0 ? 0.0 : field / loop;
+}
+double lengthTo(double field, int32_t loop) {
+  return loop == 0 ? 0.0 : (field - kMinStepSamples) / (loop / 4.0);
+}
+double transposeTo(double field, int32_t) {
+  return (field + kTransposeSpan) / kTransposeSteps;
+}
+double ceilingTo(double field, int32_t) {
+  return (field - 1.0) / kCeilingSpan;
+}
+
+// A host may send anything; the fields only ever see 0..1 (NaN as 0).
+double clampNormalised(float value) {
+  if (!(value > 0.0f)) return 0.0;
+  if (value > 1.0f) return 1.0;
+  return value;
+}
+
+bool isParameter(int32_t index) {
+  return static_cast<uint32_t>(index) <=
+         static_cast<uint32_t>(myfx::kNumParams - 1);
+}
+}  // namespace
+
+// One row per parameter, by index. Exactly one of the two field pointers is
+// set; it also chooses the display: whole numbers for the integer fields.
+struct ParameterTable {
+  struct Row {
+    const char* name;
+    const char* label;
+    std::atomic<int32_t> myfx::*intField;
+    std::atomic<float> myfx::*floatField;
+    double (*fromNormalised)(double v, int32_t loop);
+    double (*toNormalised)(double field, int32_t loop);
+  };
+  static const Row rows[myfx::kNumParams];
+
+  static double fieldValue(const myfx& effect, const Row& row) {
+    return row.intField != nullptr
+               ? (effect.*row.intField).load(std::memory_order_relaxed)
+               : (effect.*row.floatField).load(std::memory_order_relaxed);
+  }
+};
+
+const ParameterTable::Row ParameterTable::rows[myfx::kNumParams] = {
+    {"bsize", "1/16", &myfx::bufferSixteenths, nullptr, sixteenthsFrom,
+     sixteenthsTo},
+    {"rec thrsh", "", nullptr, &myfx::recordThreshold, plainFrom, plainTo},
+    {"st rate", "samples", &myfx::startInterval, nullptr, startIntervalFrom,
+     startIntervalTo},
+    {"st jitter", "", nullptr, &myfx::startJitter, plainFrom, plainTo},
+    {"pos", "samples", &myfx::grainOffset, nullptr, offsetFrom, offsetTo},
+    {"pos jitter", "", nullptr, &myfx::positionJitter, plainFrom, plainTo},
+    {"len", "samples", &myfx::lengthBase, nullptr, lengthFrom, lengthTo},
+    {"len jitter", "", nullptr, &myfx::lengthJitter, plainFrom, plainTo},
+    {"tp", "semitones", &myfx::transpose, nullptr, transposeFrom,
+     transposeTo},
+    {"p jitter", "", nullptr, &myfx::pitchJitter, plainFrom, plainTo},
+    {"env", "", nullptr, &myfx::envelopeCeiling, ceilingFrom, ceilingTo},
+};
+
+// any thread; writes one 32-bit field, read by the engine where it next uses
+// it. The loop-relative mappings use the loop length in force now.
+void myfx::setParameter(int32_t index, float value) {
+  if (!isParameter(index)) return;
+  const ParameterTable::Row& row = ParameterTable::rows[index];
+  const double field = row.fromNormalised(
+      clampNormalised(value), loopLength.load(std::memory_order_relaxed));
+  if (row.intField != nullptr) {
+    (this->*row.intField)
+        .store(static_cast<int32_t>(field), std::memory_order_relaxed);
+  } else {
+    (this->*row.floatField)
+        .store(static_cast<float>(field), std::memory_order_relaxed);
+  }
+}
+
+// any thread
+float myfx::getParameter(int32_t index) {
+  if (!isParameter(index)) return 0.0f;
+  const ParameterTable::Row& row = ParameterTable::rows[index];
+  return static_cast<float>(
+      row.toNormalised(ParameterTable::fieldValue(*this, row),
+                       loopLength.load(std::memory_order_relaxed)));
+}
+
+// any thread; a null buffer or an unknown index leaves everything as it was
+void myfx::getParameterName(int32_t index, char* text) {
+  if (isParameter(index) && text != nullptr) {
+    std::strcpy(text, ParameterTable::rows[index].name);
+  }
+}
+
+void myfx::getParameterLabel(int32_t index, char* label) {
+  if (isParameter(index) && label != nullptr) {
+    std::strcpy(label, ParameterTable::rows[index].label);
+  }
+}
+
+// Shows the effect's own value and unit, not the normalised value.
+void myfx::getParameterDisplay(int32_t index, char* text) {
+  if (!isParameter(index) || text == nullptr) return;
+  const ParameterTable::Row& row = ParameterTable::rows[index];
+  if (row.intField != nullptr) {
+    long2string((this->*row.intField).load(std::memory_order_relaxed), text);
+  } else {
+    float2string((this->*row.floatField).load(std::memory_order_relaxed),
+                 text);
+  }
+}

@@ -1,0 +1,90 @@
+// A scripted host for tests: answers the effect's callback as configured and
+// records every call it receives.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "AEffect.h"
+#include "myfx.h"
+
+struct HostCall {
+  AEffect* effect;
+  int32_t opcode;
+  int32_t index;
+  intptr_t value;
+  void* ptr;
+  float opt;
+};
+
+class TestHost {
+ public:
+  TestHost() { current() = this; }
+  ~TestHost() {
+    if (current() == this) current() = nullptr;
+  }
+  TestHost(const TestHost&) = delete;
+  TestHost& operator=(const TestHost&) = delete;
+
+  // What the callback answers.
+  intptr_t versionAnswer = 2400;
+  std::optional<double> tempo = 120.0;  // nullopt: no time information
+  intptr_t defaultAnswer = 0;           // every other opcode
+
+  std::vector<HostCall> calls;
+  int count(int32_t opcode) const {
+    int n = 0;
+    for (const HostCall& call : calls) n += call.opcode == opcode;
+    return n;
+  }
+
+  static intptr_t callback(AEffect* effect, int32_t opcode, int32_t index,
+                           intptr_t value, void* ptr, float opt) {
+    TestHost* host = current();
+    if (host == nullptr) return 0;
+    host->calls.push_back({effect, opcode, index, value, ptr, opt});
+    if (opcode == 1) return host->versionAnswer;
+    if (opcode == 7) {
+      if (!host->tempo) return 0;
+      std::memcpy(host->timeInfo + kTimeInfoTempoOffset, &*host->tempo,
+                  sizeof(double));
+      return reinterpret_cast<intptr_t>(host->timeInfo);
+    }
+    return host->defaultAnswer;
+  }
+
+  // Creates an effect the way a host does; null when the effect declines.
+  AEffect* load() { return createEffectInstance(&TestHost::callback); }
+
+  // The host side of the record's entry points.
+  static intptr_t dispatch(AEffect* e, int32_t opcode, int32_t index = 0,
+                           intptr_t value = 0, void* ptr = nullptr,
+                           float opt = 0.0f) {
+    return e->dispatcher(e, opcode, index, value, ptr, opt);
+  }
+  static void close(AEffect* e) { dispatch(e, 1); }
+
+ private:
+  static TestHost*& current() {
+    static thread_local TestHost* host = nullptr;
+    return host;
+  }
+  alignas(8) char timeInfo[128] = {};
+};
+
+// Closes the effect when the test ends.
+struct EffectHandle {
+  AEffect* effect;
+  explicit EffectHandle(AEffect* e) : effect(e) {}
+  ~EffectHandle() {
+    if (effect != nullptr) TestHost::close(effect);
+  }
+  EffectHandle(const EffectHandle&) = delete;
+  EffectHandle& operator=(const EffectHandle&) = delete;
+  AEffect* operator->() const { return effect; }
+  myfx& object() const {
+    return *static_cast<myfx*>(static_cast<AudioEffect*>(effect->object));
+  }
+};
