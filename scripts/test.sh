@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds korvane and runs the whole test suite three times: the 64-bit build,
+# the 32-bit build (where the record is 144 bytes) and the 64-bit build under
+# AddressSanitizer and UndefinedBehaviorSanitizer. Ends with the summary of
+# the test runner.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+"$root/scripts/install-deps.sh"
+
+configure_and_build() {
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+}
+
+configure_and_build "$root/build/x64"
+configure_and_build "$root/build/x86" \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/linux32.cmake" \
+  -DKORVANE_GTEST_FROM_SOURCE=ON -DKORVANE_HOST=OFF
+configure_and_build "$root/build/sanitize" -DKORVANE_SANITIZE=ON
+
+# The plug-in exports `main` and nothing else.
+"$root/scripts/check-exports.sh" "$root/build/x64/korvane.so"
+"$root/scripts/check-exports.sh" "$root/build/x86/korvane.so"
+
+status=0
+echo "== 32-bit build"
+ctest --test-dir "$root/build/x86" -j"$jobs" --output-on-failure || status=1
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir "$root/build/sanitize" -j"$jobs" --output-on-failure || status=1
+echo "== 64-bit build"
+ctest --test-dir "$root/build/x64" -j"$jobs" --output-on-failure || status=1
+exit $status

@@ -1,0 +1,143 @@
+// The effect as a host first meets it: creation through the entry point,
+// the record it hands over, its identity and its program name.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "TestHost.h"
+#include "opcodes.h"
+
+namespace {
+
+std::string text(AEffect* e, int32_t opcode, int32_t index = 0) {
+  char buffer[64];
+  std::memset(buffer, 'x', sizeof buffer);
+  buffer[63] = '\0';
+  TestHost::dispatch(e, opcode, index, 0, buffer);
+  return buffer;
+}
+
+TEST(Effect, HostAnsweringVersionZeroGetsNothing) {
+  TestHost host;
+  host.versionAnswer = 0;
+  EXPECT_EQ(host.load(), nullptr);
+  ASSERT_EQ(host.calls.size(), 1u);
+  EXPECT_EQ(host.calls[0].opcode, HostOpcode::kVersion);
+  EXPECT_EQ(host.calls[0].effect, nullptr);
+}
+
+TEST(Effect, NullCallbackCountsAsVersionOne) {
+  AEffect* e = createEffectInstance(nullptr);
+  ASSERT_NE(e, nullptr);
+  // With no host there is no time information: the engine still runs.
+  float in[2][16] = {}, out[2][16];
+  float* inputs[] = {in[0], in[1]};
+  float* outputs[] = {out[0], out[1]};
+  in[0][0] = 1.0f;
+  e->processReplacing(e, inputs, outputs, 16);
+  EXPECT_EQ(e->dispatcher(e, EffectOpcode::kClose, 0, 0, nullptr, 0.0f), 1);
+}
+
+TEST(Effect, RecordAfterCreation) {
+  TestHost host;
+  EffectHandle e(host.load());
+  ASSERT_NE(e.effect, nullptr);
+  EXPECT_EQ(e->magic, 0x56737450);
+  EXPECT_EQ(e->uniqueID, 0x476D5374);
+  EXPECT_EQ(e->numInputs, 2);
+  EXPECT_EQ(e->numOutputs, 2);
+  EXPECT_EQ(e->numPrograms, 1);
+  EXPECT_EQ(e->numParams, 11);
+  EXPECT_EQ(e->flags, 24);
+  EXPECT_EQ(e->version, 1);
+  EXPECT_EQ(e->ioRatio, 1.0f);
+  EXPECT_EQ(e->initialDelay, 0);
+  for (char byte : e->future) EXPECT_EQ(byte, 0);
+  // Creation asks the host for its version and nothing else.
+  EXPECT_EQ(host.calls.size(), 1u);
+}
+
+TEST(Effect, Identity) {
+  TestHost host;
+  EffectHandle e(host.load());
+  EXPECT_EQ(text(e.effect, EffectOpcode::kGetEffectName), "korvane");
+  EXPECT_EQ(text(e.effect, EffectOpcode::kGetProductString), "korvane");
+  EXPECT_EQ(text(e.effect, EffectOpcode::kGetVendorString), "zvk");
+  char name[16];
+  EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kGetEffectName, 0, 0,
+                               name),
+            1);
+  EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kGetVendorVersion),
+            1000);
+  EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kGetPlugCategory), 1);
+  EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kGetVstVersion), 2300);
+}
+
+TEST(Effect, CanDoAnswersOnlyTimeInfo) {
+  TestHost host;
+  EffectHandle e(host.load());
+  auto canDo = [&](const char* word) {
+    return TestHost::dispatch(e.effect, EffectOpcode::kCanDo, 0, 0,
+                              const_cast<char*>(word));
+  };
+  EXPECT_EQ(canDo("receiveVstTimeInfo"), 1);
+  EXPECT_EQ(canDo("ReceiveVstTimeInfo"), -1);
+  EXPECT_EQ(canDo("receiveVstEvents"), -1);
+  EXPECT_EQ(canDo("bypass"), -1);
+  EXPECT_EQ(canDo(""), -1);
+  EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kCanDo), -1);
+}
+
+TEST(Effect, ProgramName) {
+  TestHost host;
+  EffectHandle e(host.load());
+  EXPECT_EQ(text(e.effect, EffectOpcode::kGetProgramName), "Default");
+  char x[] = "x";
+  TestHost::dispatch(e.effect, EffectOpcode::kSetProgramName, 0, 0, x);
+  EXPECT_EQ(text(e.effect, EffectOpcode::kGetProgramName), "x");
+
+  // The name field holds 31 characters and a terminator.
+  std::string longName(100, 'n');
+  TestHost::dispatch(e.effect, EffectOpcode::kSetProgramName, 0, 0,
+                     longName.data());
+  EXPECT_EQ(text(e.effect, EffectOpcode::kGetProgramName), std::string(31, 'n'));
+
+  // Null text pointers are ignored, not written through.
+  TestHost::dispatch(e.effect, EffectOpcode::kSetProgramName);
+  TestHost::dispatch(e.effect, EffectOpcode::kGetProgramName);
+  TestHost::dispatch(e.effect, EffectOpcode::kGetEffectName);
+  EXPECT_EQ(text(e.effect, EffectOpcode::kGetProgramName), std::string(31, 'n'));
+}
+
+TEST(Effect, SampleRateFromHostDoesNotChangeSampleCounts) {
+  TestHost host;
+  EffectHandle at44(host.load());
+  EffectHandle at48(host.load());
+  TestHost::dispatch(at48.effect, EffectOpcode::kSetSampleRate, 0, 0, nullptr,
+                     48000.0f);
+  float in[2][1] = {}, out[2][1];
+  float* inputs[] = {in[0], in[1]};
+  float* outputs[] = {out[0], out[1]};
+  at44->processReplacing(at44.effect, inputs, outputs, 1);
+  at48->processReplacing(at48.effect, inputs, outputs, 1);
+  // "pos" at 1 stores the loop length: 88200 samples at 120 bpm either way.
+  at44->setParameter(at44.effect, 4, 1.0f);
+  at48->setParameter(at48.effect, 4, 1.0f);
+  EXPECT_EQ(text(at44.effect, EffectOpcode::kGetParameterDisplay, 4),
+            "  88200");
+  EXPECT_EQ(text(at48.effect, EffectOpcode::kGetParameterDisplay, 4),
+            "  88200");
+}
+
+TEST(Effect, InstancesAreIndependent) {
+  TestHost host;
+  EffectHandle a(host.load());
+  EffectHandle b(host.load());
+  EXPECT_NE(a.effect, b.effect);
+  a->setParameter(a.effect, 8, 1.0f);
+  EXPECT_EQ(a->getParameter(a.effect, 8), 1.0f);
+  EXPECT_EQ(b->getParameter(b.effect, 8), 0.5f);
+}
+
+}  // namespace

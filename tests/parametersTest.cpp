@@ -1,0 +1,214 @@
+// The eleven parameters through the record: names, labels, value texts,
+// the set and get mappings against the loop length, and hostile values.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "TestHost.h"
+#include "opcodes.h"
+
+namespace {
+
+enum Index { kBsize, kThreshold, kStRate, kStJitter, kPos, kPosJitter, kLen,
+             kLenJitter, kTp, kPJitter, kEnv };
+
+class Parameters : public ::testing::Test {
+ protected:
+  TestHost host;
+  EffectHandle e{host.load()};
+
+  std::string text(int32_t opcode, int32_t index) {
+    char buffer[32];
+    std::memset(buffer, '#', sizeof buffer);
+    buffer[31] = '\0';
+    TestHost::dispatch(e.effect, opcode, index, 0, buffer);
+    return buffer;
+  }
+  std::string display(int32_t index) {
+    return text(EffectOpcode::kGetParameterDisplay, index);
+  }
+  void set(int32_t index, float v) { e->setParameter(e.effect, index, v); }
+  float get(int32_t index) { return e->getParameter(e.effect, index); }
+
+  // Processes silence: the engine asks for the tempo on every idle sample
+  // and re-derives the loop length.
+  void processSilence(int32_t frames = 1) {
+    static float in[2][64], out[2][64];
+    float* inputs[] = {in[0], in[1]};
+    float* outputs[] = {out[0], out[1]};
+    e->processReplacing(e.effect, inputs, outputs, frames);
+  }
+};
+
+TEST_F(Parameters, NamesAndLabels) {
+  const char* names[] = {"bsize", "rec thrsh", "st rate", "st jitter",
+                         "pos", "pos jitter", "len", "len jitter",
+                         "tp", "p jitter", "env"};
+  const char* labels[] = {"1/16", "", "samples", "", "samples", "",
+                          "samples", "", "semitones", "", ""};
+  for (int32_t i = 0; i < 11; ++i) {
+    EXPECT_EQ(text(EffectOpcode::kGetParameterName, i), names[i]);
+    EXPECT_EQ(text(EffectOpcode::kGetParameterLabel, i), labels[i]);
+  }
+}
+
+TEST_F(Parameters, ValuesAfterConstructionAndAfterFirstTempoQuery) {
+  const float before[] = {float(15.0 / 63), 0, float(840.0 / 2756), 0, 0, 0,
+                          float(3958.0 / 11025), 0, 0.5f, 0, 0};
+  for (int32_t i = 0; i < 11; ++i) EXPECT_EQ(get(i), before[i]) << i;
+  processSilence();
+  EXPECT_EQ(get(kStRate), static_cast<float>(840.0 / 5512));
+  EXPECT_EQ(get(kLen), static_cast<float>(3958.0 / 22050));
+  EXPECT_EQ(get(kBsize), static_cast<float>(15.0 / 63));
+}
+
+TEST_F(Parameters, DisplayShowsTheEffectsOwnValues) {
+  EXPECT_EQ(display(kBsize), "     16");
+  EXPECT_EQ(display(kStRate), "    882");
+  EXPECT_EQ(display(kLen), "   4000");
+  EXPECT_EQ(display(kTp), "      0");
+  EXPECT_EQ(display(kEnv), "1.000000");
+  EXPECT_EQ(display(kThreshold), "0.000000");
+  set(kTp, 0.0f);
+  EXPECT_EQ(display(kTp), "    -24");
+  set(kThreshold, 0.7f);
+  EXPECT_EQ(display(kThreshold), "0.699999");
+}
+
+TEST_F(Parameters, QuantisedMappings) {
+  // Before any processing the loop is one second.
+  set(kStRate, 1.0f);
+  EXPECT_EQ(display(kStRate), "   2798");
+  processSilence();  // 16 sixteenths at 120 bpm: 88200 samples
+  set(kStRate, 1.0f);
+  EXPECT_EQ(display(kStRate), "   5554");
+  set(kLen, 1.0f);
+  EXPECT_EQ(display(kLen), "  22092");
+  set(kPos, 0.5f);
+  EXPECT_EQ(display(kPos), "  44100");
+
+  set(kBsize, 0.0f);
+  EXPECT_EQ(display(kBsize), "      1");
+  set(kBsize, 0.5f);
+  EXPECT_EQ(display(kBsize), "     32");
+  EXPECT_EQ(get(kBsize), static_cast<float>(31.0 / 63));
+  set(kBsize, 1.0f);
+  EXPECT_EQ(display(kBsize), "     64");
+
+  set(kTp, 0.5f);
+  EXPECT_EQ(display(kTp), "      0");
+  set(kTp, 1.0f);
+  EXPECT_EQ(display(kTp), "     24");
+  EXPECT_EQ(get(kTp), 1.0f);
+
+  set(kEnv, 1.0f);
+  EXPECT_EQ(display(kEnv), "6.000000");
+  EXPECT_EQ(get(kEnv), 1.0f);
+  set(kEnv, 0.0f);
+  EXPECT_EQ(display(kEnv), "1.000000");
+
+}
+
+TEST_F(Parameters, PlainValuesRoundTrip) {
+  for (int32_t index : {kThreshold, kStJitter, kPosJitter, kLenJitter,
+                        kPJitter}) {
+    for (float v : {0.0f, 0.1f, 0.333f, 0.9999f, 1.0f}) {
+      set(index, v);
+      EXPECT_EQ(get(index), v);
+    }
+  }
+  set(kEnv, 0.3f);
+  EXPECT_FLOAT_EQ(get(kEnv), 0.3f);
+}
+
+TEST_F(Parameters, LoopRelativeValuesKeepTheirSampleCounts) {
+  processSilence();  // L = 88200
+  set(kPos, 1.0f);
+  EXPECT_EQ(display(kPos), "  88200");
+  set(kBsize, static_cast<float>(7.0 / 63));  // 8 sixteenths
+  EXPECT_EQ(get(kPos), 1.0f);  // not re-derived until the engine asks
+  processSilence();            // L = 44100
+  EXPECT_EQ(get(kPos), 2.0f);
+  EXPECT_EQ(display(kPos), "  88200");
+}
+
+TEST_F(Parameters, RestoreInIndexOrderUsesThePreviousLoop) {
+  set(kBsize, 1.0f);   // 64 sixteenths, not yet in force
+  set(kStRate, 1.0f);  // against L = 44100 of construction
+  EXPECT_EQ(display(kStRate), "   2798");
+}
+
+TEST_F(Parameters, HostileValuesAreClamped) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  set(kBsize, -3.0f);
+  EXPECT_EQ(display(kBsize), "      1");
+  set(kBsize, 1e30f);
+  EXPECT_EQ(display(kBsize), "     64");
+  set(kBsize, nan);
+  EXPECT_EQ(display(kBsize), "      1");
+  set(kTp, inf);
+  EXPECT_EQ(display(kTp), "     24");
+  set(kTp, -inf);
+  EXPECT_EQ(display(kTp), "    -24");
+  set(kEnv, 7.0f);
+  EXPECT_EQ(display(kEnv), "6.000000");
+  set(kEnv, nan);
+  EXPECT_EQ(display(kEnv), "1.000000");
+  set(kThreshold, nan);
+  EXPECT_EQ(get(kThreshold), 0.0f);
+  set(kStJitter, 2.0f);
+  EXPECT_EQ(get(kStJitter), 1.0f);
+  set(kPos, -1.0f);
+  EXPECT_EQ(display(kPos), "      0");
+}
+
+TEST_F(Parameters, ZeroLoopAnswersZeroInsteadOfDividing) {
+  host.tempo = 1e300;  // a sixteenth lasts no time at all: loop of 0 samples
+  processSilence();
+  EXPECT_EQ(get(kStRate), 0.0f);
+  EXPECT_EQ(get(kPos), 0.0f);
+  EXPECT_EQ(get(kLen), 0.0f);
+  set(kStRate, 1.0f);
+  EXPECT_EQ(display(kStRate), "     42");
+  processSilence(64);  // and the engine carries on
+}
+
+TEST_F(Parameters, IndexesOutsideTheTableChangeNothing) {
+  for (int32_t index : {11, -1, 1000, std::numeric_limits<int32_t>::min()}) {
+    set(index, 1.0f);
+    EXPECT_EQ(get(index), 0.0f);
+    for (int32_t opcode : {EffectOpcode::kGetParameterName,
+                           EffectOpcode::kGetParameterLabel,
+                           EffectOpcode::kGetParameterDisplay}) {
+      EXPECT_EQ(text(opcode, index), std::string(31, '#'));
+    }
+  }
+  const float after[] = {float(15.0 / 63), 0, float(840.0 / 2756), 0, 0, 0,
+                         float(3958.0 / 11025), 0, 0.5f, 0, 0};
+  for (int32_t i = 0; i < 11; ++i) EXPECT_EQ(get(i), after[i]) << i;
+}
+
+TEST_F(Parameters, TextOpcodesAnswerZeroAndIgnoreNullBuffers) {
+  for (int32_t opcode : {EffectOpcode::kGetParameterName,
+                         EffectOpcode::kGetParameterLabel,
+                         EffectOpcode::kGetParameterDisplay}) {
+    EXPECT_EQ(TestHost::dispatch(e.effect, opcode, 0), 0);
+  }
+}
+
+TEST_F(Parameters, EveryParameterIsAutomatableAndHasNoTextInput) {
+  char word[] = "0.5";
+  for (int32_t i = 0; i < 11; ++i) {
+    EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kCanBeAutomated, i),
+              1);
+    EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kString2Parameter, i,
+                                 0, word),
+              0);
+  }
+}
+
+}  // namespace
