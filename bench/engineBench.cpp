@@ -1,0 +1,218 @@
+// Cost of one second of 44.1 kHz stereo audio through the grain engine, and
+// the real-time factor, for three workloads at three block sizes.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "AEffect.h"
+#include "AllocationCounter.h"
+#include "myfx.h"
+#include "opcodes.h"
+
+// The effect names this type its friend. Here it only counts, outside the
+// timed loop, how many grain slots are sounding.
+struct myfxProbe {
+  static int soundingGrains(const myfx& effect) {
+    constexpr float kFreeSlot = -1.0f;
+    int sounding = 0;
+    for (float position : effect.grainPosition) sounding += position != kFreeSlot;
+    return sounding;
+  }
+};
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kSampleRate = 44100;  // one iteration is one second
+constexpr int32_t kMaxBlock = 4096;
+constexpr int kWarmUpSeconds = 1;  // long enough to fill all 32 slots
+constexpr uint32_t kSeed = 1;      // the same random draws on every run
+
+// The host: interface version 2400 and a time record at 120 beats per minute.
+constexpr intptr_t kHostVersion = 2400;
+constexpr double kHostTempo = 120.0;
+
+struct TimeInfoBlock {
+  alignas(8) char bytes[kTimeInfoTempoOffset + sizeof(double)] = {};
+  TimeInfoBlock() {
+    std::memcpy(bytes + kTimeInfoTempoOffset, &kHostTempo, sizeof kHostTempo);
+  }
+};
+const TimeInfoBlock timeInfo;
+
+intptr_t benchHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
+  if (opcode == HostOpcode::kVersion) return kHostVersion;
+  if (opcode == HostOpcode::kGetTime) {
+    return reinterpret_cast<intptr_t>(timeInfo.bytes);
+  }
+  return 0;
+}
+
+// One second of stereo input, replayed on every iteration.
+struct Signal {
+  std::vector<float> left = std::vector<float>(kSampleRate, 0.0f);
+  std::vector<float> right = std::vector<float>(kSampleRate, 0.0f);
+};
+
+// Four 50 ms bursts of decaying tones per second, silence between them: the
+// first change of each burst starts a capture whenever none is running, and
+// every sample of a burst asks the host for the tempo.
+Signal bursts() {
+  constexpr int32_t kBurstsPerSecond = 4;
+  constexpr int32_t kBurstFrames = kSampleRate / 20;
+  constexpr double kLeftHz = 220.0;
+  constexpr double kRightHz = 330.0;
+  constexpr double kAmplitude = 0.5;
+  const double twoPi = 2.0 * std::acos(-1.0);
+  Signal signal;
+  for (int32_t burst = 0; burst < kBurstsPerSecond; ++burst) {
+    const int32_t first = burst * (kSampleRate / kBurstsPerSecond);
+    for (int32_t i = 0; i < kBurstFrames; ++i) {
+      const double t = static_cast<double>(i) / kSampleRate;
+      const double level = kAmplitude * (1.0 - static_cast<double>(i) / kBurstFrames);
+      signal.left[first + i] = static_cast<float>(level * std::sin(twoPi * kLeftHz * t));
+      signal.right[first + i] = static_cast<float>(level * std::sin(twoPi * kRightHz * t));
+    }
+  }
+  return signal;
+}
+
+struct Workload {
+  bool silentInput;
+  std::vector<std::pair<int32_t, float>> parameters;  // index, normalised
+};
+
+// Parameter indexes, in the host's numbering.
+constexpr int32_t kStartRate = 2;
+constexpr int32_t kPositionJitter = 5;
+constexpr int32_t kLength = 6;
+constexpr int32_t kPitchJitter = 9;
+
+// An effect instance created and closed as a host does, with its input and
+// output buffers; it processes one second in blocks of a fixed size.
+class Session {
+ public:
+  Session(const Workload& workload, int32_t blockSize)
+      : effect_(createEffectInstance(&benchHost)),
+        input_(workload.silentInput ? Signal() : bursts()),
+        output_(2, std::vector<float>(kMaxBlock)),
+        blockSize_(blockSize) {
+    if (effect_ == nullptr) return;
+    engine().seedRandom(kSeed);
+    for (const auto& [index, value] : workload.parameters) {
+      effect_->setParameter(effect_, index, value);
+    }
+  }
+  ~Session() {
+    if (effect_ != nullptr) {
+      effect_->dispatcher(effect_, EffectOpcode::kClose, 0, 0, nullptr, 0.0f);
+    }
+  }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  bool ready() const { return effect_ != nullptr; }
+
+  void processSecond() { processSecond(blockSize_); }
+
+  // Runs one second one sample at a time and answers how many grains sounded
+  // on average. Blocks of one give the same output as any other size.
+  double meanSoundingGrains() {
+    double sum = 0.0;
+    for (int32_t start = 0; start < kSampleRate; ++start) {
+      processBlock(start, 1);
+      sum += myfxProbe::soundingGrains(engine());
+    }
+    return sum / kSampleRate;
+  }
+
+  const float* output() const { return output_[0].data(); }
+
+ private:
+  void processSecond(int32_t blockSize) {
+    for (int32_t start = 0; start < kSampleRate; start += blockSize) {
+      processBlock(start, std::min(blockSize, kSampleRate - start));
+    }
+  }
+  void processBlock(int32_t start, int32_t frames) {
+    float* inputs[2] = {input_.left.data() + start, input_.right.data() + start};
+    float* outputs[2] = {output_[0].data(), output_[1].data()};
+    effect_->processReplacing(effect_, inputs, outputs, frames);
+  }
+  myfx& engine() const {
+    return *static_cast<myfx*>(static_cast<AudioEffect*>(effect_->object));
+  }
+
+  AEffect* effect_;
+  Signal input_;
+  std::vector<std::vector<float>> output_;
+  int32_t blockSize_;
+};
+
+// Seconds of processor time this thread has used: on a shared machine the
+// wall clock also counts the time other processes held the core.
+double threadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+// Seconds of audio per second of time, and nanoseconds per stereo sample.
+void reportSpeed(benchmark::State& state, const char* suffix, double seconds) {
+  const double audioSeconds = static_cast<double>(state.iterations());
+  state.counters[std::string("x_realtime") + suffix] = audioSeconds / seconds;
+  state.counters[std::string("ns_per_sample") + suffix] =
+      seconds * 1e9 / (audioSeconds * kSampleRate);
+}
+
+// One iteration is one second of audio (the last block of each second is
+// shorter when the block size does not divide 44100).
+void engine(benchmark::State& state, const Workload& workload) {
+  Session session(workload, static_cast<int32_t>(state.range(0)));
+  if (!session.ready()) {
+    state.SkipWithError("the effect declined to load");
+    return;
+  }
+  for (int second = 0; second < kWarmUpSeconds; ++second) session.processSecond();
+  const double grains = session.meanSoundingGrains();
+
+  startCountingAllocations();
+  const Clock::time_point wallStart = Clock::now();
+  const double cpuStart = threadCpuSeconds();
+  for (auto _ : state) {
+    session.processSecond();
+    benchmark::DoNotOptimize(session.output());
+    benchmark::ClobberMemory();
+  }
+  const double cpuSeconds = threadCpuSeconds() - cpuStart;
+  const std::chrono::duration<double> wallSeconds = Clock::now() - wallStart;
+  const int allocations = stopCountingAllocations();
+  if (allocations != 0) state.SkipWithError("processing allocated memory");
+
+  reportSpeed(state, "", wallSeconds.count());
+  reportSpeed(state, "_cpu", cpuSeconds);
+  state.counters["grains"] = grains;
+}
+
+const Workload kAfterConstruction{false, {}};
+const Workload kAllGrains{
+    false,
+    {{kStartRate, 0.0f}, {kLength, 1.0f}, {kPositionJitter, 1.0f}, {kPitchJitter, 0.25f}}};
+const Workload kIdle{true, {}};
+}  // namespace
+
+#define KORVANE_ENGINE_BENCH(name, workload)                            \
+  BENCHMARK_CAPTURE(engine, name, workload)                             \
+      ->Arg(64)->Arg(512)->Arg(kMaxBlock)                               \
+      ->UseRealTime()->Unit(benchmark::kMillisecond)
+
+KORVANE_ENGINE_BENCH(afterConstruction_retriggering, kAfterConstruction);
+KORVANE_ENGINE_BENCH(all32Grains, kAllGrains);
+KORVANE_ENGINE_BENCH(idle_silentInput, kIdle);
