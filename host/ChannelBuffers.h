@@ -1,0 +1,36 @@
+// The plug-in's channel arrays for one block, and their mapping to the
+// interleaved frames of a mono or stereo file.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace korvane {
+
+// Maps between interleaved file frames and the plug-in's channel arrays.
+class ChannelBuffers {
+ public:
+  ChannelBuffers(int fileChannels, int32_t pluginInputs, int32_t pluginOutputs,
+                 int32_t blockSize);
+
+  // Spreads interleaved frames over the plug-in inputs (mono feeds both of
+  // the first two); with `prefill` the outputs start as copies of them.
+  void load(const float* interleaved, int32_t frames, bool prefill);
+  // Gathers the plug-in outputs into interleaved frames of the file's
+  // channel count (mono takes the mean of the first two outputs).
+  void store(float* interleaved, int32_t frames) const;
+
+  float** inputs() { return inputPointers_.data(); }
+  float** outputs() { return outputPointers_.data(); }
+  void clearOutputs(int32_t frames);
+
+ private:
+  int fileChannels_;
+  int32_t outputs_;
+  std::vector<std::vector<float>> in_;
+  std::vector<std::vector<float>> out_;
+  std::vector<float*> inputPointers_;
+  std::vector<float*> outputPointers_;
+};
+
+}  // namespace korvane

@@ -1,0 +1,117 @@
+// The demo: write the loop and its settings, render them, say where they are.
+#include "Demo.h"
+
+#include <sndfile.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "AudioFiles.h"
+#include "DemoLoop.h"
+#include "HostError.h"
+#include "RenderCommand.h"
+
+namespace korvane {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The demo's settings, as a parameter file the user can copy. The loop is 8
+// sixteenths (one second at 120 bpm) and the capture two loops; the drums
+// trigger it, the bass alone does not. "st rate", "pos" and "len" are set
+// before any audio, when the plug-in scales them against a one-second loop.
+constexpr const char* kDemoParams =
+    "# korvane demo settings: NAME = VALUE, values normalised 0..1\n"
+    "bsize      = 0.112  # 8 sixteenths: a one-second loop at 120 bpm\n"
+    "rec thrsh  = 0.3    # drum hits start a capture, the bass does not\n"
+    "st rate    = 0.5    # a grain every 1420 samples (before jitter)\n"
+    "st jitter  = 0.4\n"
+    "pos        = 0.25   # grains start an eighth note into the capture\n"
+    "pos jitter = 0.5\n"
+    "len        = 0.4    # grains of about 4450 samples\n"
+    "len jitter = 0.3\n"
+    "tp         = 0.75   # one octave up\n"
+    "p jitter   = 0.05\n"
+    "env        = 0.4    # flat-topped grains\n";
+
+constexpr double kDemoTailSeconds = 2.0;
+
+void writeText(const fs::path& path, const std::string& text) {
+  const fs::path temp = path.string() + ".tmp";
+  {
+    std::ofstream file(temp);
+    file << text;
+    if (!file.flush()) throw failure("cannot write " + temp.string());
+  }
+  std::error_code ec;
+  fs::rename(temp, path, ec);
+  if (ec) throw failure("cannot write " + path.string() + ": " + ec.message());
+}
+
+void writeLoop(const fs::path& path) {
+  const std::vector<float> loop = synthesiseDemoLoop();
+  OutputFile file(path.string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2,
+                  kDemoSampleRate);
+  file.write(loop.data(), static_cast<int64_t>(loop.size() / 2));
+  file.commit();
+}
+
+std::string describe(const RenderSummary& summary) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%.1f s, peak %.2f, RMS %.3f",
+                static_cast<double>(summary.frames) / kDemoSampleRate,
+                static_cast<double>(summary.peak), summary.rms);
+  return text;
+}
+
+}  // namespace
+
+void runDemo(const std::string& dir, const std::string& plugin,
+             std::ostream& out) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) throw failure("cannot create directory " + dir + ": " + ec.message());
+  const fs::path base(dir);
+  const fs::path loop = base / "drum-loop.wav";
+  const fs::path params = base / "demo.params";
+  const fs::path wet = base / "drum-loop-korvane.wav";
+  const fs::path mixed = base / "drum-loop-korvane-dry.wav";
+
+  writeLoop(loop);
+  writeText(params, kDemoParams);
+  std::vector<Setting> settings = readParamsFile(params.string());
+
+  RenderRequest request;
+  request.input = loop.string();
+  request.plugin = plugin;
+  request.settings = settings;
+  request.tailSeconds = kDemoTailSeconds;
+  request.output = wet.string();
+  const RenderSummary wetSummary = renderFile(request);
+  request.output = mixed.string();
+  request.dry = true;
+  const RenderSummary mixedSummary = renderFile(request);
+
+  out << "Synthesised a " << kDemoBars << "-bar drum-and-bass loop at "
+      << kDemoTempo << " bpm (" << kDemoSampleRate << " Hz stereo) and "
+      << "rendered it through korvane with a " << kDemoTailSeconds
+      << " s tail.\n"
+      << "  input:          " << loop.string() << "\n"
+      << "  settings:       " << params.string() << "\n"
+      << "  grains alone:   " << wet.string() << " (" << describe(wetSummary)
+      << ")\n"
+      << "  grains + loop:  " << mixed.string() << " ("
+      << describe(mixedSummary) << ")\n"
+      << "The same renders by hand:\n"
+      << "  korvane render " << loop.string() << " " << wet.string()
+      << " --params " << params.string() << " --tail " << kDemoTailSeconds
+      << "\n"
+      << "  korvane render " << loop.string() << " " << mixed.string()
+      << " --params " << params.string() << " --tail " << kDemoTailSeconds
+      << " --dry\n";
+}
+
+}  // namespace korvane

@@ -1,0 +1,96 @@
+// Process spawning and scratch directories for the tool's end-to-end tests.
+#include "CliRun.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+void CliTest::SetUp() {
+  std::string pattern =
+      (fs::temp_directory_path() / "korvane-cli-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  dir_ = pattern;
+}
+
+void CliTest::TearDown() { fs::remove_all(dir_); }
+
+std::string CliTest::path(const std::string& name) const {
+  return (fs::path(dir_) / name).string();
+}
+
+std::vector<std::string> CliTest::files() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    const std::string name = entry.path().filename().string();
+    if (name != ".stdout" && name != ".stderr") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+CliResult CliTest::run(
+    const std::vector<std::string>& args,
+    const std::vector<std::pair<std::string, std::string>>& environment) const {
+  std::vector<std::string> argStrings{KORVANE_TOOL};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argStrings) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e != nullptr; ++e) envStrings.push_back(*e);
+  for (const auto& [name, value] : environment) {
+    envStrings.push_back(name + "=" + value);
+  }
+  std::vector<char*> envp;
+  for (std::string& e : envStrings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  const std::string outPath = path(".stdout");
+  const std::string errPath = path(".stderr");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null",
+                                   O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
+  pid_t pid = 0;
+  CliResult result;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) ==
+      0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  result.out = readText(outPath);
+  result.err = readText(errPath);
+  fs::remove(outPath);
+  fs::remove(errPath);
+  return result;
+}
+
+std::string readText(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void writeText(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}

@@ -1,0 +1,37 @@
+// Runs the built korvane tool in a scratch directory and captures its output.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+struct CliResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// A test fixture with its own scratch directory, removed afterwards.
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A path inside the scratch directory.
+  std::string path(const std::string& name) const;
+  // The names of the files in the scratch directory, sorted.
+  std::vector<std::string> files() const;
+
+  // Runs the tool with `args`, from the scratch directory, with the given
+  // extra environment variables.
+  CliResult run(const std::vector<std::string>& args,
+                const std::vector<std::pair<std::string, std::string>>&
+                    environment = {}) const;
+
+  std::string dir_;
+};
+
+std::string readText(const std::string& path);
+void writeText(const std::string& path, const std::string& text);

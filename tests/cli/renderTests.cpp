@@ -1,0 +1,87 @@
+// Renders through korvane itself: lengths, channels, range and formats.
+#include <cmath>
+
+#include "CliRun.h"
+#include "TestAudio.h"
+
+namespace {
+
+// A replacing render is korvane's grains alone: clipped, never NaN.
+void expectFiniteInRange(const Audio& audio) {
+  for (float s : audio.samples) {
+    ASSERT_TRUE(std::isfinite(s));
+    ASSERT_LE(std::fabs(s), 1.0f);
+  }
+}
+
+double rms(const Audio& audio) {
+  double sum = 0.0;
+  for (float s : audio.samples) sum += static_cast<double>(s) * s;
+  return audio.samples.empty() ? 0.0 : std::sqrt(sum / audio.samples.size());
+}
+
+using KorvaneRender = CliTest;
+
+TEST_F(KorvaneRender, StereoKeepsLengthAndChannelsAndMakesSound) {
+  writeAudio(path("in.wav"), testSignal(2, 44100, 30000));
+  const CliResult r = run({"render", "in.wav", "out.wav"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");  // quiet when stderr is not a terminal
+  const Audio out = readAudio(path("out.wav"));
+  EXPECT_EQ(out.channels, 2);
+  EXPECT_EQ(out.sampleRate, 44100);
+  EXPECT_EQ(out.frames(), 30000);
+  expectFiniteInRange(out);
+  // The clicks start a capture and the default grains play it back.
+  EXPECT_GT(rms(out), 1e-3);
+}
+
+TEST_F(KorvaneRender, TailLengthensTheRenderAtAnyBlockSizeAndRate) {
+  writeAudio(path("in.wav"), testSignal(1, 48000, 9000));
+  for (const char* block : {"1", "333", "8192"}) {
+    const CliResult r = run({"render", "in.wav", "out.wav", "--block", block,
+                             "--tail", "0.25", "--tempo", "none"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Audio out = readAudio(path("out.wav"));
+    EXPECT_EQ(out.channels, 1) << block;
+    EXPECT_EQ(out.sampleRate, 48000) << block;
+    EXPECT_EQ(out.frames(), 9000 + 12000) << block;
+    expectFiniteInRange(out);
+  }
+}
+
+TEST_F(KorvaneRender, OutputFormatFollowsTheExtensionElseTheInput) {
+  writeAudio(path("in.wav"),
+             testSignal(2, 44100, 5000, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+  const struct {
+    const char* name;
+    int format;
+  } cases[] = {
+      {"out.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+      {"out.AIFF", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+      {"out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+      {"out.data", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+  };
+  for (const auto& c : cases) {
+    const CliResult r = run({"render", "in.wav", c.name});
+    ASSERT_EQ(r.exitCode, 0) << c.name << ": " << r.err;
+    const Audio out = readAudio(path(c.name));
+    EXPECT_EQ(out.format, c.format) << c.name;
+    EXPECT_EQ(out.frames(), 5000) << c.name;
+  }
+}
+
+TEST_F(KorvaneRender, SettingsByAnySpellingAndFromAFile) {
+  writeAudio(path("in.wav"), testSignal(2, 44100, 5000));
+  writeText(path("my.params"),
+            "# a comment line\n\nREC THRSH = 0.2  # trailing comment\n"
+            "pos jitter=1\n");
+  const CliResult r =
+      run({"render", "--set", "Len_Jitter=0.5", "in.wav", "out.wav", "--params",
+           "my.params", "--set", "p-jitter=1", "--dry"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readAudio(path("out.wav")).frames(), 5000);
+}
+
+}  // namespace
