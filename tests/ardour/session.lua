@@ -1,0 +1,117 @@
+-- Builds an Ardour session around korvane, checks what Ardour reports about
+-- it, sets its parameters and records a silent take to carry the input.
+--
+-- Run by ardour7-lua (headless, dummy audio backend):
+--   ardour7-lua session.lua DIR NAME TEMPO FRAMES V0 .. V10
+-- DIR/NAME is the session to create, TEMPO its tempo in beats per minute,
+-- FRAMES the length of the input (the take is a second longer), V0..V10 the
+-- normalised values to give korvane's eleven parameters. Prints what Ardour
+-- reports; the last line is "korvane-ardour: session PASS" or "... FAIL".
+local here = debug.getinfo(1, "S").source:match("^@(.*/)") or "./"
+local E = dofile(here .. "expect.lua")
+local H = dofile(here .. "harness.lua")
+
+local kRate = 48000
+local kSettle = 10.0 -- seconds to wait for the engine to act on a change
+
+local dir, name = arg[1], arg[2]
+local tempo, frames = tonumber(arg[3]), tonumber(arg[4])
+local values = {}
+for i = 0, 10 do values[i] = tonumber(arg[5 + i]) end
+
+local function set_tempo(bpm)
+  local map = Temporal.TempoMap.fetch_writable()
+  map:set_tempo(Temporal.Tempo(bpm, bpm, 4), Temporal.timepos_t(0))
+  Temporal.TempoMap.update(map)
+end
+
+local function record_take(track, length)
+  track:rec_enable_control():set_value(1, PBD.GroupControlDisposition.NoGroup)
+  Session:goto_start(false)
+  Session:maybe_enable_record(false)
+  Session:request_roll(ARDOUR.TransportRequestSource.TRS_UI)
+  local rolled = H.wait_until(60, function()
+    return Session:transport_sample() >= length
+  end)
+  Session:request_stop(false, false, ARDOUR.TransportRequestSource.TRS_UI)
+  H.check(rolled, "transport reached " .. length .. " samples while recording")
+  local written = H.wait_until(30, function()
+    return not Session:transport_rolling() and
+        track:playlist():region_list():size() > 0
+  end)
+  H.check(written, "the take became a region")
+  Session:disable_record(false, false)
+  track:rec_enable_control():set_value(0, PBD.GroupControlDisposition.NoGroup)
+end
+
+H.use_dummy_backend()
+create_session(dir, name, kRate)
+set_tempo(tempo)
+
+local tracks = Session:new_audio_track(2, 2, nil, 1, H.track,
+    ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, true, false)
+local track = tracks:front()
+local proc = ARDOUR.LuaAPI.new_plugin(Session, E.name,
+    ARDOUR.PluginType.LXVST, "")
+if proc:isnil() then
+  H.give_up("session", "Ardour found korvane as an LXVST plug-in")
+  return
+end
+H.check(track:add_processor_by_index(proc, 0, nil, true) == 0,
+    "korvane inserted on the track")
+
+local insert = proc:to_insert()
+local plugin = insert:plugin(0)
+local info = plugin:get_info()
+H.report("name", plugin:name(), E.name)
+H.report("maker", plugin:maker(), E.maker)
+H.report("unique id", plugin:unique_id(), E.unique_id)
+H.report("type", info.type == ARDOUR.PluginType.LXVST and "LXVST" or "other",
+    "LXVST")
+H.report("category", info.category, E.category)
+H.report("inputs", info.n_inputs:n_audio(), E.inputs)
+H.report("outputs", info.n_outputs:n_audio(), E.outputs)
+H.report("insert inputs", insert:natural_input_streams():n_audio(), E.inputs)
+H.report("insert outputs", insert:natural_output_streams():n_audio(), E.outputs)
+H.report("parameter count", plugin:parameter_count(), #E.parameters)
+for i = 0, plugin:parameter_count() - 1 do
+  local id = plugin:nth_parameter(i, false)
+  H.report("parameter " .. i .. " name", plugin:parameter_label(id),
+      E.parameters[i + 1])
+end
+
+-- Before anything is set: korvane's defaults, with the loop length that its
+-- engine derived from the session tempo that Ardour passes in time info.
+local function param(i) return H.param(proc, i) end
+local loop = E.default_loop(tempo)
+H.check(H.wait_until(kSettle, function()
+  return H.close(param(2), E.default(2, loop))
+end), "korvane picked up the session tempo " .. tempo)
+for i = 0, 10 do
+  H.report_value("default " .. E.parameters[i + 1], param(i),
+      E.default(i, loop))
+end
+
+-- "bsize" first: the loop-relative parameters convert against the loop
+-- length, which korvane re-derives on its next processed sample.
+H.check(ARDOUR.LuaAPI.set_processor_param(proc, 0, values[0]),
+    "Ardour set bsize")
+loop = E.loop_length(tempo, E.sixteenths(values[0]))
+H.check(H.wait_until(kSettle, function()
+  return H.close(param(2), E.default(2, loop))
+end), "korvane re-derived its loop from the new bsize")
+print(string.format("korvane loop: %d samples (%d sixteenths at %g bpm)",
+    loop, E.sixteenths(values[0]), tempo))
+for i = 1, 10 do
+  H.check(ARDOUR.LuaAPI.set_processor_param(proc, i, values[i]),
+      "Ardour set " .. E.parameters[i + 1])
+end
+for i = 0, 10 do
+  H.report_value(string.format("%s set %.6f, read back", E.parameters[i + 1],
+      values[i]), param(i), E.readback(i, values[i], loop))
+end
+
+record_take(track, frames + kRate)
+Session:save_state("", false, false, false, false, false)
+close_session()
+H.finish("session")
