@@ -40,6 +40,12 @@ double readCell(const float* buffer, int32_t capacity, int32_t cell) {
              : 0.0;
 }
 
+constexpr uint32_t kAllSlotsSounding = 0xFFFFFFFFu;
+static_assert(myfx::kGrainSlots == 32, "one bit per grain slot");
+
+// The lowest slot whose bit is set in a non-empty mask.
+int32_t lowestSlot(uint32_t slots) { return __builtin_ctz(slots); }
+
 float clipToUnit(float value) {
   if (value > 1.0f) return 1.0f;
   if (value < -1.0f) return -1.0f;
@@ -141,11 +147,8 @@ void myfx::capture(float left, float right, bool triggered) {
 // Starts a grain in the lowest free slot, if any, then re-arms the clock with
 // a randomly shortened interval.
 void myfx::decideStart(double transposeBase) {
-  for (int32_t slot = 0; slot < kGrainSlots; ++slot) {
-    if (grainPosition[slot] == kFreeSlot) {
-      startGrain(slot, transposeBase);
-      break;
-    }
+  if (soundingSlots != kAllSlotsSounding) {
+    startGrain(lowestSlot(~soundingSlots), transposeBase);
   }
   const int32_t interval = load(startInterval);
   const float r = randomFraction();
@@ -188,50 +191,69 @@ void myfx::startGrain(int32_t slot, double transposeBase) {
   grainPosition[slot] =
       static_cast<float>(grainJitter[slot] + load(grainOffset));
   grainStart[slot] = grainPosition[slot];
+  soundingSlots |= 1u << slot;
 }
 
 // Advances every sounding grain's envelope and read position and adds its
 // interpolated sample to the channel sums, in slot order (the sums are
 // rounded after each grain, so the order is part of the result).
-void myfx::mix(float& sumLeft, float& sumRight) {
+void myfx::mix(float& sumLeftOut, float& sumRightOut) {
   const float ceiling = load(envelopeCeiling);
-  for (int32_t i = 0; i < kGrainSlots; ++i) {
-    if (grainPosition[i] == kFreeSlot) continue;
+  const float* const left = recordBufferLeft;
+  const float* const right = recordBufferRight;
+  const int32_t capacity = bufferCapacity;
+  float sumLeft = 0.0f;
+  float sumRight = 0.0f;
+  for (uint32_t pending = soundingSlots; pending != 0; pending &= pending - 1) {
+    const int32_t i = lowestSlot(pending);
 
-    grainLevel[i] = static_cast<float>(
+    float level = static_cast<float>(
         static_cast<double>(grainLevel[i]) +
         static_cast<double>(grainLevelStep[i]) * static_cast<double>(ceiling));
-    if (grainLevel[i] > ceiling) {  // the peak: from here on it falls
-      grainLevel[i] = ceiling;
+    if (level > ceiling) {  // the peak: from here on it falls
+      level = ceiling;
       grainLevelStep[i] = -grainLevelStep[i];
     }
-    double gain = 1.0;
-    if (grainLevel[i] < 1.0f) gain = grainLevel[i];
-    if (grainLevel[i] < 0.0f) gain = 0.0;
+    grainLevel[i] = level;
+    // The level limited to 0..1.
+    const double gain = level < 0.0f ? 0.0 : level < 1.0f ? level : 1.0;
 
     // Read positions stay far inside the 32-bit range: start cells and
     // lengths derive from loop lengths no larger than the buffers.
-    const int32_t cell = static_cast<int32_t>(grainPosition[i]);
-    const double fraction = static_cast<double>(grainPosition[i]) - cell;
-    const double left0 = readCell(recordBufferLeft, bufferCapacity, cell);
-    const double left1 = readCell(recordBufferLeft, bufferCapacity, cell + 1);
-    const double right0 = readCell(recordBufferRight, bufferCapacity, cell);
-    const double right1 =
-        readCell(recordBufferRight, bufferCapacity, cell + 1);
+    const float position = grainPosition[i];
+    const int32_t cell = static_cast<int32_t>(position);
+    const double fraction = static_cast<double>(position) - cell;
+    double left0, left1, right0, right1;
+    if (static_cast<uint32_t>(cell) < static_cast<uint32_t>(capacity - 1)) {
+      left0 = left[cell];
+      left1 = left[cell + 1];
+      right0 = right[cell];
+      right1 = right[cell + 1];
+    } else {
+      left0 = readCell(left, capacity, cell);
+      left1 = readCell(left, capacity, cell + 1);
+      right0 = readCell(right, capacity, cell);
+      right1 = readCell(right, capacity, cell + 1);
+    }
     sumLeft = static_cast<float>(static_cast<double>(sumLeft) +
                                  ((left1 - left0) * fraction + left0) * gain);
     sumRight =
         static_cast<float>(static_cast<double>(sumRight) +
                            ((right1 - right0) * fraction + right0) * gain);
 
-    grainPosition[i] = static_cast<float>(static_cast<double>(grainPosition[i]) +
+    const float next = static_cast<float>(static_cast<double>(position) +
                                           static_cast<double>(grainRate[i]));
-    if (static_cast<double>(grainPosition[i]) >=
+    if (static_cast<double>(next) >=
         static_cast<double>(grainStart[i]) +
             static_cast<double>(grainLength[i])) {
-      grainPosition[i] = kFreeSlot;
+      grainPosition[i] = kFreeSlot;  // the grain has ended
+      soundingSlots &= ~(1u << i);
+    } else {
+      grainPosition[i] = next;
     }
   }
+  sumLeftOut = sumLeft;
+  sumRightOut = sumRight;
 }
 
 // A random fraction from 0 to 1, both included.

@@ -71,6 +71,7 @@ myfx::myfx(HostCallback callback)
   transpose.store(0, std::memory_order_relaxed);
   pitchJitter.store(0.0f, std::memory_order_relaxed);
   currentRate = 1.0f;
+  soundingSlots = 0;
 
   random.seed(static_cast<uint32_t>(std::time(nullptr)));
   envelopeCeiling.store(1.0f, std::memory_order_relaxed);

@@ -102,6 +102,9 @@ class myfx : public AudioEffectX {
   Shared<int32_t> transpose;
   Shared<float> pitchJitter;
   float currentRate;
+  // Bit i is set while slot i sounds (its grainPosition is not -1): lets the
+  // mix and the free-slot search visit only the slots that matter.
+  uint32_t soundingSlots;
   RandomGenerator random;
 };
 

@@ -12,22 +12,35 @@ constexpr double kTransposeSteps = 48.0;  // "tp" -24..+24
 constexpr double kTransposeSpan = 24.0;
 constexpr double kCeilingSpan = 5.0;  // "env" 1..6
 
+// Whole steps of v on a scale of `steps`, truncated toward zero, except that
+// the single-precision value nearest a step boundary counts as that boundary:
+// what getParameter reports for a setting then sets that same setting again
+// (28/48 as a float is 0.58333331, and 0.58333331 x 48 truncates to 27).
+double wholeSteps(double v, double steps) {
+  const double k = std::trunc(v * steps);
+  if (k < steps &&
+      static_cast<float>((k + 1.0) / steps) == static_cast<float>(v)) {
+    return k + 1.0;
+  }
+  return k;
+}
+
 // Set mappings: normalised value v (0..1) and loop length L to the field.
-// The integer fields truncate toward zero; L div 16 is taken as an integer
-// before it is multiplied, L / 4 is a real division.
+// L div 16 is taken as an integer before it is used, L / 4 is a real
+// division.
 double plainFrom(double v, int32_t) { return v; }
 double sixteenthsFrom(double v, int32_t) {
-  return std::trunc(v * kSixteenthSteps) + 1.0;
+  return wholeSteps(v, kSixteenthSteps) + 1.0;
 }
 double startIntervalFrom(double v, int32_t loop) {
-  return std::trunc((loop / 16) * v) + kMinStepSamples;
+  return wholeSteps(v, loop / 16) + kMinStepSamples;
 }
-double offsetFrom(double v, int32_t loop) { return std::trunc(loop * v); }
+double offsetFrom(double v, int32_t loop) { return wholeSteps(v, loop); }
 double lengthFrom(double v, int32_t loop) {
-  return std::trunc((loop / 4.0) * v) + kMinStepSamples;
+  return wholeSteps(v, loop / 4.0) + kMinStepSamples;
 }
 double transposeFrom(double v, int32_t) {
-  return std::trunc(v * kTransposeSteps) - kTransposeSpan;
+  return wholeSteps(v, kTransposeSteps) - kTransposeSpan;
 }
 double ceilingFrom(double v, int32_t) { return v * kCeilingSpan + 1.0; }
 

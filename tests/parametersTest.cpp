@@ -124,6 +124,30 @@ TEST_F(Parameters, PlainValuesRoundTrip) {
   EXPECT_FLOAT_EQ(get(kEnv), 0.3f);
 }
 
+// A host saves what getParameter reports and restores it with setParameter:
+// every whole-step setting must come back as it was, although the reported
+// float may lie a hair below the step boundary.
+TEST_F(Parameters, ReportedValuesRestoreTheSameSetting) {
+  processSilence();  // L = 88200
+  // Step k of a scale of n steps is reported as the float nearest k / n.
+  auto restores = [&](int32_t index, int32_t steps, int32_t offset) {
+    for (int32_t k = 0; k <= steps; ++k) {
+      set(index, static_cast<float>(static_cast<double>(k) / steps));
+      ASSERT_EQ(std::stoi(display(index)), k + offset) << index << " " << k;
+      set(index, get(index));
+      ASSERT_EQ(std::stoi(display(index)), k + offset) << index << " " << k;
+    }
+  };
+  restores(kTp, 48, -24);
+  restores(kBsize, 63, 1);
+  restores(kStRate, 88200 / 16, 42);
+  restores(kPos, 88200, 0);
+  for (int32_t k = 0; k <= 22050; ++k) {
+    set(kLen, static_cast<float>(k / (88200 / 4.0)));
+    ASSERT_EQ(std::stoi(display(kLen)), k + 42) << k;
+  }
+}
+
 TEST_F(Parameters, LoopRelativeValuesKeepTheirSampleCounts) {
   processSilence();  // L = 88200
   set(kPos, 1.0f);
