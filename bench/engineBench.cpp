@@ -14,19 +14,18 @@
 #include "AEffect.h"
 #include "AllocationCounter.h"
 #include "myfx.h"
+#include "myfxProbe.h"
 #include "opcodes.h"
 
-// The effect names this type its friend. Here it only counts, outside the
-// timed loop, how many grain slots are sounding.
-struct myfxProbe {
-  static int soundingGrains(const myfx& effect) {
-    constexpr float kFreeSlot = -1.0f;
-    int sounding = 0;
-    for (float position : effect.grainPosition)
-      sounding += position != kFreeSlot;
-    return sounding;
-  }
-};
+namespace {
+// Counted outside the timed loop: how many grain slots are sounding.
+int soundingGrains(const myfx& effect) {
+  constexpr float kFreeSlot = -1.0f;
+  const float* positions = myfxProbe::grainPosition(effect);
+  return static_cast<int>(std::count_if(positions, positions + myfx::kGrainSlots,
+                                        [](float p) { return p != kFreeSlot; }));
+}
+}  // namespace
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -135,7 +134,7 @@ class Session {
     double sum = 0.0;
     for (int32_t start = 0; start < kSampleRate; ++start) {
       processBlock(start, 1);
-      sum += myfxProbe::soundingGrains(engine());
+      sum += soundingGrains(engine());
     }
     return sum / kSampleRate;
   }
