@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds korvane and runs the whole test suite three times: the 64-bit build,
 # the 32-bit build (where the record is 144 bytes) and the 64-bit build under
-# AddressSanitizer and UndefinedBehaviorSanitizer; then has Ardour host the
-# 64-bit library (scripts/test-ardour.sh). Ends with the summary of the test
-# runner.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes the plug-in
+# record for a minute (scripts/fuzz.sh) and has Ardour host the 64-bit library
+# (scripts/test-ardour.sh). Ends with the summary of the test runner.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -32,6 +32,8 @@ ctest --test-dir "$root/build/x86" -j"$jobs" --output-on-failure || status=1
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$root/build/sanitize" -j"$jobs" --output-on-failure || status=1
+echo "== Fuzzing the plug-in record"
+"$root/scripts/fuzz.sh" 60 || status=1
 echo "== Ardour hosting the 64-bit build"
 "$root/scripts/test-ardour.sh" "$root/build/x64/korvane.so" || status=1
 echo "== 64-bit build"
