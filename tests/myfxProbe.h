@@ -1,0 +1,44 @@
+// Read access for tests to the effect's private engine state. The effect
+// befriends this struct, so it is defined here once for the whole test binary.
+#pragma once
+
+#include <cstdint>
+
+#include "myfx.h"
+
+struct myfxProbe {
+  static double tempo(const myfx& f) { return f.tempo; }
+  static int32_t bufferSixteenths(const myfx& f) { return f.bufferSixteenths; }
+  static int32_t sampleRateHz(const myfx& f) { return f.sampleRateHz; }
+  static float recordThreshold(const myfx& f) { return f.recordThreshold; }
+  static float lastInput(const myfx& f) { return f.lastInput; }
+  static const float* recordBufferLeft(const myfx& f) {
+    return f.recordBufferLeft;
+  }
+  static const float* recordBufferRight(const myfx& f) {
+    return f.recordBufferRight;
+  }
+  static int32_t bufferCapacity(const myfx& f) { return f.bufferCapacity; }
+  static int32_t recordPosition(const myfx& f) { return f.recordPosition; }
+  static int32_t loopLength(const myfx& f) { return f.loopLength; }
+  static int32_t recordLength(const myfx& f) { return f.recordLength; }
+  static int32_t grainOffset(const myfx& f) { return f.grainOffset; }
+  static float positionJitter(const myfx& f) { return f.positionJitter; }
+  static int32_t startInterval(const myfx& f) { return f.startInterval; }
+  static float startJitter(const myfx& f) { return f.startJitter; }
+  static int32_t startCounter(const myfx& f) { return f.startCounter; }
+  static const float* grainPosition(const myfx& f) { return f.grainPosition; }
+  static const float* grainStart(const myfx& f) { return f.grainStart; }
+  static const int32_t* grainJitter(const myfx& f) { return f.grainJitter; }
+  static const float* grainRate(const myfx& f) { return f.grainRate; }
+  static const int32_t* grainLength(const myfx& f) { return f.grainLength; }
+  static int32_t lengthBase(const myfx& f) { return f.lengthBase; }
+  static float lengthJitter(const myfx& f) { return f.lengthJitter; }
+  static const float* grainLevel(const myfx& f) { return f.grainLevel; }
+  static const float* grainLevelStep(const myfx& f) { return f.grainLevelStep; }
+  static float envelopeCeiling(const myfx& f) { return f.envelopeCeiling; }
+  static int32_t transpose(const myfx& f) { return f.transpose; }
+  static float pitchJitter(const myfx& f) { return f.pitchJitter; }
+  static float currentRate(const myfx& f) { return f.currentRate; }
+  static uint32_t soundingSlots(const myfx& f) { return f.soundingSlots; }
+};

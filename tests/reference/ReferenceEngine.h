@@ -1,0 +1,310 @@
+// A plain, independent model of the grain engine and the parameter mappings,
+// used to check the effect sample for sample and bit for bit.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace reference {
+
+constexpr int32_t kSlots = 32;
+constexpr int32_t kSampleRate = 44100;          // fixed at construction
+constexpr int32_t kCapacity = 8 * kSampleRate;  // cells per capture buffer
+constexpr float kFree = -1.0f;                  // read position of a free slot
+constexpr double kFallbackTempo = 120.0;        // beats per minute
+constexpr double kReplacingBase = 1.059463094;  // processReplacing
+constexpr double kAccumulatingBase = 1.059463094359;  // process
+
+// Every formula runs in double precision; these mark where a result is
+// rounded to single precision or cut to an integer.
+inline float single(double x) { return static_cast<float>(x); }
+inline int32_t trunc32(double x) { return static_cast<int32_t>(x); }
+
+// What the host answers to one tempo query: nothing, or a tempo.
+using HostTempo = std::optional<double>;
+
+// The effect's fields that the engine and the parameters work on, with the
+// values they hold right after construction.
+struct EngineState {
+  double tempo = kFallbackTempo;
+  int32_t bufferSixteenths = 16;
+  float recordThreshold = 0.0f;
+  float lastInput = 0.0f;
+  int32_t recordPosition = 0;
+  int32_t loopLength = kSampleRate;
+  int32_t recordLength = 0;  // derived on the first sample, before any use
+  int32_t grainOffset = 0;
+  float positionJitter = 0.0f;
+  int32_t startInterval = kSampleRate / 50;
+  float startJitter = 0.0f;
+  int32_t startCounter = 0;
+  float grainPosition[kSlots];
+  float grainStart[kSlots];
+  int32_t grainJitter[kSlots];
+  float grainRate[kSlots];
+  int32_t grainLength[kSlots];
+  int32_t lengthBase = 4000;
+  float lengthJitter = 0.0f;
+  float grainLevel[kSlots];
+  float grainLevelStep[kSlots];
+  float envelopeCeiling = 1.0f;
+  int32_t transpose = 0;
+  float pitchJitter = 0.0f;
+  float currentRate = 1.0f;
+
+  EngineState() {
+    for (int32_t i = 0; i < kSlots; ++i) {
+      grainPosition[i] = kFree;
+      grainStart[i] = 0.0f;
+      grainJitter[i] = 0;
+      grainRate[i] = 1.0f;
+      grainLength[i] = 4000;
+      grainLevel[i] = 1.0f;
+      grainLevelStep[i] = 0.0f;
+    }
+  }
+};
+
+// The per-object generator: a 32-bit linear congruential state, draws of
+// 15 bits.
+class ReferenceRandom {
+ public:
+  void seed(uint32_t value) { state_ = value; }
+  int32_t draw() {
+    state_ = state_ * 214013u + 2531011u;
+    return static_cast<int32_t>((state_ >> 16) & 0x7FFFu);
+  }
+  // A fraction from 0 to 1, both ends included.
+  float fraction() { return single(draw() / 32767.0); }
+
+ private:
+  uint32_t state_ = 0;
+};
+
+class ReferenceEngine {
+ public:
+  EngineState s;
+  std::vector<float> bufferLeft = std::vector<float>(kCapacity, 0.0f);
+  std::vector<float> bufferRight = std::vector<float>(kCapacity, 0.0f);
+  int64_t tempoQueries = 0;  // samples that asked the host, since creation
+
+  void seed(uint32_t value) { random_.seed(value); }
+
+  // Host values are first clamped into 0..1, NaN counting as 0.
+  // clang-format off
+  void setParameter(int32_t index, float value) {
+    const double v = clampUnit(value);
+    const int32_t L = s.loopLength;
+    switch (index) {
+      case 0: s.bufferSixteenths = step(v, 63.0) + 1; break;
+      case 1: s.recordThreshold = single(v); break;
+      case 2: s.startInterval = step(v, double(L / 16)) + 42; break;
+      case 3: s.startJitter = single(v); break;
+      case 4: s.grainOffset = step(v, double(L)); break;
+      case 5: s.positionJitter = single(v); break;
+      case 6: s.lengthBase = step(v, double(L) / 4.0) + 42; break;
+      case 7: s.lengthJitter = single(v); break;
+      case 8: s.transpose = step(v, 48.0) - 24; break;
+      case 9: s.pitchJitter = single(v); break;
+      case 10: s.envelopeCeiling = single(v * 5.0 + 1.0); break;
+      default: break;  // no such parameter
+    }
+  }
+  // clang-format on
+
+  // The step of a quantised mapping with `steps` steps per unit: the exact
+  // product truncated, except that the value getParameter reports for step
+  // k, single(k / steps), restores k even where it lies just below
+  // k / steps. Otherwise a host that saves the reported value and restores
+  // it would lose a step.
+  static int32_t step(double v, double steps) {
+    const int32_t k = trunc32(steps * v);
+    if (steps > 0.0 && single((k + 1) / steps) == single(v)) return k + 1;
+    return k;
+  }
+
+  // Bad indexes and loops too short to divide by answer 0.
+  // clang-format off
+  float getParameter(int32_t index) const {
+    const int32_t L = s.loopLength;
+    switch (index) {
+      case 0: return single(double(s.bufferSixteenths - 1) / 63.0);
+      case 1: return s.recordThreshold;
+      case 2:
+        return L / 16 == 0 ? 0.0f
+                           : single(double(s.startInterval - 42) / (L / 16));
+      case 3: return s.startJitter;
+      case 4: return L == 0 ? 0.0f : single(double(s.grainOffset) / L);
+      case 5: return s.positionJitter;
+      case 6:
+        return L == 0 ? 0.0f
+                      : single(double(s.lengthBase - 42) / (double(L) / 4.0));
+      case 7: return s.lengthJitter;
+      case 8: return single(double(s.transpose + 24) / 48.0);
+      case 9: return s.pitchJitter;
+      case 10: return single((double(s.envelopeCeiling) - 1.0) / 5.0);
+      default: return 0.0f;
+    }
+  }
+  // clang-format on
+
+  // processReplacing (accumulate false) or process (accumulate true). Every
+  // tempo query of the block gets the same host answer.
+  void run(bool accumulate, const float* inLeft, const float* inRight,
+           float* outLeft, float* outRight, int32_t frames, HostTempo host) {
+    const double base = accumulate ? kAccumulatingBase : kReplacingBase;
+    for (int32_t k = 0; k < frames; ++k) {
+      float left = 0.0f;
+      float right = 0.0f;
+      sample(inLeft[k], inRight[k], base, host, left, right);
+      if (accumulate) {
+        outLeft[k] = single(double(outLeft[k]) + left);
+        outRight[k] = single(double(outRight[k]) + right);
+      } else {
+        outLeft[k] = left;
+        outRight[k] = right;
+      }
+    }
+  }
+
+ private:
+  static double clampUnit(float value) {
+    if (!(value >= 0.0f)) return 0.0;  // negative or NaN
+    if (value > 1.0f) return 1.0;
+    return value;
+  }
+
+  // One sample of the engine; the result before delivery.
+  void sample(float inLeft, float inRight, double base, HostTempo host,
+              float& outLeft, float& outRight) {
+    // 1. Non-finite input counts as silence.
+    const float L = std::isfinite(inLeft) ? inLeft : 0.0f;
+    const float R = std::isfinite(inRight) ? inRight : 0.0f;
+    // 2. Change test.
+    const float m = single((double(L) + double(R)) / 2.0);
+    const double d = std::fabs(double(m) - double(s.lastInput));
+    const bool triggered = d > double(s.recordThreshold);
+    // 3. Tempo query.
+    if (triggered || s.recordPosition == 0) deriveLengths(host);
+    // 4. Capture.
+    if (triggered || s.recordPosition > 0) {
+      bufferLeft[s.recordPosition] = L;
+      bufferRight[s.recordPosition] = R;
+      s.recordPosition = s.recordPosition + 1;
+    }
+    // 5. Wrap.
+    if (s.recordPosition >= s.recordLength) s.recordPosition = 0;
+    // 6.
+    s.lastInput = m;
+    // 7. Start decision.
+    if (s.startCounter >= s.startInterval) decide(base);
+    // 8. Mix.
+    float sumLeft = 0.0f;
+    float sumRight = 0.0f;
+    for (int32_t i = 0; i < kSlots; ++i) {
+      if (s.grainPosition[i] != kFree) mixGrain(i, sumLeft, sumRight);
+    }
+    // 9.
+    s.startCounter = s.startCounter + 1;
+    // 10. Divide and clip.
+    outLeft = clipUnit(single(double(sumLeft) / 3.0));
+    outRight = clipUnit(single(double(sumRight) / 3.0));
+  }
+
+  static float clipUnit(float x) {
+    if (x > 1.0f) return 1.0f;
+    if (x < -1.0f) return -1.0f;
+    return x;
+  }
+
+  void deriveLengths(HostTempo host) {
+    ++tempoQueries;
+    double bpm = kFallbackTempo;
+    if (host && std::isfinite(*host) && *host > 0.0) bpm = *host;
+    s.tempo = bpm;
+    double samples =
+        double(s.bufferSixteenths) * (60.0 / (bpm * 4.0)) * double(kSampleRate);
+    if (samples > kCapacity) samples = kCapacity;
+    s.loopLength = trunc32(samples);
+    s.recordLength = 2 * s.loopLength;
+    if (s.recordLength > kCapacity) s.recordLength = kCapacity;
+  }
+
+  void decide(double base) {
+    for (int32_t i = 0; i < kSlots; ++i) {
+      if (s.grainPosition[i] == kFree) {
+        startGrain(i, base);
+        break;
+      }
+    }
+    const float r = random_.fraction();
+    s.startCounter =
+        trunc32(double(s.startJitter) * double(r) * double(s.startInterval)) -
+        s.startInterval / 2;
+  }
+
+  void startGrain(int32_t i, double base) {
+    const float r1 = random_.fraction();
+    const float p = single(double(s.positionJitter) * double(r1));
+    s.grainJitter[i] = trunc32(double(s.loopLength / 4) * double(p));
+
+    const float r2 = random_.fraction();
+    const float q = single(double(s.lengthJitter) * double(r2));
+    s.grainLength[i] =
+        trunc32(double(s.loopLength / 16) * double(q)) + s.lengthBase;
+
+    const float r3 = random_.fraction();
+    s.currentRate = single(0.25 * std::pow(base, double(s.transpose + 24)));
+    s.currentRate =
+        single(double(s.currentRate) +
+               (2.0 * double(r3) - 0.5) * (2.0 * double(s.pitchJitter)));
+    if (s.currentRate < 0.125f) s.currentRate = 0.125f;
+    s.grainRate[i] = s.currentRate;
+
+    s.grainLevel[i] = 0.0f;
+    s.grainLevelStep[i] = single(double(s.currentRate) *
+                                 (1.0 / (double(s.grainLength[i]) / 2.0)));
+    s.grainPosition[i] = single(double(s.grainJitter[i] + s.grainOffset));
+    s.grainStart[i] = s.grainPosition[i];
+  }
+
+  // Cells outside the buffer read as silence.
+  static double cell(const std::vector<float>& buffer, int32_t n) {
+    return n < 0 || n >= kCapacity ? 0.0 : double(buffer[n]);
+  }
+
+  void mixGrain(int32_t i, float& sumLeft, float& sumRight) {
+    s.grainLevel[i] =
+        single(double(s.grainLevel[i]) +
+               double(s.grainLevelStep[i]) * double(s.envelopeCeiling));
+    if (s.grainLevel[i] > s.envelopeCeiling) {
+      s.grainLevel[i] = s.envelopeCeiling;
+      s.grainLevelStep[i] = -s.grainLevelStep[i];
+    }
+    float g = 1.0f;
+    if (s.grainLevel[i] < 1.0f) g = s.grainLevel[i];
+    if (s.grainLevel[i] < 0.0f) g = 0.0f;
+
+    const int32_t n = trunc32(s.grainPosition[i]);
+    const double f = double(s.grainPosition[i]) - double(n);
+    const double left = (cell(bufferLeft, n + 1) - cell(bufferLeft, n)) * f +
+                        cell(bufferLeft, n);
+    const double right = (cell(bufferRight, n + 1) - cell(bufferRight, n)) * f +
+                         cell(bufferRight, n);
+    sumLeft = single(double(sumLeft) + left * double(g));
+    sumRight = single(double(sumRight) + right * double(g));
+
+    s.grainPosition[i] =
+        single(double(s.grainPosition[i]) + double(s.grainRate[i]));
+    if (double(s.grainPosition[i]) >=
+        double(s.grainStart[i]) + double(s.grainLength[i])) {
+      s.grainPosition[i] = kFree;
+    }
+  }
+
+  ReferenceRandom random_;
+};
+
+}  // namespace reference

@@ -1,0 +1,197 @@
+// Checks the reference model itself against hand-worked values, so that a
+// disagreement with the effect points at the effect or at the model's reading.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "reference/ReferenceEngine.h"
+#include "reference/RoundingPoints.h"
+#include "reference/StateDiff.h"
+#include "reference/WorkedExamples.h"
+
+namespace reference {
+namespace {
+
+struct ModelSubject {
+  ReferenceEngine engine;
+  void replacing(const float* l, const float* r, float* ol, float* orr,
+                 int32_t frames, HostTempo tempo) {
+    engine.run(false, l, r, ol, orr, frames, tempo);
+  }
+  void accumulating(const float* l, const float* r, float* ol, float* orr,
+                    int32_t frames, HostTempo tempo) {
+    engine.run(true, l, r, ol, orr, frames, tempo);
+  }
+  void seed(uint32_t value) { engine.seed(value); }
+  void setParameter(int32_t index, float v) { engine.setParameter(index, v); }
+  float getParameter(int32_t index) { return engine.getParameter(index); }
+  const EngineState& state() const { return engine.s; }
+};
+
+TEST(ReferenceModel, WorkedExamples) { checkWorkedExamples<ModelSubject>(); }
+
+TEST(ReferenceModel, RoundingPoints) {
+  checkRoundingPoints([] { return std::make_unique<ModelSubject>(); });
+  ModelSubject model;
+  checkExactChangeTest(model);
+}
+
+TEST(ReferenceModel, GeneratorIsTheLinearCongruence) {
+  ReferenceRandom random;
+  random.seed(1);
+  EXPECT_EQ(random.draw(), 41);  // (214013 + 2531011) >> 16
+  EXPECT_EQ(random.draw(), 18467);
+  random.seed(0);
+  EXPECT_EQ(random.draw(), 38);  // 2531011 >> 16
+  random.seed(0xFFFFFFFFu);      // the sum wraps modulo 2^32
+  EXPECT_EQ(random.draw(), ((0xFFFFFFFFu * 214013u + 2531011u) >> 16) & 0x7FFF);
+}
+
+// The values the host reads right after construction (loop 44100) and after
+// the first tempo query at 120 beats per minute (loop 88200).
+TEST(ReferenceModel, ParameterValuesAfterConstruction) {
+  ModelSubject model;
+  const float before[11] = {15 / 63.0f,      0, 840 / 2756.0f, 0, 0, 0,
+                            3958 / 11025.0f, 0, 0.5f,          0, 0};
+  for (int32_t i = 0; i < 11; ++i) EXPECT_EQ(model.getParameter(i), before[i]);
+  runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
+  EXPECT_EQ(model.getParameter(2), 840 / 5512.0f);
+  EXPECT_EQ(model.getParameter(6), 3958 / 22050.0f);
+  EXPECT_EQ(model.getParameter(-1), 0.0f);
+  EXPECT_EQ(model.getParameter(11), 0.0f);
+}
+
+TEST(ReferenceModel, ParameterMappings) {
+  ModelSubject model;
+  const EngineState& s = model.state();
+  model.setParameter(2, 1.0f);
+  EXPECT_EQ(s.startInterval, 2798);  // loop of 44100 before any processing
+  runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
+
+  const std::pair<float, int32_t> bsize[] = {{0.0f, 1}, {0.5f, 32}, {1.0f, 64}};
+  for (auto [v, stored] : bsize) {
+    model.setParameter(0, v);
+    EXPECT_EQ(s.bufferSixteenths, stored);
+  }
+  model.setParameter(0, 0.5f);
+  EXPECT_EQ(model.getParameter(0), 31 / 63.0f);
+
+  const std::pair<float, int32_t> tp[] = {{0.0f, -24}, {0.5f, 0}, {1.0f, 24}};
+  for (auto [v, stored] : tp) {
+    model.setParameter(8, v);
+    EXPECT_EQ(s.transpose, stored);
+  }
+  // The product is exact and truncated: one float below the reported value
+  // of +7 semitones, 31/48, stores +6 although a product in single
+  // precision would round up to 31. The reported value itself, which also
+  // lies below 31/48, restores +7.
+  model.setParameter(8, std::nextafter(31 / 48.0f, 0.0f));
+  EXPECT_EQ(s.transpose, 6);
+  model.setParameter(8, 31 / 48.0f);
+  EXPECT_EQ(s.transpose, 7);
+  model.setParameter(10, 1.0f);
+  EXPECT_EQ(s.envelopeCeiling, 6.0f);
+  EXPECT_EQ(model.getParameter(10), 1.0f);
+  model.setParameter(10, 0.0f);
+  EXPECT_EQ(s.envelopeCeiling, 1.0f);
+
+  model.setParameter(2, 1.0f);
+  EXPECT_EQ(s.startInterval, 5554);
+  model.setParameter(6, 1.0f);
+  EXPECT_EQ(s.lengthBase, 22092);
+  model.setParameter(4, 0.5f);
+  EXPECT_EQ(s.grainOffset, 44100);
+  model.setParameter(4, 1.0f);
+  EXPECT_EQ(s.grainOffset, 88200);
+
+  // Halving the loop doubles what "pos" reports; the stored count stays.
+  model.setParameter(0, 7 / 63.0f);
+  EXPECT_EQ(s.bufferSixteenths, 8);
+  EXPECT_EQ(model.getParameter(4), 1.0f);  // not re-derived yet
+  runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
+  EXPECT_EQ(s.loopLength, 44100);
+  EXPECT_EQ(model.getParameter(4), 2.0f);
+  EXPECT_EQ(s.grainOffset, 88200);
+}
+
+// A host that saves what getParameter reports and restores it gets every
+// step of every quantised parameter back.
+TEST(ReferenceModel, ReportedValuesRestoreTheirStep) {
+  ModelSubject model;
+  const EngineState& s = model.state();
+  runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
+  for (int32_t index : {0, 2, 4, 6, 8}) {
+    const int32_t* field[] = {
+        &s.bufferSixteenths, nullptr, &s.startInterval, nullptr,
+        &s.grainOffset,      nullptr, &s.lengthBase,    nullptr,
+        &s.transpose};
+    const int32_t steps[] = {63, 0, 5512, 0, 88200, 0, 22050, 0, 48};
+    for (int32_t k = 0; k <= steps[index]; ++k) {
+      model.setParameter(index, (k + 0.5f) / steps[index]);
+      const int32_t stored = *field[index];
+      model.setParameter(index, model.getParameter(index));
+      ASSERT_EQ(*field[index], stored)
+          << "parameter " << index << " step " << k;
+    }
+  }
+}
+
+TEST(ReferenceModel, HostValuesAreClamped) {
+  ModelSubject model;
+  const EngineState& s = model.state();
+  model.setParameter(0, 7.0f);
+  EXPECT_EQ(s.bufferSixteenths, 64);
+  model.setParameter(0, std::nanf(""));
+  EXPECT_EQ(s.bufferSixteenths, 1);
+  model.setParameter(8, -INFINITY);
+  EXPECT_EQ(s.transpose, -24);
+  model.setParameter(10, INFINITY);
+  EXPECT_EQ(s.envelopeCeiling, 6.0f);
+  model.setParameter(1, -0.5f);
+  EXPECT_EQ(s.recordThreshold, 0.0f);
+  const EngineState before = s;
+  model.setParameter(11, 0.5f);
+  model.setParameter(-1, 0.5f);
+  EXPECT_EQ(StateDiff::first(before, s), "");
+}
+
+// Bad tempi count as 120; a tempo so fast that the loop is shorter than 16
+// samples makes the loop-relative parameters report 0 instead of dividing.
+TEST(ReferenceModel, TempoFallbackAndTinyLoops) {
+  for (HostTempo bad : {HostTempo(), HostTempo(0.0), HostTempo(-90.0),
+                        HostTempo(NAN), HostTempo(INFINITY)}) {
+    ModelSubject model;
+    runReplacing(model, Signal(1, 0.0f, 0.0f), bad);
+    EXPECT_EQ(model.state().tempo, 120.0);
+    EXPECT_EQ(model.state().loopLength, 88200);
+  }
+  ModelSubject model;
+  model.setParameter(4, 0.5f);  // 22050 of the first loop of 44100
+  runReplacing(model, Signal(1, 0.0f, 0.0f), 1e300);
+  EXPECT_EQ(model.state().loopLength, 0);
+  EXPECT_EQ(model.state().recordLength, 0);
+  EXPECT_EQ(model.getParameter(2), 0.0f);
+  EXPECT_EQ(model.getParameter(4), 0.0f);
+  EXPECT_EQ(model.getParameter(6), 0.0f);
+  runReplacing(model, Signal(1, 0.0f, 0.0f), 1e6);  // 10.584 samples
+  EXPECT_EQ(model.state().loopLength, 10);
+  EXPECT_EQ(model.getParameter(2), 0.0f);
+  EXPECT_EQ(model.getParameter(4), 2205.0f);
+}
+
+// Non-finite input is silence: it neither triggers nor lands in the buffer.
+TEST(ReferenceModel, NonFiniteInputIsSilence) {
+  ModelSubject model;
+  Signal in(3, NAN, INFINITY);
+  in.left[1] = 0.25f;
+  in.right[1] = 0.25f;
+  runReplacing(model, in, 120.0);
+  EXPECT_EQ(model.engine.tempoQueries, 3);
+  EXPECT_EQ(model.engine.bufferLeft[0], 0.25f);  // only index 1 triggered
+  EXPECT_EQ(model.engine.bufferLeft[1], 0.0f);
+  EXPECT_EQ(model.state().recordPosition, 2);
+  EXPECT_EQ(model.state().lastInput, 0.0f);
+}
+
+}  // namespace
+}  // namespace reference
