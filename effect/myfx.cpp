@@ -11,10 +11,10 @@ namespace {
 constexpr int32_t kDefaultGrainLength = 4000;
 constexpr int32_t kDefaultStartDivisor = 50;  // start interval = rate / 50
 
-// Copies a text into a host buffer of `size` bytes, cutting it to fit.
+// Copies a text into a buffer of `size` bytes, cutting it to fit; reads no
+// further into `from` than fits, in case the host's text is unterminated.
 void copyText(char* to, const char* from, std::size_t size) {
-  std::size_t length = std::strlen(from);
-  if (length >= size) length = size - 1;
+  const std::size_t length = strnlen(from, size - 1);
   std::memcpy(to, from, length);
   to[length] = '\0';
 }

@@ -71,6 +71,18 @@ class myfx : public AudioEffectX {
   // every supported target, and no data race in the language's sense.
   template <typename T>
   using Shared = std::atomic<T>;
+  // Why that is safe on the supported targets (x86 and x86-64): a 4-byte
+  // aligned atomic is lock-free there and its relaxed load or store is one
+  // plain move, so the audio thread never waits and never sees a torn value.
+  // Every value a parameter call can store is sound on its own (setParameter
+  // clamps before it stores, and grain reads outside the buffers read as
+  // silence), so a change landing between two reads, even between the draws
+  // of one grain start, can only mix an old and a new setting, never produce
+  // an unsafe one. `loopLength` goes the other way (the engine writes it,
+  // parameter calls read it) under the same reasoning.
+  static_assert(std::atomic<int32_t>::is_always_lock_free &&
+                    std::atomic<float>::is_always_lock_free,
+                "parameter fields must be lock-free");
 
   double tempo;
   Shared<int32_t> bufferSixteenths;
