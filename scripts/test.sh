@@ -3,7 +3,9 @@
 # the 32-bit build (where the record is 144 bytes) and the 64-bit build under
 # AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes the plug-in
 # record for a minute (scripts/fuzz.sh) and has Ardour host the 64-bit library
-# (scripts/test-ardour.sh). Ends with the summary of the test runner.
+# (scripts/test-ardour.sh); then cross-builds korvane.dll for 32-bit and 64-bit
+# Windows and runs the suite against each under Wine (scripts/test-windows.sh).
+# Ends with the summary of the test runner.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -36,6 +38,7 @@ echo "== Fuzzing the plug-in record"
 "$root/scripts/fuzz.sh" 60 || status=1
 echo "== Ardour hosting the 64-bit build"
 "$root/scripts/test-ardour.sh" "$root/build/x64/korvane.so" || status=1
+"$root/scripts/test-windows.sh" || status=1
 echo "== 64-bit build"
 ctest --test-dir "$root/build/x64" -j"$jobs" --output-on-failure || status=1
 exit $status

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AEffect.h"
+#include "EffectLoader.h"
 #include "myfx.h"
 
 struct HostCall {
@@ -56,7 +57,7 @@ class TestHost {
   }
 
   // Creates an effect the way a host does; null when the effect declines.
-  AEffect* load() { return createEffectInstance(&TestHost::callback); }
+  AEffect* load() { return loadEffect(&TestHost::callback); }
 
   // The host side of the record's entry points.
   static intptr_t dispatch(AEffect* e, int32_t opcode, int32_t index = 0,
