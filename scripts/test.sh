@@ -38,6 +38,7 @@ echo "== Fuzzing the plug-in record"
 "$root/scripts/fuzz.sh" 60 || status=1
 echo "== Ardour hosting the 64-bit build"
 "$root/scripts/test-ardour.sh" "$root/build/x64/korvane.so" || status=1
+echo "== Windows builds under Wine"
 "$root/scripts/test-windows.sh" || status=1
 echo "== 64-bit build"
 ctest --test-dir "$root/build/x64" -j"$jobs" --output-on-failure || status=1
