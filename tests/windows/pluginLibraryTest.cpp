@@ -10,33 +10,16 @@
 #include <cstring>
 
 #include "PluginLibrary.h"
+#include "RecordLayout.h"
 #include "TestHost.h"
 
 namespace {
 
-constexpr bool kFourBytePointers = sizeof(void*) == 4;
-static_assert(sizeof(AEffect) == (kFourBytePointers ? 144 : 192),
-              "record size of this width");
-
-// Byte offsets of the record's fields with 4-byte and 8-byte pointers.
-struct Layout {
-  std::size_t entryPoints[5];  // dispatcher, process, setParameter,
-                               // getParameter, processReplacing
-  std::size_t numPrograms, numParams, numInputs, numOutputs, flags, ioRatio,
-      object, uniqueID, version, future, size;
-};
-constexpr Layout kLayout32 = {{4, 8, 12, 16, 80}, 20, 24, 28, 32, 36, 60,
-                              64, 72, 76, 84, 144};
-constexpr Layout kLayout64 = {{8, 16, 24, 32, 120}, 40, 44, 48, 52, 56, 92,
-                              96, 112, 116, 128, 192};
-constexpr Layout kLayout = kFourBytePointers ? kLayout32 : kLayout64;
+constexpr const RecordLayout& kLayout = kRecordLayout;
 
 template <typename T>
 T at(const AEffect* record, std::size_t offset) {
-  T value;
-  std::memcpy(&value, reinterpret_cast<const char*>(record) + offset,
-              sizeof value);
-  return value;
+  return recordAt<T>(record, offset);
 }
 
 HMODULE moduleHolding(void* address) {
