@@ -10,6 +10,7 @@
 
 #include "AllocationCounter.h"
 #include "TestHost.h"
+#include "myfxProbe.h"
 #include "opcodes.h"
 
 
@@ -222,6 +223,47 @@ TEST(Engine, ProcessingAllocatesNothing) {
     e->process(e.effect, inputs, outputs, frames / 4);
   }
   EXPECT_EQ(stopCountingAllocations(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Runs `frames` samples of a constant input through the effect.
+void runConstant(AEffect* e, int32_t frames, float value = 0.5f) {
+  std::vector<float> in(frames, value), out(frames);
+  float* inputs[] = {in.data(), in.data()};
+  float* outputs[] = {out.data(), out.data()};
+  e->processReplacing(e, inputs, outputs, frames);
+}
+
+// Parameters changed between blocks take effect where the engine reads them:
+// grain settings only for grains started afterwards, the envelope ceiling
+// for every sounding grain at once.
+TEST(Engine, ParameterChangesReachTheEngineWhereItReadsThem) {
+  TestHost host;
+  EffectHandle e(loadSeeded(host));
+  const myfx& effect = e.object();
+  runConstant(e.effect, 883);  // the first grain starts on sample 883
+  ASSERT_NE(myfxProbe::grainPosition(effect)[0], -1.0f);
+  EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);
+
+  e->setParameter(e.effect, 8, 1.0f);  // "tp" +24: rate 4
+  e->setParameter(e.effect, 6, 0.0f);  // "len" 42
+  runConstant(e.effect, 1);
+  EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);
+  EXPECT_EQ(myfxProbe::grainLength(effect)[0], 4000);
+
+  const float levelBefore = myfxProbe::grainLevel(effect)[0];
+  e->setParameter(e.effect, 10, 1.0f);  // "env" 6: the level climbs 6x faster
+  runConstant(e.effect, 1);
+  EXPECT_FLOAT_EQ(myfxProbe::grainLevel(effect)[0] - levelBefore, 6 * 0.0005f);
+
+  runConstant(e.effect, 1322);  // the next decision: a grain in slot 1
+  ASSERT_NE(myfxProbe::grainPosition(effect)[1], -1.0f);
+  EXPECT_EQ(myfxProbe::grainRate(effect)[1], 4.0f);
+  EXPECT_EQ(myfxProbe::grainLength(effect)[1], 42);
+  EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);
 }
 
 }  // namespace
