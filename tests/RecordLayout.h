@@ -2,7 +2,10 @@
 // test can check the record the library hands over without trusting AEffect.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "AEffect.h"
@@ -30,4 +33,22 @@ T recordAt(const AEffect* record, std::size_t offset) {
   std::memcpy(&value, reinterpret_cast<const char*>(record) + offset,
               sizeof value);
   return value;
+}
+
+// What a new korvane instance's record holds, read at the host's offsets.
+inline void expectNewKorvaneRecord(const AEffect* r) {
+  const RecordLayout& at = kRecordLayout;
+  EXPECT_EQ(recordAt<int32_t>(r, 0), 0x56737450);
+  EXPECT_EQ(recordAt<int32_t>(r, at.numPrograms), 1);
+  EXPECT_EQ(recordAt<int32_t>(r, at.numParams), 11);
+  EXPECT_EQ(recordAt<int32_t>(r, at.numInputs), 2);
+  EXPECT_EQ(recordAt<int32_t>(r, at.numOutputs), 2);
+  EXPECT_EQ(recordAt<int32_t>(r, at.flags), 24);
+  EXPECT_EQ(recordAt<float>(r, at.ioRatio), 1.0f);
+  EXPECT_NE(recordAt<void*>(r, at.object), nullptr);
+  EXPECT_EQ(recordAt<int32_t>(r, at.uniqueID), 0x476D5374);
+  EXPECT_EQ(recordAt<int32_t>(r, at.version), 1);
+  for (std::size_t k = at.future; k < at.size; ++k) {
+    EXPECT_EQ(recordAt<char>(r, k), 0) << "byte " << k;
+  }
 }

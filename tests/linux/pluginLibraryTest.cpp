@@ -46,25 +46,12 @@ TEST_F(PluginLibrary, RecordAtTheHostsByteOffsets) {
   versionAnswer = 2400;
   AEffect* r = entry(&hostCallback);
   ASSERT_NE(r, nullptr);
-  const RecordLayout& at = kRecordLayout;
-  EXPECT_EQ(recordAt<int32_t>(r, 0), 0x56737450);
-  EXPECT_EQ(recordAt<int32_t>(r, at.numPrograms), 1);
-  EXPECT_EQ(recordAt<int32_t>(r, at.numParams), 11);
-  EXPECT_EQ(recordAt<int32_t>(r, at.numInputs), 2);
-  EXPECT_EQ(recordAt<int32_t>(r, at.numOutputs), 2);
-  EXPECT_EQ(recordAt<int32_t>(r, at.flags), 24);
-  EXPECT_EQ(recordAt<float>(r, at.ioRatio), 1.0f);
-  EXPECT_NE(recordAt<void*>(r, at.object), nullptr);
-  EXPECT_EQ(recordAt<int32_t>(r, at.uniqueID), 0x476D5374);
-  EXPECT_EQ(recordAt<int32_t>(r, at.version), 1);
-  for (std::size_t k = at.future; k < at.size; ++k) {
-    EXPECT_EQ(recordAt<char>(r, k), 0) << "byte " << k;
-  }
+  expectNewKorvaneRecord(r);
 
   // Every entry point lies in the library itself.
   Dl_info library{}, entryPoint{};
   ASSERT_NE(dladdr(reinterpret_cast<void*>(entry), &library), 0);
-  for (std::size_t offset : at.entryPoints) {
+  for (std::size_t offset : kRecordLayout.entryPoints) {
     void* function = recordAt<void*>(r, offset);
     ASSERT_NE(dladdr(function, &entryPoint), 0) << offset;
     EXPECT_EQ(entryPoint.dli_fbase, library.dli_fbase) << offset;
