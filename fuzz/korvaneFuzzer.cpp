@@ -22,7 +22,7 @@ namespace {
 constexpr int kMaxSteps = 64;
 constexpr int32_t kMaxFrames = 4096;
 constexpr int64_t kMaxFramesPerRun = 1 << 16;
-constexpr int32_t kParameters = 11;
+constexpr int32_t kParameters = myfx::kNumParams;
 constexpr std::size_t kTextBytes = 512;
 constexpr std::size_t kValueTextBytes = 9;  // 8 characters and a terminator
 constexpr std::size_t kNameBytes = 32;
