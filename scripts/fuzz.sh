@@ -9,7 +9,7 @@ seconds=${1:-60}
 build="$root/build/fuzz"
 
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 
 # The run grows its own copy of the corpus; the repository's stays small.

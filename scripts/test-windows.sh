@@ -28,6 +28,7 @@ build() {
   cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw${width#win}.cmake" \
     -DKORVANE_GTEST_FROM_SOURCE=ON -DKORVANE_HOST=OFF -DKORVANE_BENCH=OFF \
+    -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}" \
     >/dev/null
   cmake --build "$dir" -j2
   "$root/scripts/check-dll.sh" "$dir/korvane.dll"

@@ -10,13 +10,12 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$root/scripts/install-deps.sh"
+# Every build this run makes treats warnings as errors (the scripts it calls
+# read this too); a user's own build never does.
+export KORVANE_WERROR=ON
 
-configure_and_build() {
-  local dir=$1
-  shift
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j"$jobs"
-}
+# shellcheck source=configure-and-build.sh
+. "$root/scripts/configure-and-build.sh"
 
 configure_and_build "$root/build/x64"
 configure_and_build "$root/build/x86" \
@@ -36,6 +35,8 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$root/build/sanitize" -j"$jobs" --output-on-failure || status=1
 echo "== Fuzzing the plug-in record"
 "$root/scripts/fuzz.sh" 60 || status=1
+echo "== The README's build commands, with GCC and Clang"
+"$root/scripts/test-readme.sh" || status=1
 echo "== Ardour hosting the 64-bit build"
 "$root/scripts/test-ardour.sh" "$root/build/x64/korvane.so" || status=1
 echo "== Windows builds under Wine"

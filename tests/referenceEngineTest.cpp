@@ -120,18 +120,22 @@ TEST(ReferenceModel, ReportedValuesRestoreTheirStep) {
   ModelSubject model;
   const EngineState& s = model.state();
   runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
-  for (int32_t index : {0, 2, 4, 6, 8}) {
-    const int32_t* field[] = {
-        &s.bufferSixteenths, nullptr, &s.startInterval, nullptr,
-        &s.grainOffset,      nullptr, &s.lengthBase,    nullptr,
-        &s.transpose};
-    const int32_t steps[] = {63, 0, 5512, 0, 88200, 0, 22050, 0, 48};
-    for (int32_t k = 0; k <= steps[index]; ++k) {
-      model.setParameter(index, (k + 0.5f) / steps[index]);
-      const int32_t stored = *field[index];
-      model.setParameter(index, model.getParameter(index));
-      ASSERT_EQ(*field[index], stored)
-          << "parameter " << index << " step " << k;
+  struct Quantised {
+    int32_t index;
+    const int32_t* field;
+    int32_t steps;
+  };
+  const Quantised quantised[] = {{0, &s.bufferSixteenths, 63},
+                                 {2, &s.startInterval, 5512},
+                                 {4, &s.grainOffset, 88200},
+                                 {6, &s.lengthBase, 22050},
+                                 {8, &s.transpose, 48}};
+  for (const Quantised& q : quantised) {
+    for (int32_t k = 0; k <= q.steps; ++k) {
+      model.setParameter(q.index, (k + 0.5f) / q.steps);
+      const int32_t stored = *q.field;
+      model.setParameter(q.index, model.getParameter(q.index));
+      ASSERT_EQ(*q.field, stored) << "parameter " << q.index << " step " << k;
     }
   }
 }

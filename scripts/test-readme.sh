@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Runs the build commands the README gives users, word for word, as a user
+# would: the install recipe with GCC and with Clang (then ctest on that build
+# and a check that the install put lib/vst/korvane.so into the prefix), and
+# the hand-made 32-bit Windows build. Only the build folders and the install
+# prefix are moved into a temporary folder, and warnings count as errors
+# (through CXXFLAGS, which the printed commands pick up unchanged).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The first ```sh block after the line that matches $1.
+readme_block() {
+  awk -v start="$1" '
+    index($0, start) { found = 1; next }
+    found && /^```sh/ { inside = 1; next }
+    inside && /^```/ { exit }
+    inside { print }' README.md
+}
+
+recipe=$(readme_block "## Loading korvane in a host")
+windows=$(readme_block "to build one by hand:")
+[ -n "$recipe" ] && [ -n "$windows" ] || {
+  echo "test-readme: README build commands not found" >&2
+  exit 1
+}
+
+run_recipe() {
+  local name=$1 cc=$2 cxx=$3 dir=$work/$1
+  echo "== README install recipe with $name"
+  local script=${recipe//build\/release/$dir/build}
+  script=${script//--prefix \/usr\/local/--prefix $dir/prefix}
+  CC=$cc CXX=$cxx CXXFLAGS=-Werror CFLAGS=-Werror bash -euxc "$script"
+  test -f "$dir/prefix/lib/vst/korvane.so" || {
+    echo "test-readme: $name install has no lib/vst/korvane.so" >&2
+    exit 1
+  }
+  ctest --test-dir "$dir/build" -j"$(nproc)" --output-on-failure | tail -n 3
+}
+
+run_recipe gcc gcc g++
+run_recipe clang clang clang++
+
+echo "== README Windows build (32-bit)"
+"$root/scripts/install-windows-deps.sh"
+CXXFLAGS=-Werror CFLAGS=-Werror \
+  bash -euxc "${windows//build\/win32/$work/win32}"
+test -f "$work/win32/korvane.dll"
+echo "test-readme: the README's build commands work as printed"
