@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mixOutput.h"
 #include "myfx.h"
+#include "tileScratch.h"
 
 namespace {
 constexpr float kFreeSlot = -1.0f;  // grainPosition of a slot with no grain
@@ -15,7 +17,6 @@ constexpr double kRandomDivisor = 32767.0;
 constexpr int32_t kTransposeSpan = 24;  // semitones below and above 0
 constexpr double kRateAtLowestTranspose = 0.25;
 constexpr float kMinRate = 0.125f;
-constexpr double kMixDivisor = 3.0;
 // Two approximations of the twelfth root of 2; they give different rates at
 // +13 semitones only, and each processing routine keeps its own.
 constexpr double kReplacingBase = 1.059463094;
@@ -45,23 +46,25 @@ static_assert(myfx::kGrainSlots == 32, "one bit per grain slot");
 
 // The lowest slot whose bit is set in a non-empty mask.
 int32_t lowestSlot(uint32_t slots) { return __builtin_ctz(slots); }
-
-float clipToUnit(float value) {
-  if (value > 1.0f) return 1.0f;
-  if (value < -1.0f) return -1.0f;
-  return value;
-}
 }  // namespace
 
 // audio thread
 void myfx::processReplacing(float** inputs, float** outputs,
                             int32_t sampleFrames) {
-  run<false>(inputs, outputs, sampleFrames);
+  if (tiledPathFits(inputs, outputs, sampleFrames)) {
+    runTiled<false>(inputs, outputs, sampleFrames);
+  } else {
+    run<false>(inputs, outputs, sampleFrames);
+  }
 }
 
 // audio thread
 void myfx::process(float** inputs, float** outputs, int32_t sampleFrames) {
-  run<true>(inputs, outputs, sampleFrames);
+  if (tiledPathFits(inputs, outputs, sampleFrames)) {
+    runTiled<true>(inputs, outputs, sampleFrames);
+  } else {
+    run<true>(inputs, outputs, sampleFrames);
+  }
 }
 
 // Sample k of both inputs is read before sample k of the outputs is written,
@@ -71,20 +74,13 @@ template <bool Accumulate>
 void myfx::run(float** inputs, float** outputs, int32_t sampleFrames) {
   const double transposeBase = Accumulate ? kAccumulatingBase : kReplacingBase;
   for (int32_t k = 0; k < sampleFrames; ++k) {
-    const float left = finiteOrSilence(inputs[0][k]);
-    const float right = finiteOrSilence(inputs[1][k]);
-
-    // The change test on the mono fold.
-    const float mono = static_cast<float>(
-        (static_cast<double>(left) + static_cast<double>(right)) / 2.0);
-    const double change =
-        std::fabs(static_cast<double>(mono) - static_cast<double>(lastInput));
-    const bool triggered =
-        change > static_cast<double>(load(recordThreshold));
-
-    if (triggered || recordPosition == 0) queryTempo();
-    capture(left, right, triggered);
-    lastInput = mono;
+    float left = inputs[0][k];
+    float right = inputs[1][k];
+    const int32_t cell = control(left, right);
+    if (cell >= 0) {
+      recordBufferLeft[cell] = left;
+      recordBufferRight[cell] = right;
+    }
 
     if (startCounter >= load(startInterval)) decideStart(transposeBase);
 
@@ -93,10 +89,8 @@ void myfx::run(float** inputs, float** outputs, int32_t sampleFrames) {
     mix(sumLeft, sumRight);
     ++startCounter;
 
-    sumLeft = clipToUnit(
-        static_cast<float>(static_cast<double>(sumLeft) / kMixDivisor));
-    sumRight = clipToUnit(
-        static_cast<float>(static_cast<double>(sumRight) / kMixDivisor));
+    sumLeft = mixOutput::clipToUnit(mixOutput::divided(sumLeft));
+    sumRight = mixOutput::clipToUnit(mixOutput::divided(sumRight));
     if (Accumulate) {
       outputs[0][k] += sumLeft;
       outputs[1][k] += sumRight;
@@ -107,6 +101,26 @@ void myfx::run(float** inputs, float** outputs, int32_t sampleFrames) {
   }
 }
 
+// The control part of one sample: the change test on the mono fold, the
+// tempo query, the capture position and `lastInput`. Makes a NaN or infinite
+// input sample silent in place and answers the capture cell the sample goes
+// to, or -1 when no capture runs; the caller writes the cell.
+int32_t myfx::control(float& left, float& right) {
+  left = finiteOrSilence(left);
+  right = finiteOrSilence(right);
+
+  const float mono = static_cast<float>(
+      (static_cast<double>(left) + static_cast<double>(right)) / 2.0);
+  const double change =
+      std::fabs(static_cast<double>(mono) - static_cast<double>(lastInput));
+  const bool triggered = change > static_cast<double>(load(recordThreshold));
+
+  if (triggered || recordPosition == 0) queryTempo();
+  const int32_t cell = advanceCapture(triggered);
+  lastInput = mono;
+  return cell;
+}
+
 // Asks the host for its tempo and derives the loop and capture lengths: the
 // loop is `bufferSixteenths` sixteenth notes, the capture two loops, both at
 // most the buffer's capacity.
@@ -115,33 +129,40 @@ void myfx::queryTempo() {
   const double hostTempo =
       timeInfo != nullptr ? timeInfoTempo(timeInfo) : kFallbackTempo;
   // A tempo that is not a positive number means as much as no tempo at all.
-  tempo = std::isfinite(hostTempo) && hostTempo > 0.0 ? hostTempo
-                                                      : kFallbackTempo;
+  tempo =
+      std::isfinite(hostTempo) && hostTempo > 0.0 ? hostTempo : kFallbackTempo;
 
-  const double sixteenthSeconds =
-      kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
-  const double loopSamples = load(bufferSixteenths) * sixteenthSeconds *
-                             static_cast<double>(sampleRateHz);
-  // Limited before the conversion: a very slow tempo gives a product that no
-  // 32-bit integer holds.
-  const int32_t loop = loopSamples > static_cast<double>(bufferCapacity)
-                           ? bufferCapacity
-                           : static_cast<int32_t>(loopSamples);
+  // While idle this runs on every sample; an unchanged tempo and loop
+  // setting give the same loop as last time, so the arithmetic is skipped.
+  const int32_t sixteenths = load(bufferSixteenths);
+  if (tempo != derivedTempo || sixteenths != derivedSixteenths) {
+    const double sixteenthSeconds =
+        kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
+    const double loopSamples =
+        sixteenths * sixteenthSeconds * static_cast<double>(sampleRateHz);
+    // Limited before the conversion: a very slow tempo gives a product that
+    // no 32-bit integer holds.
+    derivedLoop = loopSamples > static_cast<double>(bufferCapacity)
+                      ? bufferCapacity
+                      : static_cast<int32_t>(loopSamples);
+    derivedTempo = tempo;
+    derivedSixteenths = sixteenths;
+  }
+  const int32_t loop = derivedLoop;
   loopLength.store(loop, std::memory_order_relaxed);
   recordLength = std::min(2 * loop, bufferCapacity);
 }
 
-// Writes the stereo sample while a capture runs (a change past the threshold
-// starts one) and returns to idle after `recordLength` cells. Every write
-// lands inside the buffers: `recordPosition` stays below `recordLength`, which
+// Moves the capture on by one sample while a capture runs (a change past the
+// threshold starts one) and returns to idle after `recordLength` cells;
+// answers the cell this sample is written to, or -1. Every such cell lies
+// inside the buffers: `recordPosition` stays below `recordLength`, which
 // never exceeds the capacity.
-void myfx::capture(float left, float right, bool triggered) {
-  if (triggered || recordPosition > 0) {
-    recordBufferLeft[recordPosition] = left;
-    recordBufferRight[recordPosition] = right;
-    ++recordPosition;
-  }
+int32_t myfx::advanceCapture(bool triggered) {
+  int32_t cell = -1;
+  if (triggered || recordPosition > 0) cell = recordPosition++;
   if (recordPosition >= recordLength) recordPosition = 0;
+  return cell;
 }
 
 // Starts a grain in the lowest free slot, if any, then re-arms the clock with
@@ -207,9 +228,9 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
   for (uint32_t pending = soundingSlots; pending != 0; pending &= pending - 1) {
     const int32_t i = lowestSlot(pending);
 
-    float level = static_cast<float>(
-        static_cast<double>(grainLevel[i]) +
-        static_cast<double>(grainLevelStep[i]) * static_cast<double>(ceiling));
+    float level = static_cast<float>(static_cast<double>(grainLevel[i]) +
+                                     static_cast<double>(grainLevelStep[i]) *
+                                         static_cast<double>(ceiling));
     if (level > ceiling) {  // the peak: from here on it falls
       level = ceiling;
       grainLevelStep[i] = -grainLevelStep[i];
@@ -243,9 +264,8 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
 
     const float next = static_cast<float>(static_cast<double>(position) +
                                           static_cast<double>(grainRate[i]));
-    if (static_cast<double>(next) >=
-        static_cast<double>(grainStart[i]) +
-            static_cast<double>(grainLength[i])) {
+    if (static_cast<double>(next) >= static_cast<double>(grainStart[i]) +
+                                         static_cast<double>(grainLength[i])) {
       grainPosition[i] = kFreeSlot;  // the grain has ended
       soundingSlots &= ~(1u << i);
     } else {

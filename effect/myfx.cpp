@@ -6,6 +6,7 @@
 #include <new>
 
 #include "identity.h"
+#include "tileScratch.h"
 
 namespace {
 constexpr int32_t kDefaultGrainLength = 4000;
@@ -72,6 +73,13 @@ myfx::myfx(HostCallback callback)
   pitchJitter.store(0.0f, std::memory_order_relaxed);
   currentRate = 1.0f;
   soundingSlots = 0;
+  derivedTempo = 0.0;  // no tempo: the first query derives the loop
+  derivedSixteenths = 0;
+  derivedLoop = 0;
+  tileScratch = new (std::nothrow) tiles::TileScratch();
+  if (tileScratch != nullptr) {
+    tileScratch->kernels = tiles::kernelsOf(tiles::fastestFamily());
+  }
 
   random.seed(static_cast<uint32_t>(std::time(nullptr)));
   envelopeCeiling.store(1.0f, std::memory_order_relaxed);
@@ -80,6 +88,7 @@ myfx::myfx(HostCallback callback)
 myfx::~myfx() {
   delete[] recordBufferLeft;
   delete[] recordBufferRight;
+  delete tileScratch;
 }
 
 // Keeps at most 31 characters: the name field holds 32 bytes.

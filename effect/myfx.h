@@ -8,6 +8,10 @@
 #include "RandomGenerator.h"
 #include "audioeffectx.h"
 
+namespace tiles {
+struct TileScratch;
+}
+
 class myfx : public AudioEffectX {
  public:
   static constexpr int32_t kNumPrograms = 1;
@@ -59,12 +63,23 @@ class myfx : public AudioEffectX {
   // The grain engine, one sample at a time (grainEngine.cpp).
   template <bool Accumulate>
   void run(float** inputs, float** outputs, int32_t sampleFrames);
+  int32_t control(float& left, float& right);
   void queryTempo();
-  void capture(float left, float right, bool triggered);
+  int32_t advanceCapture(bool triggered);
   void decideStart(double transposeBase);
   void startGrain(int32_t slot, double transposeBase);
   void mix(float& sumLeft, float& sumRight);
   float randomFraction();
+
+  // The same engine a tile of samples at a time, with vector kernels
+  // (tiledEngine.cpp); it gives the same bits as `run`.
+  template <bool Accumulate>
+  void runTiled(float** inputs, float** outputs, int32_t sampleFrames);
+  bool tiledPathFits(float* const* inputs, float* const* outputs,
+                     int32_t sampleFrames) const;
+  void mixTile(int32_t frames, float* sumLeft, float* sumRight);
+  void mixLanes(uint32_t slots, int32_t frames, float ceiling, float* sumLeft,
+                float* sumRight);
 
   // Fields that parameter calls write from host threads while the audio
   // thread reads them are relaxed atomics: plain 32-bit loads and stores on
@@ -118,6 +133,13 @@ class myfx : public AudioEffectX {
   // mix and the free-slot search visit only the slots that matter.
   uint32_t soundingSlots;
   RandomGenerator random;
+  // The inputs and result of the last loop derivation (queryTempo).
+  double derivedTempo;
+  int32_t derivedSixteenths;
+  int32_t derivedLoop;
+  // The tiled engine's working memory; null when it could not be allocated,
+  // and then the per-sample engine runs alone.
+  tiles::TileScratch* tileScratch;
 };
 
 // Builds one effect instance for a host; null when the host answers version 0

@@ -1,0 +1,59 @@
+// The vector kernels of the tiled grain engine, in two families (SSE2, and
+// AVX2 where the build and the processor have it), chosen once per instance.
+#pragma once
+
+#include <cstdint>
+
+namespace tiles {
+// Samples per tile at most; a tile of grain positions and gains fills
+// kMaxTile floats per grain.
+constexpr int32_t kMaxTile = 64;
+// Grains whose recurrences run side by side, one per vector lane.
+constexpr int32_t kLanes = 4;
+
+// Four grains' envelope and read-position state for one tile, one per lane.
+// A lane that holds no grain has rate 0 and an end that is never reached.
+struct GrainLanes {
+  float level[kLanes];
+  float levelStep[kLanes];
+  float position[kLanes];
+  float rate[kLanes];
+  double end[kLanes];  // start + length: the first position past the grain
+  // Written by advanceGrains: samples the grain sounds in the tile, and
+  // whether it ended (reached `end`) in it.
+  int32_t soundingSamples[kLanes];
+  int32_t ended[kLanes];
+};
+
+struct MixKernels {
+  // Advances four grains over `frames` samples (1..kMaxTile), exactly as the
+  // per-sample engine does, and writes each lane's read positions and gains
+  // to position[lane * kMaxTile + j] and gain[lane * kMaxTile + j]. Up to the
+  // next multiple of 4, and after a grain has ended, the position repeats
+  // the last one read and the gain is 0.
+  void (*advanceGrains)(GrainLanes& lanes, float ceiling, int32_t frames,
+                        float* position, float* gain);
+  // Adds one grain's samples to the channel sums, sample j rounded as the
+  // per-sample engine rounds it. `count` is a multiple of 4; every cell from
+  // the first position's to the last position's + 7 lies in the buffers.
+  void (*mixGrain)(const float* left, const float* right, const float* position,
+                   const float* gain, int32_t count, float* sumLeft,
+                   float* sumRight);
+  // Divide, clip and deliver the sums (over or onto the outputs); answer how
+  // many leading samples were done (a multiple of 4), leaving the rest.
+  int32_t (*replace)(const float* sumLeft, const float* sumRight,
+                     float* outLeft, float* outRight, int32_t frames);
+  int32_t (*accumulate)(const float* sumLeft, const float* sumRight,
+                        float* outLeft, float* outRight, int32_t frames);
+};
+
+enum class KernelFamily { kSse2, kAvx2 };
+
+// The family's kernels, or null when this build or this processor lacks it.
+const MixKernels* kernelsOf(KernelFamily family);
+// AVX2 where available, otherwise SSE2.
+KernelFamily fastestFamily();
+
+extern const MixKernels kSse2Kernels;
+extern const MixKernels kAvx2Kernels;  // defined only in builds with AVX2
+}  // namespace tiles

@@ -1,0 +1,188 @@
+// The tiled engine's kernels with SSE2 alone: every x86 build, the 32-bit
+// and the Windows ones included. Each lane computes what the per-sample
+// engine computes for one grain or one sample, in the same precision.
+#include <emmintrin.h>
+
+#include "mixKernels.h"
+
+namespace tiles {
+namespace {
+// Lanes of `yes` where the mask is set, of `no` elsewhere.
+__m128 select(__m128 mask, __m128 yes, __m128 no) {
+  return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+}
+
+// Two single lanes widened to double: lanes 0 and 1, or 2 and 3.
+__m128d lowPair(__m128 v) { return _mm_cvtps_pd(v); }
+__m128d highPair(__m128 v) { return _mm_cvtps_pd(_mm_movehl_ps(v, v)); }
+__m128 narrow(__m128d low, __m128d high) {
+  return _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
+}
+// A four-lane mask from two double-lane masks.
+__m128 joinMasks(__m128d low, __m128d high) {
+  return _mm_shuffle_ps(_mm_castpd_ps(low), _mm_castpd_ps(high),
+                        _MM_SHUFFLE(2, 0, 2, 0));
+}
+// A double-lane mask from lanes 0 and 1, or 2 and 3, of a four-lane mask.
+__m128d lowMask(__m128 m) { return _mm_castps_pd(_mm_unpacklo_ps(m, m)); }
+__m128d highMask(__m128 m) { return _mm_castps_pd(_mm_unpackhi_ps(m, m)); }
+
+void advanceGrains(GrainLanes& lanes, float ceilingValue, int32_t frames,
+                   float* positionOut, float* gainOut) {
+  const __m128 ceiling = _mm_set1_ps(ceilingValue);
+  const __m128d ceilingWide = _mm_set1_pd(ceilingValue);
+  const __m128 one = _mm_set1_ps(1.0f);
+  const __m128 zero = _mm_setzero_ps();
+  const __m128d signBit = _mm_set1_pd(-0.0);
+  const __m128 allLanes = _mm_castsi128_ps(_mm_set1_epi32(-1));
+
+  __m128 level = _mm_loadu_ps(lanes.level);
+  __m128 step = _mm_loadu_ps(lanes.levelStep);
+  __m128 position = _mm_loadu_ps(lanes.position);
+  const __m128 rate = _mm_loadu_ps(lanes.rate);
+  const __m128d endLow = _mm_loadu_pd(lanes.end);
+  const __m128d endHigh = _mm_loadu_pd(lanes.end + 2);
+  // step × ceiling: exact in double; it only changes sign at the peak.
+  __m128d riseLow = _mm_mul_pd(lowPair(step), ceilingWide);
+  __m128d riseHigh = _mm_mul_pd(highPair(step), ceilingWide);
+  __m128 lastRead = position;
+  __m128 live = allLanes;
+  __m128i sounding = _mm_setzero_si128();
+
+  const int32_t padded = (frames + 3) & ~3;
+  for (int32_t j0 = 0; j0 < padded; j0 += 4) {
+    __m128 positions[4];
+    __m128 gains[4];
+    for (int32_t k = 0; k < 4; ++k) {
+      // Past the tile's end nothing moves and nothing sounds.
+      const __m128 active = j0 + k < frames ? live : zero;
+
+      const __m128 raised = narrow(_mm_add_pd(lowPair(level), riseLow),
+                                   _mm_add_pd(highPair(level), riseHigh));
+      const __m128 peak = _mm_and_ps(active, _mm_cmpgt_ps(raised, ceiling));
+      level = select(active, select(peak, ceiling, raised), level);
+      step = _mm_xor_ps(step, _mm_and_ps(peak, _mm_set1_ps(-0.0f)));
+      riseLow = _mm_xor_pd(riseLow, _mm_and_pd(lowMask(peak), signBit));
+      riseHigh = _mm_xor_pd(riseHigh, _mm_and_pd(highMask(peak), signBit));
+
+      // The level limited to 0..1; a NaN level gives 1, as in the engine.
+      const __m128 gain =
+          _mm_andnot_ps(_mm_cmplt_ps(level, zero),
+                        select(_mm_cmplt_ps(level, one), level, one));
+      gains[k] = _mm_and_ps(active, gain);
+      lastRead = select(active, position, lastRead);
+      positions[k] = lastRead;
+      sounding = _mm_sub_epi32(sounding, _mm_castps_si128(active));
+
+      const __m128 next = _mm_add_ps(position, rate);
+      const __m128 ended =
+          _mm_and_ps(active, joinMasks(_mm_cmpge_pd(lowPair(next), endLow),
+                                       _mm_cmpge_pd(highPair(next), endHigh)));
+      position = select(_mm_andnot_ps(ended, active), next, position);
+      live = _mm_andnot_ps(ended, live);
+    }
+    _MM_TRANSPOSE4_PS(positions[0], positions[1], positions[2], positions[3]);
+    _MM_TRANSPOSE4_PS(gains[0], gains[1], gains[2], gains[3]);
+    for (int32_t lane = 0; lane < kLanes; ++lane) {
+      _mm_storeu_ps(positionOut + lane * kMaxTile + j0, positions[lane]);
+      _mm_storeu_ps(gainOut + lane * kMaxTile + j0, gains[lane]);
+    }
+  }
+
+  _mm_storeu_ps(lanes.level, level);
+  _mm_storeu_ps(lanes.levelStep, step);
+  _mm_storeu_ps(lanes.position, position);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes.soundingSamples), sounding);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes.ended),
+                   _mm_castps_si128(_mm_andnot_ps(live, allLanes)));
+}
+
+// Cells n and n + 1 of one buffer for four samples: lanes of `lower` and
+// `upper`.
+void loadNeighbours(const float* buffer, __m128i cells, __m128& lower,
+                    __m128& upper) {
+  const int32_t c0 = _mm_cvtsi128_si32(cells);
+  const int32_t c1 = _mm_cvtsi128_si32(_mm_shuffle_epi32(cells, 1));
+  const int32_t c2 = _mm_cvtsi128_si32(_mm_shuffle_epi32(cells, 2));
+  const int32_t c3 = _mm_cvtsi128_si32(_mm_shuffle_epi32(cells, 3));
+  auto pair = [buffer](int32_t cell) {
+    return _mm_castsi128_ps(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(buffer + cell)));
+  };
+  const __m128 ab = _mm_unpacklo_ps(pair(c0), pair(c1));
+  const __m128 cd = _mm_unpacklo_ps(pair(c2), pair(c3));
+  lower = _mm_movelh_ps(ab, cd);
+  upper = _mm_movehl_ps(cd, ab);
+}
+
+// single(sum + ((upper − lower) × fraction + lower) × gain), in double.
+__m128d added(__m128d sum, __m128d lower, __m128d upper, __m128d fraction,
+              __m128d gain) {
+  const __m128d sample =
+      _mm_add_pd(_mm_mul_pd(_mm_sub_pd(upper, lower), fraction), lower);
+  return _mm_add_pd(sum, _mm_mul_pd(sample, gain));
+}
+
+void mixGrain(const float* left, const float* right, const float* position,
+              const float* gain, int32_t count, float* sumLeft,
+              float* sumRight) {
+  for (int32_t j = 0; j < count; j += 4) {
+    const __m128 p = _mm_loadu_ps(position + j);
+    const __m128i cells = _mm_cvttps_epi32(p);
+    const __m128d fractionLow = _mm_sub_pd(lowPair(p), _mm_cvtepi32_pd(cells));
+    const __m128d fractionHigh = _mm_sub_pd(
+        highPair(p), _mm_cvtepi32_pd(_mm_shuffle_epi32(cells, 0xEE)));
+    const __m128 g = _mm_loadu_ps(gain + j);
+    const __m128d gainLow = lowPair(g);
+    const __m128d gainHigh = highPair(g);
+
+    __m128 lower, upper;
+    loadNeighbours(left, cells, lower, upper);
+    __m128 sum = _mm_loadu_ps(sumLeft + j);
+    _mm_storeu_ps(sumLeft + j,
+                  narrow(added(lowPair(sum), lowPair(lower), lowPair(upper),
+                               fractionLow, gainLow),
+                         added(highPair(sum), highPair(lower), highPair(upper),
+                               fractionHigh, gainHigh)));
+
+    loadNeighbours(right, cells, lower, upper);
+    sum = _mm_loadu_ps(sumRight + j);
+    _mm_storeu_ps(sumRight + j,
+                  narrow(added(lowPair(sum), lowPair(lower), lowPair(upper),
+                               fractionLow, gainLow),
+                         added(highPair(sum), highPair(lower), highPair(upper),
+                               fractionHigh, gainHigh)));
+  }
+}
+
+// Four sums divided by 3 in double lanes (no single-precision divide, so no
+// slow path on denormal sums), rounded and clipped.
+__m128 delivered(const float* sum) {
+  const __m128d three = _mm_set1_pd(3.0);
+  const __m128 s = _mm_loadu_ps(sum);
+  const __m128 v =
+      narrow(_mm_div_pd(lowPair(s), three), _mm_div_pd(highPair(s), three));
+  return _mm_min_ps(_mm_max_ps(v, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
+}
+
+template <bool Accumulate>
+int32_t deliver(const float* sumLeft, const float* sumRight, float* outLeft,
+                float* outRight, int32_t frames) {
+  int32_t j = 0;
+  for (; j + 4 <= frames; j += 4) {
+    __m128 left = delivered(sumLeft + j);
+    __m128 right = delivered(sumRight + j);
+    if (Accumulate) {
+      left = _mm_add_ps(_mm_loadu_ps(outLeft + j), left);
+      right = _mm_add_ps(_mm_loadu_ps(outRight + j), right);
+    }
+    _mm_storeu_ps(outLeft + j, left);
+    _mm_storeu_ps(outRight + j, right);
+  }
+  return j;
+}
+}  // namespace
+
+const MixKernels kSse2Kernels = {advanceGrains, mixGrain, deliver<false>,
+                                 deliver<true>};
+}  // namespace tiles

@@ -1,0 +1,44 @@
+// Working memory of the tiled grain engine, allocated with the effect so that
+// processing allocates nothing.
+#pragma once
+
+#include <cstdint>
+
+#include "mixKernels.h"
+
+namespace tiles {
+// A capture write made during the tile: the sample it belongs to, the cell,
+// the values written and the values the cell held before.
+struct CaptureWrite {
+  int32_t sample;
+  int32_t cell;
+  float left;
+  float right;
+  float oldLeft;
+  float oldRight;
+};
+
+// Cells first..last written in the tile.
+struct CellRun {
+  int32_t first;
+  int32_t last;
+};
+
+struct TileScratch {
+  const MixKernels* kernels = nullptr;
+  // Tests shorten the tiles or switch the tiled path off; hosts cannot.
+  int32_t tileSize = kMaxTile;
+  bool enabled = true;
+
+  int32_t writeCount = 0;
+  CaptureWrite writes[kMaxTile];
+  int32_t runCount = 0;
+  CellRun runs[kMaxTile];
+
+  GrainLanes lanes;
+  float position[kLanes * kMaxTile];
+  float gain[kLanes * kMaxTile];
+  float sumLeft[kMaxTile];
+  float sumRight[kMaxTile];
+};
+}  // namespace tiles
