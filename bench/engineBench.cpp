@@ -1,5 +1,7 @@
 // Cost of one second of 44.1 kHz stereo audio through the grain engine, and
-// the real-time factor, for three workloads at three block sizes.
+// the real-time factor, for three workloads at three block sizes; and the
+// tiled engine's speed-up over the per-sample engine and the cost of
+// denormal input, each measured as a ratio within one run.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -13,17 +15,20 @@
 
 #include "AEffect.h"
 #include "AllocationCounter.h"
+#include "mixKernels.h"
 #include "myfx.h"
 #include "myfxProbe.h"
 #include "opcodes.h"
+#include "tileScratch.h"
 
 namespace {
 // Counted outside the timed loop: how many grain slots are sounding.
 int soundingGrains(const myfx& effect) {
   constexpr float kFreeSlot = -1.0f;
   const float* positions = myfxProbe::grainPosition(effect);
-  return static_cast<int>(std::count_if(positions, positions + myfx::kGrainSlots,
-                                        [](float p) { return p != kFreeSlot; }));
+  return static_cast<int>(
+      std::count_if(positions, positions + myfx::kGrainSlots,
+                    [](float p) { return p != kFreeSlot; }));
 }
 }  // namespace
 
@@ -64,6 +69,10 @@ struct Signal {
   std::vector<float> right = std::vector<float>(kSampleRate, 0.0f);
 };
 
+// The bursts' peak of 0.5 scaled to 1e-39: every sample denormal or zero,
+// as in the fading tail of a reverb.
+constexpr double kDenormalScale = 2e-39;
+
 // Four 50 ms bursts of decaying tones per second, silence between them: the
 // first change of each burst starts a capture whenever none is running, and
 // every sample of a burst asks the host for the tempo.
@@ -93,7 +102,23 @@ Signal bursts() {
 struct Workload {
   bool silentInput;
   std::vector<std::pair<int32_t, float>> parameters;  // index, normalised
+  double inputScale = 1.0;
 };
+
+Signal inputOf(const Workload& workload) {
+  if (workload.silentInput) return Signal();
+  Signal signal = bursts();
+  for (std::vector<float>* channel : {&signal.left, &signal.right}) {
+    for (float& x : *channel) {
+      x = static_cast<float>(x * workload.inputScale);
+    }
+  }
+  return signal;
+}
+
+// Which engine an instance runs: the per-sample engine alone, or the tiled
+// engine with the given kernels.
+enum class Path { kPerSample, kSse2, kAvx2 };
 
 // Parameter indexes, in the host's numbering.
 constexpr int32_t kStartRate = 2;
@@ -107,7 +132,7 @@ class Session {
  public:
   Session(const Workload& workload, int32_t blockSize)
       : effect_(createEffectInstance(&benchHost)),
-        input_(workload.silentInput ? Signal() : bursts()),
+        input_(inputOf(workload)),
         output_(2, std::vector<float>(kMaxBlock)),
         blockSize_(blockSize) {
     if (effect_ == nullptr) return;
@@ -125,6 +150,19 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   bool ready() const { return effect_ != nullptr; }
+
+  // False when this build or processor lacks the kernels.
+  bool use(Path path) {
+    tiles::TileScratch* t = myfxProbe::tileScratch(engine());
+    if (path == Path::kPerSample) {
+      t->enabled = false;
+      return true;
+    }
+    t->kernels =
+        tiles::kernelsOf(path == Path::kAvx2 ? tiles::KernelFamily::kAvx2
+                                             : tiles::KernelFamily::kSse2);
+    return t->kernels != nullptr;
+  }
 
   void processSecond() { processSecond(blockSize_); }
 
@@ -224,6 +262,64 @@ const Workload kAllGrains{false,
                            {kPositionJitter, 1.0f},
                            {kPitchJitter, 0.25f}}};
 const Workload kIdle{true, {}};
+
+// Two instances, processed a second each in turn, timed apart: `second`
+// against `first` as a ratio of processor time, measured side by side so
+// that the load of a shared machine weighs on both alike.
+void sideBySide(benchmark::State& state, const Workload& firstWorkload,
+                Path firstPath, const Workload& secondWorkload, Path secondPath,
+                const char* ratioName) {
+  constexpr int32_t kBlock = 512;
+  Session first(firstWorkload, kBlock);
+  Session second(secondWorkload, kBlock);
+  if (!first.ready() || !second.ready()) {
+    state.SkipWithError("the effect declined to load");
+    return;
+  }
+  if (!first.use(firstPath) || !second.use(secondPath)) {
+    state.SkipWithError("no AVX2 kernels in this build or processor");
+    return;
+  }
+  for (int s = 0; s < kWarmUpSeconds; ++s) {
+    first.processSecond();
+    second.processSecond();
+  }
+  double firstSeconds = 0.0;
+  double secondSeconds = 0.0;
+  startCountingAllocations();
+  for (auto _ : state) {
+    double t0 = threadCpuSeconds();
+    first.processSecond();
+    benchmark::DoNotOptimize(first.output());
+    const double t1 = threadCpuSeconds();
+    second.processSecond();
+    benchmark::DoNotOptimize(second.output());
+    benchmark::ClobberMemory();
+    firstSeconds += t1 - t0;
+    secondSeconds += threadCpuSeconds() - t1;
+  }
+  if (stopCountingAllocations() != 0) {
+    state.SkipWithError("processing allocated memory");
+  }
+  const double samples = static_cast<double>(state.iterations()) * kSampleRate;
+  state.counters["ns_per_sample_first"] = firstSeconds * 1e9 / samples;
+  state.counters["ns_per_sample_second"] = secondSeconds * 1e9 / samples;
+  state.counters[ratioName] = firstSeconds / secondSeconds;
+}
+
+// How many times faster the tiled engine runs than the per-sample engine.
+void speedUp(benchmark::State& state, const Workload& workload, Path path) {
+  sideBySide(state, workload, Path::kPerSample, workload, path, "speed_up");
+}
+
+// The cost of denormal input over the same input at a normal level, on one
+// path (1.0: no penalty).
+void denormalCost(benchmark::State& state, const Workload& workload,
+                  Path path) {
+  Workload denormal = workload;
+  denormal.inputScale = kDenormalScale;
+  sideBySide(state, denormal, path, workload, path, "denormal_cost");
+}
 }  // namespace
 
 #define KORVANE_ENGINE_BENCH(name, workload) \
@@ -237,3 +333,25 @@ const Workload kIdle{true, {}};
 KORVANE_ENGINE_BENCH(afterConstruction_retriggering, kAfterConstruction);
 KORVANE_ENGINE_BENCH(all32Grains, kAllGrains);
 KORVANE_ENGINE_BENCH(idle_silentInput, kIdle);
+
+#define KORVANE_RATIO_BENCH(function, name, workload, path) \
+  BENCHMARK_CAPTURE(function, name, workload, path)         \
+      ->UseRealTime()                                       \
+      ->Unit(benchmark::kMillisecond)
+
+KORVANE_RATIO_BENCH(speedUp, all32Grains_sse2, kAllGrains, Path::kSse2);
+KORVANE_RATIO_BENCH(speedUp, all32Grains_avx2, kAllGrains, Path::kAvx2);
+KORVANE_RATIO_BENCH(speedUp, defaults_sse2, kAfterConstruction, Path::kSse2);
+KORVANE_RATIO_BENCH(speedUp, defaults_avx2, kAfterConstruction, Path::kAvx2);
+KORVANE_RATIO_BENCH(speedUp, idle_sse2, kIdle, Path::kSse2);
+KORVANE_RATIO_BENCH(speedUp, idle_avx2, kIdle, Path::kAvx2);
+KORVANE_RATIO_BENCH(denormalCost, all32Grains_perSample, kAllGrains,
+                    Path::kPerSample);
+KORVANE_RATIO_BENCH(denormalCost, all32Grains_sse2, kAllGrains, Path::kSse2);
+KORVANE_RATIO_BENCH(denormalCost, all32Grains_avx2, kAllGrains, Path::kAvx2);
+KORVANE_RATIO_BENCH(denormalCost, defaults_perSample, kAfterConstruction,
+                    Path::kPerSample);
+KORVANE_RATIO_BENCH(denormalCost, defaults_sse2, kAfterConstruction,
+                    Path::kSse2);
+KORVANE_RATIO_BENCH(denormalCost, defaults_avx2, kAfterConstruction,
+                    Path::kAvx2);

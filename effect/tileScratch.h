@@ -29,6 +29,11 @@ struct TileScratch {
   // Tests shorten the tiles or switch the tiled path off; hosts cannot.
   int32_t tileSize = kMaxTile;
   bool enabled = true;
+  // Grain tiles mixed through the per-sample view of a tile's capture
+  // writes, and through the guarded reads near the buffers' edges: tests
+  // check that their scenarios reach both.
+  int64_t viewedGrainTiles = 0;
+  int64_t guardedGrainTiles = 0;
 
   int32_t writeCount = 0;
   CaptureWrite writes[kMaxTile];

@@ -256,10 +256,12 @@ void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
       }
     }
     if (written) {
+      ++t.viewedGrainTiles;
       mixGrainScalar(ViewRead{guardedLeft, t.writes, t.writeCount, false},
                      ViewRead{guardedRight, t.writes, t.writeCount, true},
                      position, gain, count, sumLeft, sumRight);
     } else if (!inside) {
+      ++t.guardedGrainTiles;
       mixGrainScalar(guardedLeft, guardedRight, position, gain, count, sumLeft,
                      sumRight);
     } else {

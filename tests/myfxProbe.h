@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "myfx.h"
+#include "tileScratch.h"
 
 struct myfxProbe {
   static double tempo(const myfx& f) { return f.tempo; }
@@ -41,4 +42,7 @@ struct myfxProbe {
   static float pitchJitter(const myfx& f) { return f.pitchJitter; }
   static float currentRate(const myfx& f) { return f.currentRate; }
   static uint32_t soundingSlots(const myfx& f) { return f.soundingSlots; }
+  // The tiled engine's settings: tests choose the kernel family and the tile
+  // size, or switch the tiled path off to run the per-sample engine alone.
+  static tiles::TileScratch* tileScratch(myfx& f) { return f.tileScratch; }
 };

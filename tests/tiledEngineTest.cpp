@@ -1,0 +1,308 @@
+// The tiled engine against the per-sample engine, both driven through the
+// record by one scripted host: the same output bits, the same state, the same
+// capture buffers and the same tempo queries, for each kernel family and a
+// range of tile sizes, on scenarios built to meet each hazard of tiling.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "mixKernels.h"
+#include "reference/Scenario.h"
+#include "reference/SideBySide.h"
+
+namespace {
+using reference::Block;
+using reference::Scenario;
+
+// Parameter indexes, in the host's numbering.
+constexpr int32_t kLoopSixteenths = 0;
+constexpr int32_t kThreshold = 1;
+constexpr int32_t kStartRate = 2;
+constexpr int32_t kStartJitter = 3;
+constexpr int32_t kOffset = 4;
+constexpr int32_t kPositionJitter = 5;
+constexpr int32_t kLength = 6;
+constexpr int32_t kLengthJitter = 7;
+constexpr int32_t kTranspose = 8;
+constexpr int32_t kPitchJitter = 9;
+constexpr int32_t kCeiling = 10;
+
+constexpr int32_t kTileSizes[] = {1, 2, 3, 4, 5, 7, 16, 33, 63, 64};
+
+// How a block's arrays meet: apart, the outputs being the inputs, each
+// output being the other channel's input, or outputs one sample past the
+// inputs (a host fault, which the per-sample engine takes).
+enum class Arrays { kApart, kSame, kCrossed, kShifted };
+
+// Two instances from one host: one runs the per-sample engine alone, the
+// other the tiled engine with the chosen kernels and tile size.
+class Twins {
+ public:
+  Twins(tiles::KernelFamily family, int32_t tileSize, uint32_t seed)
+      : arrays_(seed) {
+    myfxProbe::tileScratch(perSample_.object())->enabled = false;
+    tiles::TileScratch* t = myfxProbe::tileScratch(tiled_.object());
+    t->kernels = tiles::kernelsOf(family);
+    t->tileSize = tileSize;
+    perSample_.object().seedRandom(seed);
+    tiled_.object().seedRandom(seed);
+  }
+
+  // Empty when every block matched; otherwise the first difference.
+  std::string run(const Scenario& scenario) {
+    for (size_t i = 0; i < scenario.size(); ++i) {
+      const std::string d = block(scenario[i]);
+      if (!d.empty()) return "block " + std::to_string(i) + ": " + d;
+    }
+    return buffers();
+  }
+
+  const tiles::TileScratch& tiles() {
+    return *myfxProbe::tileScratch(tiled_.object());
+  }
+
+ private:
+  struct Io {
+    std::vector<float> left, right, outLeft, outRight;
+    float* inputs[2];
+    float* outputs[2];
+  };
+
+  // The block's input and prior output, laid out as `how` says.
+  static Io lay(const Block& b, Arrays how) {
+    Io io;
+    const size_t n = b.left.size();
+    io.left = b.left;
+    io.right = b.right;
+    io.left.resize(n + 1, 0.25f);
+    io.right.resize(n + 1, -0.25f);
+    io.outLeft = b.priorLeft;
+    io.outRight = b.priorRight;
+    io.inputs[0] = io.left.data();
+    io.inputs[1] = io.right.data();
+    io.outputs[0] = io.outLeft.data();
+    io.outputs[1] = io.outRight.data();
+    if (how == Arrays::kSame) {
+      io.outputs[0] = io.inputs[0];
+      io.outputs[1] = io.inputs[1];
+    } else if (how == Arrays::kCrossed) {
+      io.outputs[0] = io.inputs[1];
+      io.outputs[1] = io.inputs[0];
+    } else if (how == Arrays::kShifted) {
+      io.outputs[0] = io.inputs[0] + 1;
+      io.outputs[1] = io.inputs[1] + 1;
+    }
+    return io;
+  }
+
+  std::string block(const Block& b) {
+    for (const auto& [index, value] : b.parameters) {
+      perSample_->setParameter(perSample_.effect, index, value);
+      tiled_->setParameter(tiled_.effect, index, value);
+    }
+    const Arrays how = static_cast<Arrays>(arrays_() % 4);
+    Io expected = lay(b, how);
+    Io actual = lay(b, how);
+    host_.tempo = b.tempo;
+    host_.calls.clear();
+    auto entry = [&](AEffect* e) {
+      return b.accumulate ? e->process : e->processReplacing;
+    };
+    entry(perSample_.effect)(perSample_.effect, expected.inputs,
+                             expected.outputs, b.frames);
+    const size_t perSampleCalls = host_.calls.size();
+    entry(tiled_.effect)(tiled_.effect, actual.inputs, actual.outputs,
+                         b.frames);
+    if (host_.calls.size() != 2 * perSampleCalls) {
+      return "host calls " + std::to_string(perSampleCalls) + " against " +
+             std::to_string(host_.calls.size() - perSampleCalls);
+    }
+    for (auto member : {&Io::left, &Io::right, &Io::outLeft, &Io::outRight}) {
+      const std::vector<float>& e = expected.*member;
+      const std::vector<float>& a = actual.*member;
+      for (size_t k = 0; k < e.size(); ++k) {
+        if (!reference::sameBits(e[k], a[k])) {
+          return "sample " + std::to_string(k) + " of " +
+                 std::to_string(b.frames) + ", arrays " +
+                 std::to_string(static_cast<int>(how)) + ": " +
+                 std::to_string(e[k]) + " against " + std::to_string(a[k]);
+        }
+      }
+    }
+    const std::string d =
+        reference::StateDiff::first(reference::snapshot(perSample_.object()),
+                                    reference::snapshot(tiled_.object()));
+    if (!d.empty()) return d;
+    if (myfxProbe::soundingSlots(perSample_.object()) !=
+        myfxProbe::soundingSlots(tiled_.object())) {
+      return "sounding slots";
+    }
+    return "";
+  }
+
+  std::string buffers() {
+    const int32_t cells = myfxProbe::bufferCapacity(perSample_.object());
+    const size_t bytes = static_cast<size_t>(cells) * sizeof(float);
+    if (std::memcmp(myfxProbe::recordBufferLeft(perSample_.object()),
+                    myfxProbe::recordBufferLeft(tiled_.object()), bytes) ||
+        std::memcmp(myfxProbe::recordBufferRight(perSample_.object()),
+                    myfxProbe::recordBufferRight(tiled_.object()), bytes)) {
+      return "capture buffers";
+    }
+    return "";
+  }
+
+  TestHost host_;
+  EffectHandle perSample_{host_.load()};
+  EffectHandle tiled_{host_.load()};
+  std::mt19937 arrays_;
+};
+
+// A short loop recorded over and over (the threshold at 0 and a noisy input
+// retrigger it), with many slow and fast grains inside it: capture writes
+// land in cells that grains read earlier and later in the same tile.
+Scenario captureUnderGrains(uint32_t seed, int32_t blocks) {
+  reference::ScenarioMaker make(seed);
+  Scenario run;
+  for (int32_t i = 0; i < blocks; ++i) {
+    Block b =
+        make.block(1 + make.below(700), 1500.0 + 2000.0 * make.unit(), false);
+    if (i == 0) {
+      b.parameters = {{kLoopSixteenths, 0.0f}, {kThreshold, 0.0f},
+                      {kStartRate, 0.0f},      {kPositionJitter, 1.0f},
+                      {kLength, 0.02f},        {kLengthJitter, 1.0f},
+                      {kPitchJitter, 0.4f}};
+    }
+    if (make.chance(0.3f)) b.parameters.push_back({kTranspose, make.unit()});
+    for (size_t k = 0; k < b.left.size(); ++k) {
+      b.left[k] = make.unit() - 0.5f;
+      b.right[k] = make.unit() - 0.5f;
+    }
+    run.push_back(std::move(b));
+  }
+  return run;
+}
+
+// Grains at rates around 2 and far above it, so that the cells of four
+// samples leave an eight-cell window, with ceilings whose envelope steps are
+// not exact in single precision.
+Scenario fastGrains(uint32_t seed, int32_t blocks) {
+  reference::ScenarioMaker make(seed);
+  Scenario run;
+  const float transposes[] = {35 / 48.0f, 36 / 48.0f, 37 / 48.0f, 1.0f};
+  for (int32_t i = 0; i < blocks; ++i) {
+    Block b = make.block(64 + make.below(3000), 120.0, false);
+    if (i == 0) {
+      b.parameters = {{kStartRate, 0.0f},
+                      {kStartJitter, 1.0f},
+                      {kLength, 0.3f},
+                      {kPositionJitter, 1.0f}};
+    }
+    b.parameters.push_back({kTranspose, transposes[make.below(4)]});
+    b.parameters.push_back({kPitchJitter, make.chance(0.5f) ? 0.0f : 0.1f});
+    b.parameters.push_back({kCeiling, make.unit()});
+    run.push_back(std::move(b));
+  }
+  return run;
+}
+
+// The settings after construction with a grain start due at many tile
+// positions: every sample of the start clock falls at a tile's first sample
+// for some tile size.
+Scenario grainStarts(uint32_t seed, int32_t blocks) {
+  reference::ScenarioMaker make(seed);
+  Scenario run;
+  for (int32_t i = 0; i < blocks; ++i) {
+    Block b = make.block(make.frames(), 120.0, false);
+    if (make.chance(0.5f)) b.parameters.push_back({kStartRate, make.unit()});
+    if (make.chance(0.5f)) b.parameters.push_back({kStartJitter, make.unit()});
+    if (make.chance(0.2f)) b.parameters.push_back({kOffset, make.unit()});
+    run.push_back(std::move(b));
+  }
+  return run;
+}
+
+// The longest loop with grains placed at and before the buffers' end, long
+// and fast, so that they read across the last cell and beyond it, while
+// the tempo shortens the loop under them now and then.
+Scenario pastTheEnd(uint32_t seed, int32_t blocks) {
+  reference::ScenarioMaker make(seed);
+  Scenario run;
+  for (int32_t i = 0; i < blocks; ++i) {
+    Block b = make.block(1 + make.below(4000), make.chance(0.8f) ? 60.0 : 200.0,
+                         false);
+    if (i == 0) {
+      b.parameters = {{kLoopSixteenths, 1.0f}, {kStartRate, 0.0f},
+                      {kLength, 1.0f},         {kPositionJitter, 1.0f},
+                      {kPitchJitter, 0.5f},    {kTranspose, 0.75f}};
+    }
+    b.parameters.push_back({kOffset, 0.95f + 0.05f * make.unit()});
+    run.push_back(std::move(b));
+  }
+  return run;
+}
+
+class TiledEngine : public ::testing::TestWithParam<tiles::KernelFamily> {
+ protected:
+  void SetUp() override {
+    if (tiles::kernelsOf(GetParam()) == nullptr) {
+      GTEST_SKIP() << "this build or processor has no AVX2 kernels";
+    }
+  }
+
+  // Every tile size on the scenario; answers the grain tiles that went
+  // through the view of capture writes and through the guarded reads.
+  std::pair<int64_t, int64_t> matches(const Scenario& scenario, uint32_t seed) {
+    int64_t viewed = 0, guarded = 0;
+    for (int32_t tileSize : kTileSizes) {
+      Twins twins(GetParam(), tileSize, seed);
+      EXPECT_EQ(twins.run(scenario), "") << "tiles of " << tileSize;
+      viewed += twins.tiles().viewedGrainTiles;
+      guarded += twins.tiles().guardedGrainTiles;
+    }
+    return {viewed, guarded};
+  }
+};
+
+TEST_P(TiledEngine, CaptureWritesIntoCellsThatGrainsRead) {
+  const auto [viewed, guarded] = matches(captureUnderGrains(3, 40), 3);
+  EXPECT_GT(viewed, 1000);
+}
+
+TEST_P(TiledEngine, GrainStartsAndTheStartClock) {
+  matches(grainStarts(4, 40), 4);
+  matches(reference::retriggerScenario({1, 63, 64, 65, 882, 4096}, 30000), 5);
+}
+
+TEST_P(TiledEngine, RatesAroundAndAboveTwoAndInexactEnvelopeSteps) {
+  matches(fastGrains(6, 30), 6);
+}
+
+TEST_P(TiledEngine, AllSlotsBusyAndReadsPastTheBuffersEnd) {
+  matches(reference::extremeScenario(7, 12), 7);
+  const auto [viewed, guarded] = matches(pastTheEnd(8, 30), 8);
+  EXPECT_GT(guarded, 1000);
+}
+
+// Random settings, tempi, hostile inputs, block sizes from 1 to 4096, both
+// calls, parameter and loop changes between blocks, every array layout.
+TEST_P(TiledEngine, RandomScenarios) {
+  for (uint32_t seed = 10; seed < 14; ++seed) {
+    matches(reference::randomScenario(seed, 25), seed);
+  }
+  matches(reference::loopChangeScenario(20, 60), 20);
+  matches(reference::grainStormScenario(21, 6), 21);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, TiledEngine,
+                         ::testing::Values(tiles::KernelFamily::kSse2,
+                                           tiles::KernelFamily::kAvx2),
+                         [](const auto& info) {
+                           return info.param == tiles::KernelFamily::kSse2
+                                      ? std::string("Sse2")
+                                      : std::string("Avx2");
+                         });
+}  // namespace
