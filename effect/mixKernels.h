@@ -8,34 +8,40 @@ namespace tiles {
 // Samples per tile at most; a tile of grain positions and gains fills
 // kMaxTile floats per grain.
 constexpr int32_t kMaxTile = 64;
-// Grains whose recurrences run side by side, one per vector lane.
-constexpr int32_t kLanes = 4;
+// Grains whose recurrences run side by side, one per vector lane: 4 with
+// SSE2, 8 with AVX2.
+constexpr int32_t kMaxLanes = 8;
+// Samples per vector step of the mix and the output.
+constexpr int32_t kSampleGroup = 4;
 
-// Four grains' envelope and read-position state for one tile, one per lane.
-// A lane that holds no grain has rate 0 and an end that is never reached.
+// Envelope and read-position state of the grains advanced together, one per
+// lane. A lane that holds no grain has rate 0 and an end never reached.
 struct GrainLanes {
-  float level[kLanes];
-  float levelStep[kLanes];
-  float position[kLanes];
-  float rate[kLanes];
-  double end[kLanes];  // start + length: the first position past the grain
+  float level[kMaxLanes];
+  float levelStep[kMaxLanes];
+  float position[kMaxLanes];
+  float rate[kMaxLanes];
+  // The smallest float at or above start + length: a grain ends when its
+  // next position reaches it.
+  float end[kMaxLanes];
   // Written by advanceGrains: samples the grain sounds in the tile, and
   // whether it ended (reached `end`) in it.
-  int32_t soundingSamples[kLanes];
-  int32_t ended[kLanes];
+  int32_t soundingSamples[kMaxLanes];
+  int32_t ended[kMaxLanes];
 };
 
 struct MixKernels {
-  // Advances four grains over `frames` samples (1..kMaxTile), exactly as the
+  int32_t lanes;  // grains per advanceGrains
+  // Advances `lanes` grains over `frames` samples (1..kMaxTile), exactly as the
   // per-sample engine does, and writes each lane's read positions and gains
   // to position[lane * kMaxTile + j] and gain[lane * kMaxTile + j]. Up to the
-  // next multiple of 4, and after a grain has ended, the position repeats
-  // the last one read and the gain is 0.
+  // next multiple of 4, and after a grain has ended, the position is the one
+  // after the last read (at most one rate further) and the gain is 0.
   void (*advanceGrains)(GrainLanes& lanes, float ceiling, int32_t frames,
                         float* position, float* gain);
   // Adds one grain's samples to the channel sums, sample j rounded as the
   // per-sample engine rounds it. `count` is a multiple of 4; every cell from
-  // the first position's to the last position's + 7 lies in the buffers.
+  // the first position's to the highest position's + 7 lies in the buffers.
   void (*mixGrain)(const float* left, const float* right, const float* position,
                    const float* gain, int32_t count, float* sumLeft,
                    float* sumRight);

@@ -7,6 +7,8 @@
 
 namespace tiles {
 namespace {
+constexpr int32_t kLanes = 4;
+
 // Lanes of `yes` where the mask is set, of `no` elsewhere.
 __m128 select(__m128 mask, __m128 yes, __m128 no) {
   return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
@@ -23,62 +25,70 @@ __m128 joinMasks(__m128d low, __m128d high) {
   return _mm_shuffle_ps(_mm_castpd_ps(low), _mm_castpd_ps(high),
                         _MM_SHUFFLE(2, 0, 2, 0));
 }
-// A double-lane mask from lanes 0 and 1, or 2 and 3, of a four-lane mask.
-__m128d lowMask(__m128 m) { return _mm_castps_pd(_mm_unpacklo_ps(m, m)); }
-__m128d highMask(__m128 m) { return _mm_castps_pd(_mm_unpackhi_ps(m, m)); }
 
-void advanceGrains(GrainLanes& lanes, float ceilingValue, int32_t frames,
-                   float* positionOut, float* gainOut) {
+// The level's step, level + step × ceiling, is a plain single-precision add
+// when step × ceiling is a float (always at ceiling 1): single(double sum)
+// and the single sum round alike. Otherwise the double sum is rounded.
+template <bool SingleRise>
+void advance(GrainLanes& lanes, float ceilingValue, int32_t frames,
+             float* positionOut, float* gainOut) {
   const __m128 ceiling = _mm_set1_ps(ceilingValue);
   const __m128d ceilingWide = _mm_set1_pd(ceilingValue);
   const __m128 one = _mm_set1_ps(1.0f);
   const __m128 zero = _mm_setzero_ps();
-  const __m128d signBit = _mm_set1_pd(-0.0);
+  const __m128 signBit = _mm_set1_ps(-0.0f);
   const __m128 allLanes = _mm_castsi128_ps(_mm_set1_epi32(-1));
 
   __m128 level = _mm_loadu_ps(lanes.level);
   __m128 step = _mm_loadu_ps(lanes.levelStep);
   __m128 position = _mm_loadu_ps(lanes.position);
   const __m128 rate = _mm_loadu_ps(lanes.rate);
-  const __m128d endLow = _mm_loadu_pd(lanes.end);
-  const __m128d endHigh = _mm_loadu_pd(lanes.end + 2);
+  const __m128 end = _mm_loadu_ps(lanes.end);
   // step × ceiling: exact in double; it only changes sign at the peak.
   __m128d riseLow = _mm_mul_pd(lowPair(step), ceilingWide);
   __m128d riseHigh = _mm_mul_pd(highPair(step), ceilingWide);
-  __m128 lastRead = position;
+  __m128 riseSingle = narrow(riseLow, riseHigh);
   __m128 live = allLanes;
   __m128i sounding = _mm_setzero_si128();
 
-  const int32_t padded = (frames + 3) & ~3;
-  for (int32_t j0 = 0; j0 < padded; j0 += 4) {
+  // Four samples, of which the first `inTile` belong to the tile: past the
+  // tile's end nothing moves and nothing sounds.
+  auto group = [&](int32_t j0, int32_t inTile) {
     __m128 positions[4];
     __m128 gains[4];
     for (int32_t k = 0; k < 4; ++k) {
-      // Past the tile's end nothing moves and nothing sounds.
-      const __m128 active = j0 + k < frames ? live : zero;
+      const __m128 active = k < inTile ? live : zero;
 
-      const __m128 raised = narrow(_mm_add_pd(lowPair(level), riseLow),
-                                   _mm_add_pd(highPair(level), riseHigh));
+      const __m128 raised = SingleRise
+                                ? _mm_add_ps(level, riseSingle)
+                                : narrow(_mm_add_pd(lowPair(level), riseLow),
+                                         _mm_add_pd(highPair(level), riseHigh));
+      // Above the ceiling: the peak, from where the level falls. The minimum
+      // with the ceiling first keeps a NaN as the comparison does.
       const __m128 peak = _mm_and_ps(active, _mm_cmpgt_ps(raised, ceiling));
-      level = select(active, select(peak, ceiling, raised), level);
-      step = _mm_xor_ps(step, _mm_and_ps(peak, _mm_set1_ps(-0.0f)));
-      riseLow = _mm_xor_pd(riseLow, _mm_and_pd(lowMask(peak), signBit));
-      riseHigh = _mm_xor_pd(riseHigh, _mm_and_pd(highMask(peak), signBit));
+      level = select(active, _mm_min_ps(ceiling, raised), level);
+      const __m128 flip = _mm_and_ps(peak, signBit);
+      step = _mm_xor_ps(step, flip);
+      if (SingleRise) {
+        riseSingle = _mm_xor_ps(riseSingle, flip);
+      } else {
+        riseLow = _mm_xor_pd(riseLow, lowPair(flip));
+        riseHigh = _mm_xor_pd(riseHigh, highPair(flip));
+      }
 
       // The level limited to 0..1; a NaN level gives 1, as in the engine.
       const __m128 gain =
           _mm_andnot_ps(_mm_cmplt_ps(level, zero),
                         select(_mm_cmplt_ps(level, one), level, one));
       gains[k] = _mm_and_ps(active, gain);
-      lastRead = select(active, position, lastRead);
-      positions[k] = lastRead;
+      positions[k] = position;
       sounding = _mm_sub_epi32(sounding, _mm_castps_si128(active));
 
+      // An ended grain keeps the position after its last; it is read only
+      // with gain 0.
       const __m128 next = _mm_add_ps(position, rate);
-      const __m128 ended =
-          _mm_and_ps(active, joinMasks(_mm_cmpge_pd(lowPair(next), endLow),
-                                       _mm_cmpge_pd(highPair(next), endHigh)));
-      position = select(_mm_andnot_ps(ended, active), next, position);
+      position = select(active, next, position);
+      const __m128 ended = _mm_and_ps(active, _mm_cmpge_ps(next, end));
       live = _mm_andnot_ps(ended, live);
     }
     _MM_TRANSPOSE4_PS(positions[0], positions[1], positions[2], positions[3]);
@@ -87,7 +97,10 @@ void advanceGrains(GrainLanes& lanes, float ceilingValue, int32_t frames,
       _mm_storeu_ps(positionOut + lane * kMaxTile + j0, positions[lane]);
       _mm_storeu_ps(gainOut + lane * kMaxTile + j0, gains[lane]);
     }
-  }
+  };
+  int32_t j0 = 0;
+  for (; j0 + 4 <= frames; j0 += 4) group(j0, 4);
+  if (j0 < frames) group(j0, frames - j0);
 
   _mm_storeu_ps(lanes.level, level);
   _mm_storeu_ps(lanes.levelStep, step);
@@ -95,6 +108,22 @@ void advanceGrains(GrainLanes& lanes, float ceilingValue, int32_t frames,
   _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes.soundingSamples), sounding);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes.ended),
                    _mm_castps_si128(_mm_andnot_ps(live, allLanes)));
+}
+
+void advanceGrains(GrainLanes& lanes, float ceiling, int32_t frames,
+                   float* positionOut, float* gainOut) {
+  const __m128 step = _mm_loadu_ps(lanes.levelStep);
+  const __m128d wide = _mm_set1_pd(ceiling);
+  const __m128d riseLow = _mm_mul_pd(lowPair(step), wide);
+  const __m128d riseHigh = _mm_mul_pd(highPair(step), wide);
+  const __m128 single = narrow(riseLow, riseHigh);
+  const __m128 exact = joinMasks(_mm_cmpeq_pd(lowPair(single), riseLow),
+                                 _mm_cmpeq_pd(highPair(single), riseHigh));
+  if (_mm_movemask_ps(exact) == 0xF) {
+    advance<true>(lanes, ceiling, frames, positionOut, gainOut);
+  } else {
+    advance<false>(lanes, ceiling, frames, positionOut, gainOut);
+  }
 }
 
 // Cells n and n + 1 of one buffer for four samples: lanes of `lower` and
@@ -183,6 +212,6 @@ int32_t deliver(const float* sumLeft, const float* sumRight, float* outLeft,
 }
 }  // namespace
 
-const MixKernels kSse2Kernels = {advanceGrains, mixGrain, deliver<false>,
-                                 deliver<true>};
+const MixKernels kSse2Kernels = {kLanes, advanceGrains, mixGrain,
+                                 deliver<false>, deliver<true>};
 }  // namespace tiles

@@ -18,10 +18,12 @@ struct CaptureWrite {
   float oldRight;
 };
 
-// Cells first..last written in the tile.
+// Cells first..last written in the tile, by consecutive writes of the log
+// from `firstWrite` on.
 struct CellRun {
   int32_t first;
   int32_t last;
+  int32_t firstWrite;
 };
 
 struct TileScratch {
@@ -41,8 +43,8 @@ struct TileScratch {
   CellRun runs[kMaxTile];
 
   GrainLanes lanes;
-  float position[kLanes * kMaxTile];
-  float gain[kLanes * kMaxTile];
+  float position[kMaxLanes * kMaxTile];
+  float gain[kMaxLanes * kMaxTile];
   float sumLeft[kMaxTile];
   float sumRight[kMaxTile];
 };

@@ -19,7 +19,9 @@
 // fused (-ffp-contract=off, no FMA) and every conversion is the per-sample
 // engine's, so each vector lane computes what the scalar code computes.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "mixOutput.h"
 #include "myfx.h"
@@ -37,8 +39,18 @@ T load(const std::atomic<T>& field) {
   return field.load(std::memory_order_relaxed);
 }
 
+// The smallest float at or above x: for a float p, p >= x exactly when p
+// reaches this float, so the end test needs no double precision.
+float firstFloatFrom(double x) {
+  const float nearest = static_cast<float>(x);
+  return static_cast<double>(nearest) < x
+             ? std::nextafter(nearest, std::numeric_limits<float>::infinity())
+             : nearest;
+}
+
 int32_t roundUpToLanes(int32_t frames) {
-  return (frames + tiles::kLanes - 1) / tiles::kLanes * tiles::kLanes;
+  return (frames + tiles::kSampleGroup - 1) / tiles::kSampleGroup *
+         tiles::kSampleGroup;
 }
 
 bool overlapsPartly(const float* a, const float* b, int32_t frames) {
@@ -61,18 +73,22 @@ struct GuardedRead {
 
 // A cell as it was at sample j of the tile, though the buffer already holds
 // the tile's last writes: the last write at or before j, or else the value
-// from before the tile's first write to it.
+// from before the tile's first write to it. Each run of cells was written by
+// consecutive log entries, so a cell's write in a run is found directly.
 struct ViewRead {
   GuardedRead now;
   const tiles::CaptureWrite* writes;
-  int32_t writeCount;
+  const tiles::CellRun* runs;
+  int32_t runCount;
   bool right;
   double operator()(int32_t cell, int32_t j) const {
     bool earlier = false;
     float before = 0.0f;
-    for (int32_t w = writeCount - 1; w >= 0; --w) {
-      const tiles::CaptureWrite& write = writes[w];
-      if (write.cell != cell) continue;
+    for (int32_t r = runCount - 1; r >= 0; --r) {
+      const tiles::CellRun& run = runs[r];
+      if (cell < run.first || cell > run.last) continue;
+      const tiles::CaptureWrite& write =
+          writes[run.firstWrite + (cell - run.first)];
       if (write.sample <= j) return right ? write.right : write.left;
       earlier = true;
       before = right ? write.oldRight : write.oldLeft;
@@ -146,7 +162,7 @@ void myfx::runTiled(float** inputs, float** outputs, int32_t sampleFrames) {
       if (t.runCount > 0 && t.runs[t.runCount - 1].last + 1 == cell) {
         t.runs[t.runCount - 1].last = cell;
       } else {
-        t.runs[t.runCount++] = {cell, cell};
+        t.runs[t.runCount++] = {cell, cell, t.writeCount - 1};
       }
     };
 
@@ -197,7 +213,8 @@ void myfx::mixTile(int32_t frames, float* sumLeft, float* sumRight) {
   uint32_t pending = soundingSlots;
   while (pending != 0) {
     uint32_t slots = 0;
-    for (int32_t lane = 0; lane < tiles::kLanes && pending != 0; ++lane) {
+    for (int32_t lane = 0; lane < tileScratch->kernels->lanes && pending != 0;
+         ++lane) {
       slots |= pending & (~pending + 1);  // the lowest pending slot
       pending &= pending - 1;
     }
@@ -211,7 +228,7 @@ void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
                     float* sumLeft, float* sumRight) {
   tiles::TileScratch& t = *tileScratch;
   tiles::GrainLanes& lanes = t.lanes;
-  int32_t slotOf[tiles::kLanes];
+  int32_t slotOf[tiles::kMaxLanes];
   int32_t used = 0;
   for (uint32_t rest = slots; rest != 0; rest &= rest - 1, ++used) {
     const int32_t i = __builtin_ctz(rest);
@@ -220,15 +237,15 @@ void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
     lanes.levelStep[used] = grainLevelStep[i];
     lanes.position[used] = grainPosition[i];
     lanes.rate[used] = grainRate[i];
-    lanes.end[used] = static_cast<double>(grainStart[i]) +
-                      static_cast<double>(grainLength[i]);
+    lanes.end[used] = firstFloatFrom(static_cast<double>(grainStart[i]) +
+                                     static_cast<double>(grainLength[i]));
   }
-  for (int32_t lane = used; lane < tiles::kLanes; ++lane) {
+  for (int32_t lane = used; lane < t.kernels->lanes; ++lane) {
     lanes.level[lane] = 0.0f;
     lanes.levelStep[lane] = 0.0f;
     lanes.position[lane] = 0.0f;
     lanes.rate[lane] = 0.0f;
-    lanes.end[lane] = 1.0;
+    lanes.end[lane] = 1.0f;
   }
   t.kernels->advanceGrains(lanes, ceiling, frames, t.position, t.gain);
 
@@ -241,11 +258,14 @@ void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
     const int32_t count = lanes.soundingSamples[lane];
 
     // Read positions never fall, so the grain reads cells from its first
-    // position's up to its last position's + 1 in this tile.
+    // position's up to its last position's + 1 in this tile; the kernels
+    // may load up to kWindowReach cells past the position one rate further.
     const float first = position[0];
     const float last = position[count - 1];
     const bool inside =
-        first >= 0.0f && static_cast<double>(last) + 1.0 + kWindowReach <
+        first >= 0.0f && static_cast<double>(last) +
+                                 static_cast<double>(grainRate[i]) + 2.0 +
+                                 kWindowReach <
                              static_cast<double>(bufferCapacity);
     bool written = false;
     if (t.writeCount > 0) {
@@ -257,8 +277,8 @@ void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
     }
     if (written) {
       ++t.viewedGrainTiles;
-      mixGrainScalar(ViewRead{guardedLeft, t.writes, t.writeCount, false},
-                     ViewRead{guardedRight, t.writes, t.writeCount, true},
+      mixGrainScalar(ViewRead{guardedLeft, t.writes, t.runs, t.runCount, false},
+                     ViewRead{guardedRight, t.writes, t.runs, t.runCount, true},
                      position, gain, count, sumLeft, sumRight);
     } else if (!inside) {
       ++t.guardedGrainTiles;
