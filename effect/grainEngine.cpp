@@ -4,12 +4,17 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engineShared.h"
 #include "mixOutput.h"
 #include "myfx.h"
 #include "tileScratch.h"
 
 namespace {
-constexpr float kFreeSlot = -1.0f;  // grainPosition of a slot with no grain
+using engine::kAccumulatingBase;
+using engine::kFreeSlot;
+using engine::kReplacingBase;
+using engine::load;
+
 constexpr double kFallbackTempo = 120.0;
 constexpr double kSecondsPerMinute = 60.0;
 constexpr double kSixteenthsPerBeat = 4.0;
@@ -17,15 +22,6 @@ constexpr double kRandomDivisor = 32767.0;
 constexpr int32_t kTransposeSpan = 24;  // semitones below and above 0
 constexpr double kRateAtLowestTranspose = 0.25;
 constexpr float kMinRate = 0.125f;
-// Two approximations of the twelfth root of 2; they give different rates at
-// +13 semitones only, and each processing routine keeps its own.
-constexpr double kReplacingBase = 1.059463094;
-constexpr double kAccumulatingBase = 1.059463094359;
-
-template <typename T>
-T load(const std::atomic<T>& field) {
-  return field.load(std::memory_order_relaxed);
-}
 
 // A NaN or infinite input sample counts as silence, so that the buffers only
 // ever hold finite values.

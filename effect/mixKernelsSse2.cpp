@@ -16,7 +16,10 @@ __m128 select(__m128 mask, __m128 yes, __m128 no) {
 
 // Two single lanes widened to double: lanes 0 and 1, or 2 and 3.
 __m128d lowPair(__m128 v) { return _mm_cvtps_pd(v); }
-__m128d highPair(__m128 v) { return _mm_cvtps_pd(_mm_movehl_ps(v, v)); }
+__m128d highPair(__m128 v) {
+  return _mm_cvtps_pd(
+      _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), 0xEE)));
+}
 __m128 narrow(__m128d low, __m128d high) {
   return _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
 }
@@ -126,22 +129,19 @@ void advanceGrains(GrainLanes& lanes, float ceiling, int32_t frames,
   }
 }
 
-// Cells n and n + 1 of one buffer for four samples: lanes of `lower` and
-// `upper`.
-void loadNeighbours(const float* buffer, __m128i cells, __m128& lower,
-                    __m128& upper) {
-  const int32_t c0 = _mm_cvtsi128_si32(cells);
-  const int32_t c1 = _mm_cvtsi128_si32(_mm_shuffle_epi32(cells, 1));
-  const int32_t c2 = _mm_cvtsi128_si32(_mm_shuffle_epi32(cells, 2));
-  const int32_t c3 = _mm_cvtsi128_si32(_mm_shuffle_epi32(cells, 3));
-  auto pair = [buffer](int32_t cell) {
+// Cells n and n + 1 of one buffer for four samples, as double lanes: the
+// lower and upper cells of samples 0 and 1, then of samples 2 and 3.
+struct Neighbours {
+  __m128d lowerLow, upperLow, lowerHigh, upperHigh;
+};
+Neighbours neighbours(const float* buffer, const uint32_t* cells) {
+  auto pair = [buffer](uint32_t cell) {
     return _mm_castsi128_ps(
         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(buffer + cell)));
   };
-  const __m128 ab = _mm_unpacklo_ps(pair(c0), pair(c1));
-  const __m128 cd = _mm_unpacklo_ps(pair(c2), pair(c3));
-  lower = _mm_movelh_ps(ab, cd);
-  upper = _mm_movehl_ps(cd, ab);
+  const __m128 ab = _mm_unpacklo_ps(pair(cells[0]), pair(cells[1]));
+  const __m128 cd = _mm_unpacklo_ps(pair(cells[2]), pair(cells[3]));
+  return {lowPair(ab), highPair(ab), lowPair(cd), highPair(cd)};
 }
 
 // single(sum + ((upper − lower) × fraction + lower) × gain), in double.
@@ -157,30 +157,27 @@ void mixGrain(const float* left, const float* right, const float* position,
               float* sumRight) {
   for (int32_t j = 0; j < count; j += 4) {
     const __m128 p = _mm_loadu_ps(position + j);
-    const __m128i cells = _mm_cvttps_epi32(p);
-    const __m128d fractionLow = _mm_sub_pd(lowPair(p), _mm_cvtepi32_pd(cells));
+    const __m128i cellVector = _mm_cvttps_epi32(p);
+    // Through memory: four plain loads beat four lane extractions.
+    alignas(16) uint32_t cells[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(cells), cellVector);
+    const __m128d fractionLow =
+        _mm_sub_pd(lowPair(p), _mm_cvtepi32_pd(cellVector));
     const __m128d fractionHigh = _mm_sub_pd(
-        highPair(p), _mm_cvtepi32_pd(_mm_shuffle_epi32(cells, 0xEE)));
+        highPair(p), _mm_cvtepi32_pd(_mm_shuffle_epi32(cellVector, 0xEE)));
     const __m128 g = _mm_loadu_ps(gain + j);
     const __m128d gainLow = lowPair(g);
     const __m128d gainHigh = highPair(g);
 
-    __m128 lower, upper;
-    loadNeighbours(left, cells, lower, upper);
-    __m128 sum = _mm_loadu_ps(sumLeft + j);
-    _mm_storeu_ps(sumLeft + j,
-                  narrow(added(lowPair(sum), lowPair(lower), lowPair(upper),
-                               fractionLow, gainLow),
-                         added(highPair(sum), highPair(lower), highPair(upper),
-                               fractionHigh, gainHigh)));
-
-    loadNeighbours(right, cells, lower, upper);
-    sum = _mm_loadu_ps(sumRight + j);
-    _mm_storeu_ps(sumRight + j,
-                  narrow(added(lowPair(sum), lowPair(lower), lowPair(upper),
-                               fractionLow, gainLow),
-                         added(highPair(sum), highPair(lower), highPair(upper),
-                               fractionHigh, gainHigh)));
+    for (int32_t channel = 0; channel < 2; ++channel) {
+      const Neighbours n = neighbours(channel == 0 ? left : right, cells);
+      float* sums = (channel == 0 ? sumLeft : sumRight) + j;
+      const __m128 sum = _mm_loadu_ps(sums);
+      _mm_storeu_ps(sums, narrow(added(lowPair(sum), n.lowerLow, n.upperLow,
+                                       fractionLow, gainLow),
+                                 added(highPair(sum), n.lowerHigh, n.upperHigh,
+                                       fractionHigh, gainHigh)));
+    }
   }
 }
 

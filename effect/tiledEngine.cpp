@@ -23,21 +23,19 @@
 #include <cstdint>
 #include <limits>
 
+#include "engineShared.h"
 #include "mixOutput.h"
 #include "myfx.h"
 #include "tileScratch.h"
 
 namespace {
-constexpr float kFreeSlot = -1.0f;
-constexpr double kReplacingBase = 1.059463094;
-constexpr double kAccumulatingBase = 1.059463094359;
+using engine::kAccumulatingBase;
+using engine::kFreeSlot;
+using engine::kReplacingBase;
+using engine::load;
+
 // Cells past a grain's last cell that a kernel's window may load.
 constexpr int32_t kWindowReach = 7;
-
-template <typename T>
-T load(const std::atomic<T>& field) {
-  return field.load(std::memory_order_relaxed);
-}
 
 // The smallest float at or above x: for a float p, p >= x exactly when p
 // reaches this float, so the end test needs no double precision.

@@ -161,13 +161,20 @@ class Twins {
   std::mt19937 arrays_;
 };
 
+// `blocks` blocks, each made by block(make, i).
+template <typename MakeBlock>
+Scenario scenario(uint32_t seed, int32_t blocks, MakeBlock block) {
+  reference::ScenarioMaker make(seed);
+  Scenario run;
+  for (int32_t i = 0; i < blocks; ++i) run.push_back(block(make, i));
+  return run;
+}
+
 // A short loop recorded over and over (the threshold at 0 and a noisy input
 // retrigger it), with many slow and fast grains inside it: capture writes
 // land in cells that grains read earlier and later in the same tile.
 Scenario captureUnderGrains(uint32_t seed, int32_t blocks) {
-  reference::ScenarioMaker make(seed);
-  Scenario run;
-  for (int32_t i = 0; i < blocks; ++i) {
+  return scenario(seed, blocks, [&](reference::ScenarioMaker& make, int32_t i) {
     Block b =
         make.block(1 + make.below(700), 1500.0 + 2000.0 * make.unit(), false);
     if (i == 0) {
@@ -181,19 +188,16 @@ Scenario captureUnderGrains(uint32_t seed, int32_t blocks) {
       b.left[k] = make.unit() - 0.5f;
       b.right[k] = make.unit() - 0.5f;
     }
-    run.push_back(std::move(b));
-  }
-  return run;
+    return b;
+  });
 }
 
 // Grains at rates around 2 and far above it, so that the cells of four
 // samples leave an eight-cell window, with ceilings whose envelope steps are
 // not exact in single precision.
 Scenario fastGrains(uint32_t seed, int32_t blocks) {
-  reference::ScenarioMaker make(seed);
-  Scenario run;
   const float transposes[] = {35 / 48.0f, 36 / 48.0f, 37 / 48.0f, 1.0f};
-  for (int32_t i = 0; i < blocks; ++i) {
+  return scenario(seed, blocks, [&](reference::ScenarioMaker& make, int32_t i) {
     Block b = make.block(64 + make.below(3000), 120.0, false);
     if (i == 0) {
       b.parameters = {{kStartRate, 0.0f},
@@ -204,34 +208,28 @@ Scenario fastGrains(uint32_t seed, int32_t blocks) {
     b.parameters.push_back({kTranspose, transposes[make.below(4)]});
     b.parameters.push_back({kPitchJitter, make.chance(0.5f) ? 0.0f : 0.1f});
     b.parameters.push_back({kCeiling, make.unit()});
-    run.push_back(std::move(b));
-  }
-  return run;
+    return b;
+  });
 }
 
 // The settings after construction with a grain start due at many tile
 // positions: every sample of the start clock falls at a tile's first sample
 // for some tile size.
 Scenario grainStarts(uint32_t seed, int32_t blocks) {
-  reference::ScenarioMaker make(seed);
-  Scenario run;
-  for (int32_t i = 0; i < blocks; ++i) {
+  return scenario(seed, blocks, [&](reference::ScenarioMaker& make, int32_t) {
     Block b = make.block(make.frames(), 120.0, false);
     if (make.chance(0.5f)) b.parameters.push_back({kStartRate, make.unit()});
     if (make.chance(0.5f)) b.parameters.push_back({kStartJitter, make.unit()});
     if (make.chance(0.2f)) b.parameters.push_back({kOffset, make.unit()});
-    run.push_back(std::move(b));
-  }
-  return run;
+    return b;
+  });
 }
 
 // The longest loop with grains placed at and before the buffers' end, long
 // and fast, so that they read across the last cell and beyond it, while
 // the tempo shortens the loop under them now and then.
 Scenario pastTheEnd(uint32_t seed, int32_t blocks) {
-  reference::ScenarioMaker make(seed);
-  Scenario run;
-  for (int32_t i = 0; i < blocks; ++i) {
+  return scenario(seed, blocks, [&](reference::ScenarioMaker& make, int32_t i) {
     Block b = make.block(1 + make.below(4000), make.chance(0.8f) ? 60.0 : 200.0,
                          false);
     if (i == 0) {
@@ -240,9 +238,8 @@ Scenario pastTheEnd(uint32_t seed, int32_t blocks) {
                       {kPitchJitter, 0.5f},    {kTranspose, 0.75f}};
     }
     b.parameters.push_back({kOffset, 0.95f + 0.05f * make.unit()});
-    run.push_back(std::move(b));
-  }
-  return run;
+    return b;
+  });
 }
 
 class TiledEngine : public ::testing::TestWithParam<tiles::KernelFamily> {
