@@ -159,8 +159,8 @@ void mixGrain(const float* left, const float* right, const float* position,
     const __m128 p = _mm_loadu_ps(position + j);
     const __m128i cellVector = _mm_cvttps_epi32(p);
     // Through memory: four plain loads beat four lane extractions.
-    alignas(16) uint32_t cells[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(cells), cellVector);
+    uint32_t cells[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), cellVector);
     const __m128d fractionLow =
         _mm_sub_pd(lowPair(p), _mm_cvtepi32_pd(cellVector));
     const __m128d fractionHigh = _mm_sub_pd(

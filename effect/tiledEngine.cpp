@@ -122,7 +122,7 @@ void mixGrainScalar(const Read& left, const Read& right, const float* position,
 // before it writes any output.
 bool myfx::tiledPathFits(float* const* inputs, float* const* outputs,
                          int32_t sampleFrames) const {
-  if (tileScratch == nullptr || !tileScratch->enabled ||
+  if (sampleFrames <= 0 || tileScratch == nullptr || !tileScratch->enabled ||
       tileScratch->kernels == nullptr) {
     return false;
   }
