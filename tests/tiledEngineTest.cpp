@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +13,13 @@
 #include "mixKernels.h"
 #include "reference/Scenario.h"
 #include "reference/SideBySide.h"
+
+namespace tiles {
+// Names the family in test names and messages.
+void PrintTo(KernelFamily family, std::ostream* out) {
+  *out << (family == KernelFamily::kSse2 ? "SSE2" : "AVX2");
+}
+}  // namespace tiles
 
 namespace {
 using reference::Block;
