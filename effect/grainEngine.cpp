@@ -109,7 +109,8 @@ void myfx::run(float** inputs, float** outputs, int32_t sampleFrames) {
 
 // Asks the host for its tempo and derives the loop and capture lengths: the
 // loop is `bufferSixteenths` sixteenth notes, the capture two loops, both at
-// most the buffer's capacity.
+// most the buffer's capacity. The first query also converts the settings of
+// "st rate", "pos" and "len" made before it against the loop it derives.
 void myfx::queryTempo() {
   const VstTimeInfo* timeInfo = getTimeInfo(kTimeInfoTempoValid);
   const double hostTempo =
@@ -129,6 +130,11 @@ void myfx::queryTempo() {
                            : static_cast<int32_t>(loopSamples);
   loopLength.store(loop, std::memory_order_relaxed);
   recordLength = std::min(2 * loop, bufferCapacity);
+  // Settings made before the first query were meant for this loop.
+  if (!tempoQueried) {
+    tempoQueried = true;
+    adoptPendingValues();
+  }
 }
 
 // Writes the stereo sample while a capture runs (a change past the threshold

@@ -40,6 +40,7 @@ myfx::myfx(HostCallback callback)
   bufferCapacity = kCaptureSeconds * sampleRateHz;
   loopLength.store(sampleRateHz, std::memory_order_relaxed);
   recordLength = 0;  // derived on the first processed sample, before any use
+  tempoQueried = false;
   recordPosition = 0;
   recordThreshold.store(0.0f, std::memory_order_relaxed);
   lastInput = 0.0f;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "PendingValue.h"
 #include "RandomGenerator.h"
 #include "audioeffectx.h"
 
@@ -25,9 +26,11 @@ class myfx : public AudioEffectX {
     return recordBufferLeft != nullptr && recordBufferRight != nullptr;
   }
 
-  // any thread; writes one 32-bit field
+  // any thread; writes one 32-bit field, and before the first processed
+  // sample also keeps the value of "st rate", "pos" or "len" pending
   void setParameter(int32_t index, float value) override;
-  // any thread; reads the field and the loop length
+  // any thread; reads the field and the loop length, or the value set before
+  // the first processed sample for "st rate", "pos" and "len"
   float getParameter(int32_t index) override;
 
   // audio thread: adds the grains to what the outputs hold
@@ -60,6 +63,7 @@ class myfx : public AudioEffectX {
   template <bool Accumulate>
   void run(float** inputs, float** outputs, int32_t sampleFrames);
   void queryTempo();
+  void adoptPendingValues();
   void capture(float left, float right, bool triggered);
   void decideStart(double transposeBase);
   void startGrain(int32_t slot, double transposeBase);
@@ -96,6 +100,12 @@ class myfx : public AudioEffectX {
   int32_t recordPosition;
   Shared<int32_t> loopLength;
   int32_t recordLength;
+  // Set at the first tempo query; until then "st rate", "pos" and "len"
+  // keep their settings pending (PendingValue.h).
+  bool tempoQueried;
+  PendingValue pendingStartInterval;
+  PendingValue pendingOffset;
+  PendingValue pendingLength;
   Shared<int32_t> grainOffset;
   Shared<float> positionJitter;
   Shared<int32_t> startInterval;

@@ -82,6 +82,8 @@ bool isParameter(int32_t index) {
 
 // One row per parameter, by index. Exactly one of the two field pointers is
 // set; it also chooses the display: whole numbers for the integer fields.
+// The loop-relative rows name the pending value that carries a setting made
+// before the first tempo query over to the loop that query derives.
 struct ParameterTable {
   struct Row {
     const char* name;
@@ -90,6 +92,7 @@ struct ParameterTable {
     std::atomic<float> myfx::*floatField;
     double (*fromNormalised)(double v, int32_t loop);
     double (*toNormalised)(double field, int32_t loop);
+    PendingValue myfx::*pending;
   };
   static const Row rows[myfx::kNumParams];
 
@@ -98,48 +101,86 @@ struct ParameterTable {
                ? (effect.*row.intField).load(std::memory_order_relaxed)
                : (effect.*row.floatField).load(std::memory_order_relaxed);
   }
+
+  // Converts v (0..1) against `loop` and stores the row's field.
+  static void store(myfx& effect, const Row& row, double v, int32_t loop) {
+    const double field = row.fromNormalised(v, loop);
+    if (row.intField != nullptr) {
+      (effect.*row.intField)
+          .store(static_cast<int32_t>(field), std::memory_order_relaxed);
+    } else {
+      (effect.*row.floatField)
+          .store(static_cast<float>(field), std::memory_order_relaxed);
+    }
+  }
 };
 
 const ParameterTable::Row ParameterTable::rows[myfx::kNumParams] = {
     {"bsize", "1/16", &myfx::bufferSixteenths, nullptr, sixteenthsFrom,
-     sixteenthsTo},
-    {"rec thrsh", "", nullptr, &myfx::recordThreshold, plainFrom, plainTo},
+     sixteenthsTo, nullptr},
+    {"rec thrsh", "", nullptr, &myfx::recordThreshold, plainFrom, plainTo,
+     nullptr},
     {"st rate", "samples", &myfx::startInterval, nullptr, startIntervalFrom,
-     startIntervalTo},
-    {"st jitter", "", nullptr, &myfx::startJitter, plainFrom, plainTo},
-    {"pos", "samples", &myfx::grainOffset, nullptr, offsetFrom, offsetTo},
-    {"pos jitter", "", nullptr, &myfx::positionJitter, plainFrom, plainTo},
-    {"len", "samples", &myfx::lengthBase, nullptr, lengthFrom, lengthTo},
-    {"len jitter", "", nullptr, &myfx::lengthJitter, plainFrom, plainTo},
-    {"tp", "semitones", &myfx::transpose, nullptr, transposeFrom,
-     transposeTo},
-    {"p jitter", "", nullptr, &myfx::pitchJitter, plainFrom, plainTo},
-    {"env", "", nullptr, &myfx::envelopeCeiling, ceilingFrom, ceilingTo},
+     startIntervalTo, &myfx::pendingStartInterval},
+    {"st jitter", "", nullptr, &myfx::startJitter, plainFrom, plainTo, nullptr},
+    {"pos", "samples", &myfx::grainOffset, nullptr, offsetFrom, offsetTo,
+     &myfx::pendingOffset},
+    {"pos jitter", "", nullptr, &myfx::positionJitter, plainFrom, plainTo,
+     nullptr},
+    {"len", "samples", &myfx::lengthBase, nullptr, lengthFrom, lengthTo,
+     &myfx::pendingLength},
+    {"len jitter", "", nullptr, &myfx::lengthJitter, plainFrom, plainTo,
+     nullptr},
+    {"tp", "semitones", &myfx::transpose, nullptr, transposeFrom, transposeTo,
+     nullptr},
+    {"p jitter", "", nullptr, &myfx::pitchJitter, plainFrom, plainTo, nullptr},
+    {"env", "", nullptr, &myfx::envelopeCeiling, ceilingFrom, ceilingTo,
+     nullptr},
 };
 
 // any thread; writes one 32-bit field, read by the engine where it next uses
-// it. The loop-relative mappings use the loop length in force now.
+// it. The loop-relative mappings use the loop length in force now; before
+// the first tempo query their value is also kept pending, to be converted
+// again against the loop that query derives.
 void myfx::setParameter(int32_t index, float value) {
   if (!isParameter(index)) return;
   const ParameterTable::Row& row = ParameterTable::rows[index];
-  const double field = row.fromNormalised(
-      clampNormalised(value), loopLength.load(std::memory_order_relaxed));
-  if (row.intField != nullptr) {
-    (this->*row.intField)
-        .store(static_cast<int32_t>(field), std::memory_order_relaxed);
+  const double v = clampNormalised(value);
+  const auto store = [this, &row, v] {
+    ParameterTable::store(*this, row, v,
+                          loopLength.load(std::memory_order_relaxed));
+  };
+  if (row.pending != nullptr) {
+    (this->*row.pending).set(static_cast<float>(v), store);
   } else {
-    (this->*row.floatField)
-        .store(static_cast<float>(field), std::memory_order_relaxed);
+    store();
   }
 }
 
-// any thread
+// any thread; a pending value is answered as it was set.
 float myfx::getParameter(int32_t index) {
   if (!isParameter(index)) return 0.0f;
   const ParameterTable::Row& row = ParameterTable::rows[index];
+  float pending;
+  if (row.pending != nullptr && (this->*row.pending).read(pending)) {
+    return pending;
+  }
   return static_cast<float>(
       row.toNormalised(ParameterTable::fieldValue(*this, row),
                        loopLength.load(std::memory_order_relaxed)));
+}
+
+// audio thread, at the first tempo query, right after the loop length is
+// derived: every pending value is converted against the new loop with its
+// own mapping and then dropped.
+void myfx::adoptPendingValues() {
+  const int32_t loop = loopLength.load(std::memory_order_relaxed);
+  for (const ParameterTable::Row& row : ParameterTable::rows) {
+    if (row.pending == nullptr) continue;
+    (this->*row.pending).adopt([this, &row, loop](float v) {
+      ParameterTable::store(*this, row, v, loop);
+    });
+  }
 }
 
 // any thread; a null buffer or an unknown index leaves everything as it was

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs korvane inside Ardour 7, headless: Ardour scans the library, hosts it
-# on a stereo track, reads its identity and parameters, sets them, reloads
-# the session and exports two renders (at two tempi, with two settings)
-# that are then checked. Prints what Ardour reported; fails on any failed
+# on a stereo track, reads its identity and parameters, sets them, reopens
+# the session three times and exports two renders (at two tempi, with two
+# settings) that are then checked. Prints what Ardour reported; fails on any failed
 # check. Usage: scripts/test-ardour.sh [path/to/korvane.so]
 # Without a path it builds the library in build/ardour-lib.
 set -euo pipefail
@@ -24,12 +24,13 @@ check_limit=120
 
 # Two renders: session tempo, then korvane's eleven normalised values in
 # index order: bsize, rec thrsh, st rate, st jitter, pos, pos jitter, len,
-# len jitter, tp, p jitter, env.
+# len jitter, tp, p jitter, env. The second has no spread on the start
+# interval and the position, so that its render shows where "pos" is.
 render_names=(render-1 render-2)
 render_tempi=(120 90)
 render_values=(
   "0.2 0.3 0.1 0.5 0.05 0.3 0.1 0.2 0.6 0.1 0.4"
-  "0.1 0.05 0.3 0.0 0.2 0.0 0.5 0.6 0.3 0.0 0.0"
+  "0.1 0.05 0.3 0.0 0.5 0.0 0.5 0.6 0.3 0.0 0.0"
 )
 
 install_missing() {
@@ -150,7 +151,7 @@ render() {
   export_render "$name" "$session" || return 0
   step "$name-check" "$check_limit" "$name" \
     python3 "$tests/check_render.py" "$work/input.wav" "$work/$name.wav" \
-    "$name" || true
+    "$name" "$tempo" "${values[@]}" || true
 }
 
 started=$(date +%s)

@@ -159,10 +159,17 @@ TEST_F(Parameters, LoopRelativeValuesKeepTheirSampleCounts) {
   EXPECT_EQ(display(kPos), "  88200");
 }
 
-TEST_F(Parameters, RestoreInIndexOrderUsesThePreviousLoop) {
+// A restore in index order, before any audio: the field is converted
+// against the loop of construction at first, and against the loop that the
+// restored "bsize" gives at the first sample.
+TEST_F(Parameters, RestoreInIndexOrderIsConvertedAtTheFirstSample) {
   set(kBsize, 1.0f);   // 64 sixteenths, not yet in force
   set(kStRate, 1.0f);  // against L = 44100 of construction
   EXPECT_EQ(display(kStRate), "   2798");
+  EXPECT_EQ(get(kStRate), 1.0f);
+  processSilence();  // L = 352800, the whole capture
+  EXPECT_EQ(display(kStRate), "  22092");
+  EXPECT_EQ(get(kStRate), 1.0f);
 }
 
 TEST_F(Parameters, HostileValuesAreClamped) {

@@ -170,7 +170,8 @@ TEST(ReferenceModel, TempoFallbackAndTinyLoops) {
     EXPECT_EQ(model.state().loopLength, 88200);
   }
   ModelSubject model;
-  model.setParameter(4, 0.5f);  // 22050 of the first loop of 44100
+  runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
+  model.setParameter(4, 0.25f);  // 22050 of the loop of 88200
   runReplacing(model, Signal(1, 0.0f, 0.0f), 1e300);
   EXPECT_EQ(model.state().loopLength, 0);
   EXPECT_EQ(model.state().recordLength, 0);

@@ -92,11 +92,21 @@ class ReferenceEngine {
 
   void seed(uint32_t value) { random_.seed(value); }
 
-  // Host values are first clamped into 0..1, NaN counting as 0.
-  // clang-format off
+  // Host values are first clamped into 0..1, NaN counting as 0. Until the
+  // first tempo query, "st rate", "pos" and "len" also keep the clamped
+  // value, which getParameter answers and that query converts again against
+  // the loop it derives.
   void setParameter(int32_t index, float value) {
     const double v = clampUnit(value);
-    const int32_t L = s.loopLength;
+    if (!queried_ && pendingSlot(index) >= 0) {
+      pending_[pendingSlot(index)] = single(v);
+    }
+    store(index, v, s.loopLength);
+  }
+
+  // The field of parameter `index` set from v against loop length L.
+  // clang-format off
+  void store(int32_t index, double v, int32_t L) {
     switch (index) {
       case 0: s.bufferSixteenths = step(v, 63.0) + 1; break;
       case 1: s.recordThreshold = single(v); break;
@@ -128,6 +138,9 @@ class ReferenceEngine {
   // Bad indexes and loops too short to divide by answer 0.
   // clang-format off
   float getParameter(int32_t index) const {
+    if (pendingSlot(index) >= 0 && pending_[pendingSlot(index)]) {
+      return *pending_[pendingSlot(index)];
+    }
     const int32_t L = s.loopLength;
     switch (index) {
       case 0: return single(double(s.bufferSixteenths - 1) / 63.0);
@@ -170,8 +183,13 @@ class ReferenceEngine {
   }
 
  private:
+  // Where "st rate" (2), "pos" (4) and "len" (6) keep a pending value.
+  static int32_t pendingSlot(int32_t index) {
+    return index == 2 ? 0 : index == 4 ? 1 : index == 6 ? 2 : -1;
+  }
+
   static double clampUnit(float value) {
-    if (!(value >= 0.0f)) return 0.0;  // negative or NaN
+    if (!(value > 0.0f)) return 0.0;  // negative, -0 or NaN
     if (value > 1.0f) return 1.0;
     return value;
   }
@@ -230,6 +248,15 @@ class ReferenceEngine {
     s.loopLength = trunc32(samples);
     s.recordLength = 2 * s.loopLength;
     if (s.recordLength > kCapacity) s.recordLength = kCapacity;
+    if (!queried_) {
+      queried_ = true;
+      for (int32_t index : {2, 4, 6}) {
+        if (pending_[pendingSlot(index)]) {
+          store(index, *pending_[pendingSlot(index)], s.loopLength);
+        }
+        pending_[pendingSlot(index)].reset();
+      }
+    }
   }
 
   void decide(double base) {
@@ -305,6 +332,8 @@ class ReferenceEngine {
   }
 
   ReferenceRandom random_;
+  bool queried_ = false;  // the first tempo query has been made
+  std::optional<float> pending_[3];
 };
 
 }  // namespace reference

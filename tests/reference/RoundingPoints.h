@@ -149,11 +149,12 @@ void checkRoundingPoints(Make make) {
   {
     auto subject = make();
     subject->setParameter(8, plusSeven);
-    // "len" maps v to trunc(11025 * v) + 42 under the first loop of 44100.
-    float lengthValue = (length - 42 + 0.5f) / 11025.0f;
+    // "len" set before the first sample maps v to trunc(22050 * v) + 42
+    // against the loop of 88200 that the first tempo query derives.
+    float lengthValue = (length - 42 + 0.5f) / 22050.0f;
     subject->setParameter(6, lengthValue);
-    ASSERT_EQ(subject->state().lengthBase, length);
     toFirstGrain(*subject);
+    ASSERT_EQ(subject->state().lengthBase, length);
     EXPECT_EQ(subject->state().grainLevelStep[0],
               single(double(sevenUp) * (1.0 / (length / 2.0))));
   }
