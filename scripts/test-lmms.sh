@@ -96,17 +96,22 @@ warn_stale_segment() {
 }
 
 work=""
+# Wine's server outlives its last process by a few seconds and saves the
+# prefix's registry as it ends, so it is waited for before the prefix is
+# removed; stopped only when it does not end by itself. (It is not stopped
+# first: a server told to stop may still be writing after `wineserver -w`.)
 stop_wine() {
   [ -d "$work/wine" ] || return 0
-  WINEPREFIX="$work/wine" timeout 30 wineserver -k >/dev/null 2>&1 || true
-  WINEPREFIX="$work/wine" timeout 30 wineserver -w >/dev/null 2>&1 || true
+  WINEPREFIX="$work/wine" timeout 30 wineserver -w >/dev/null 2>&1 ||
+    { WINEPREFIX="$work/wine" wineserver -k >/dev/null 2>&1
+      sleep 2; }
 }
 cleanup() {
   [ -n "$group" ] && kill -KILL -- "-$group" 2>/dev/null
   if [ -n "$work" ]; then
     stop_wine
     remove_segments
-    rm -rf "$work"
+    rm -rf "$work" || { sleep 2; rm -rf "$work"; } || true
   fi
   return 0
 }
@@ -155,6 +160,56 @@ render() {
   return 1
 }
 
+# Diagnostics for LMMS's occasional start-up crash: KORVANE_LMMS_TRACE=1
+# puts a stand-in built from tests/lmms/callTrace.cpp in front of korvane.dll
+# and shows every call that LMMS's remote host makes into the library;
+# KORVANE_LMMS_REPEAT=N renders through korvane N more times at the end and
+# counts the renders that fail or differ from the first.
+trace=${KORVANE_LMMS_TRACE:-0}
+repeat=${KORVANE_LMMS_REPEAT:-0}
+
+# Builds the tracing stand-in as $work/trace/korvane.dll, loading the real
+# library from $work/vst, and makes it the plug-in that the project loads.
+# Wine sees the root of the file system as drive Z:.
+build_trace() {
+  "$root/scripts/install-windows-deps.sh" >&2
+  mkdir -p "$work/trace"
+  i686-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -shared -static \
+    -I"$root/plugin-interface" -o "$work/trace/korvane.dll" \
+    "$tests/callTrace.cpp" "$root/effect/korvane.def" \
+    -Wl,--disable-stdcall-fixup
+  local windows="Z:${work//\//\\}"
+  export KORVANE_TRACE_LIBRARY="$windows\\vst\\korvane.dll"
+  export KORVANE_TRACE_LOG="$windows\\trace.log"
+  plugin="$work/trace/korvane.dll"
+}
+
+# Renders the project through korvane $repeat more times.
+render_again() {
+  local i status crashes=0 differing=0
+  echo "== $repeat more renders through korvane.dll"
+  for i in $(seq "$repeat"); do
+    status=0
+    lmms_render "$work/wet.mmp" "$work/again.wav" "$work/again.log" ||
+      status=$?
+    remove_segments
+    if [ $status -ne 0 ]; then
+      crashes=$((crashes + 1))
+      echo "  render $i: exit status $status"
+      show_lmms_log "$work/again.log"
+    elif ! python3 -c 'import sys; sys.path.append(sys.argv[1]); import floatwav
+sys.exit(floatwav.read(sys.argv[2]) != floatwav.read(sys.argv[3]))' \
+      "$root/tests/ardour" "$work/wet.wav" "$work/again.wav"; then
+      differing=$((differing + 1))
+      echo "  render $i differs from the first"
+    fi
+  done
+  echo "  $repeat renders: $crashes failed, $differing differed from the first"
+  if [ $crashes -ne 0 ] || [ $differing -ne 0 ]; then
+    fail "repeated renders: $crashes failed, $differing differed"
+  fi
+}
+
 started=$(date +%s)
 install_missing
 dll=${1:-$(build_dll)}
@@ -187,14 +242,20 @@ export WINEDEBUG="err+all,fixme-all,+loaddll"
 
 python3 "$tests/make_input.py" "$work/input.wav"
 python3 "$tests/make_project.py" "$work/dry.mmp" "$work/input.wav" "$tempo"
+plugin="$work/vst/korvane.dll"
+if [ "$trace" = 1 ]; then build_trace; fi
 python3 "$tests/make_project.py" "$work/wet.mmp" "$work/input.wav" "$tempo" \
-  "$work/vst/korvane.dll"
+  "$plugin"
 
 if [ ${#failures[@]} -eq 0 ]; then
   echo "== dry render (no effect)"
   render dry || true
   echo "== render through korvane.dll"
   render wet || true
+  if [ "$trace" = 1 ]; then
+    echo "== calls into korvane.dll, recorded by tests/lmms/callTrace.cpp"
+    show_log "$work/trace.log"
+  fi
 fi
 if [ ${#failures[@]} -eq 0 ]; then
   echo "== korvane render of the dry render at $tempo bpm, Linux library"
@@ -212,6 +273,8 @@ if [ ${#failures[@]} -eq 0 ]; then
   grep -qx "korvane-lmms: render PASS" "$work/check.log" ||
     fail "checks: exit status $status"
 fi
+
+[ ${#failures[@]} -eq 0 ] && [ "$repeat" -gt 0 ] && render_again
 
 echo "== LMMS test took $(($(date +%s) - started)) s"
 if [ ${#failures[@]} -ne 0 ]; then
