@@ -137,9 +137,9 @@ lmms_render() {
     -a -x 1 -s 44100 -f wav -o "$out" >"$log" 2>&1
 }
 
-# One render with its log shown. LMMS 1.2.2 now and then crashes at start-up
-# right after its remote host has loaded the plug-in (about 2 runs in 32 on
-# a loaded machine); a render that ends by a signal is tried once more.
+# One render with its log shown. LMMS 1.2.2 has been seen to crash now and
+# then at start-up, right after its remote host had loaded the plug-in
+# (about 2 runs in 32); a render that ends by a signal is tried once more.
 render() {
   local name=$1 status=0 attempt
   for attempt in 1 2; do
@@ -225,9 +225,11 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
   XDG_RUNTIME_DIR="$work/runtime" WINEPREFIX="$work/wine" WINEARCH=win32
 unset VST_PATH LADSPA_PATH
 # No offer to install the .NET or HTML runtimes, no desktop integration.
-# Wine reports errors and the libraries it loads (so the log shows that the
-# remote host loaded korvane.dll); a crashing Windows process gets a
-# backtrace in the log from Wine's debugger, without its dialog.
+# Wine reports errors, crashes and the libraries it loads (so the log shows
+# that the remote host loaded korvane.dll); its crash dialog is switched off
+# in the prefix, so that a crash cannot wait for a click on the virtual
+# display. (A plug-in that crashes while loading makes LMMS print that it
+# could not be loaded and render without it; the checks then fail.)
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 sed "s|@WORK@|$work|g" "$tests/lmmsrc.xml" >"$work/lmmsrc.xml"
 cp "$dll" "$work/vst/korvane.dll"
