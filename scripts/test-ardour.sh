@@ -33,20 +33,16 @@ render_values=(
   "0.1 0.05 0.3 0.0 0.5 0.0 0.5 0.6 0.3 0.0 0.0"
 )
 
+# apt_install, run_bounded, fail and show_log
+# shellcheck source=host-test-common.sh
+. "$root/scripts/host-test-common.sh"
+
 install_missing() {
   local packages=()
   command -v ardour7-lua >/dev/null && [ -x "$scanner" ] || packages+=(ardour)
   command -v python3 >/dev/null || packages+=(python3)
   [ ${#packages[@]} -eq 0 ] && return 0
-  echo "installing: ${packages[*]}"
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  local apt=($sudo env DEBIAN_FRONTEND=noninteractive timeout "$install_limit"
-             apt-get -o DPkg::Lock::Timeout=600 -qq)
-  # The package lists may be missing on a fresh machine.
-  "${apt[@]}" install -y --no-install-recommends "${packages[@]}" >/dev/null ||
-    { "${apt[@]}" update &&
-      "${apt[@]}" install -y --no-install-recommends "${packages[@]}" >/dev/null; }
+  apt_install "${packages[@]}"
 }
 
 build_library() {
@@ -58,21 +54,6 @@ build_library() {
   echo "$dir/korvane.so"
 }
 
-# Runs a command in its own process group, stopped after $1 seconds; when it
-# ends, anything it left behind in its group is stopped too.
-group=""
-run_bounded() {
-  local seconds=$1
-  shift
-  timeout -k 10 "$seconds" "$@" &
-  group=$!
-  local status=0
-  wait "$group" || status=$?
-  kill -KILL -- "-$group" 2>/dev/null || true
-  group=""
-  return $status
-}
-
 work=""
 cleanup() {
   [ -n "$group" ] && kill -KILL -- "-$group" 2>/dev/null
@@ -81,17 +62,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-failures=()
-fail() {
-  echo "FAIL: $1"
-  failures+=("$1")
-}
-
-# Shows a log indented, progress lines ending in carriage returns included.
-show_log() {
-  tr '\r' '\n' <"$1" | grep -v '^ *$' | sed 's/^/  /' || true
-}
 
 # Runs one step with its output in a log, shows the log, and expects the
 # step's verdict line when it gives one.
