@@ -8,14 +8,18 @@
 #include "PendingValue.h"
 #include "RandomGenerator.h"
 #include "audioeffectx.h"
+#include "parameterIndex.h"
 
 class myfx : public AudioEffectX {
  public:
   static constexpr int32_t kNumPrograms = 1;
-  static constexpr int32_t kNumParams = 11;
+  static constexpr int32_t kNumParams = Param::kCount;
   static constexpr int32_t kGrainSlots = 32;
   static constexpr int32_t kCaptureSeconds = 8;
   static constexpr int32_t kProgramNameBytes = 32;
+  // A grain's length in samples after construction, in every slot and as
+  // the "len" setting.
+  static constexpr int32_t kDefaultGrainLength = 4000;
 
   explicit myfx(HostCallback callback);
   ~myfx() override;
@@ -64,6 +68,7 @@ class myfx : public AudioEffectX {
   void run(float** inputs, float** outputs, int32_t sampleFrames);
   void queryTempo();
   void adoptPendingValues();
+  void storeParameterDefaults();
   void capture(float left, float right, bool triggered);
   void decideStart(double transposeBase);
   void startGrain(int32_t slot, double transposeBase);

@@ -76,7 +76,7 @@ double clampNormalised(float value) {
 
 bool isParameter(int32_t index) {
   return static_cast<uint32_t>(index) <=
-         static_cast<uint32_t>(myfx::kNumParams - 1);
+         static_cast<uint32_t>(Param::kCount - 1);
 }
 }  // namespace
 
@@ -93,6 +93,7 @@ struct ParameterTable {
     double (*fromNormalised)(double v, int32_t loop);
     double (*toNormalised)(double field, int32_t loop);
     PendingValue myfx::*pending;
+    double defaultField;  // the field's value after construction
   };
   static const Row rows[myfx::kNumParams];
 
@@ -104,7 +105,10 @@ struct ParameterTable {
 
   // Converts v (0..1) against `loop` and stores the row's field.
   static void store(myfx& effect, const Row& row, double v, int32_t loop) {
-    const double field = row.fromNormalised(v, loop);
+    storeField(effect, row, row.fromNormalised(v, loop));
+  }
+
+  static void storeField(myfx& effect, const Row& row, double field) {
     if (row.intField != nullptr) {
       (effect.*row.intField)
           .store(static_cast<int32_t>(field), std::memory_order_relaxed);
@@ -115,28 +119,41 @@ struct ParameterTable {
   }
 };
 
+// The default start interval is a fiftieth of the sample rate at
+// construction, which is always the base class's initial rate.
+constexpr double kDefaultStartInterval =
+    static_cast<int32_t>(AudioEffect::kInitialSampleRate) / 50;
+
 const ParameterTable::Row ParameterTable::rows[myfx::kNumParams] = {
+    // name, label, integer or float field, set and get mappings, pending
+    // value (loop-relative parameters only), field after construction
     {"bsize", "1/16", &myfx::bufferSixteenths, nullptr, sixteenthsFrom,
-     sixteenthsTo, nullptr},
+     sixteenthsTo, nullptr, 16},
     {"rec thrsh", "", nullptr, &myfx::recordThreshold, plainFrom, plainTo,
-     nullptr},
+     nullptr, 0.0},
     {"st rate", "samples", &myfx::startInterval, nullptr, startIntervalFrom,
-     startIntervalTo, &myfx::pendingStartInterval},
-    {"st jitter", "", nullptr, &myfx::startJitter, plainFrom, plainTo, nullptr},
+     startIntervalTo, &myfx::pendingStartInterval, kDefaultStartInterval},
+    {"st jitter", "", nullptr, &myfx::startJitter, plainFrom, plainTo, nullptr,
+     0.0},
     {"pos", "samples", &myfx::grainOffset, nullptr, offsetFrom, offsetTo,
-     &myfx::pendingOffset},
+     &myfx::pendingOffset, 0},
     {"pos jitter", "", nullptr, &myfx::positionJitter, plainFrom, plainTo,
-     nullptr},
+     nullptr, 0.0},
     {"len", "samples", &myfx::lengthBase, nullptr, lengthFrom, lengthTo,
-     &myfx::pendingLength},
+     &myfx::pendingLength, myfx::kDefaultGrainLength},
     {"len jitter", "", nullptr, &myfx::lengthJitter, plainFrom, plainTo,
-     nullptr},
+     nullptr, 0.0},
     {"tp", "semitones", &myfx::transpose, nullptr, transposeFrom, transposeTo,
-     nullptr},
-    {"p jitter", "", nullptr, &myfx::pitchJitter, plainFrom, plainTo, nullptr},
+     nullptr, 0},
+    {"p jitter", "", nullptr, &myfx::pitchJitter, plainFrom, plainTo, nullptr,
+     0.0},
     {"env", "", nullptr, &myfx::envelopeCeiling, ceilingFrom, ceilingTo,
-     nullptr},
+     nullptr, 1.0},
 };
+static_assert(sizeof ParameterTable::rows / sizeof ParameterTable::rows[0] ==
+                  Param::kCount,
+              "one row per parameter index");
+
 
 // any thread; writes one 32-bit field, read by the engine where it next uses
 // it. The loop-relative mappings use the loop length in force now; before
@@ -180,6 +197,14 @@ void myfx::adoptPendingValues() {
     (this->*row.pending).adopt([this, &row, loop](float v) {
       ParameterTable::store(*this, row, v, loop);
     });
+  }
+}
+
+// host's main thread during open/close: every parameter's field as the
+// table's defaults give it.
+void myfx::storeParameterDefaults() {
+  for (const ParameterTable::Row& row : ParameterTable::rows) {
+    ParameterTable::storeField(*this, row, row.defaultField);
   }
 }
 

@@ -9,6 +9,9 @@
 
 class AudioEffect {
  public:
+  // The sample rate every effect starts with, until the host sets its own.
+  static constexpr float kInitialSampleRate = 44100.0f;
+
   // host's main thread during open/close (in `main`); fills the record and
   // does not call the host
   AudioEffect(HostCallback callback, int32_t programCount,

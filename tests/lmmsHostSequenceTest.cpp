@@ -15,6 +15,7 @@
 
 #include "TestHost.h"
 #include "opcodes.h"
+#include "parameterIndex.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ TEST(LmmsHostSequence, GivesTheAudioOfAHostThatOnlyProcesses) {
   EXPECT_EQ(text(e.effect, Op::kGetVendorString), "zvk");
   EXPECT_EQ(text(e.effect, Op::kGetProductString), "korvane");
   // The parameter dump: each name and value.
-  ASSERT_EQ(e->numParams, 11);
+  ASSERT_EQ(e->numParams, Param::kCount);
   for (int32_t i = 0; i < e->numParams; ++i) {
     EXPECT_FALSE(text(e.effect, Op::kGetParameterName, i).empty());
     const float value = e->getParameter(e.effect, i);

@@ -17,23 +17,9 @@
 #include "TestHost.h"
 #include "myfxProbe.h"
 #include "opcodes.h"
+#include "parameterIndex.h"
 
 namespace {
-
-constexpr int32_t kParameters = 11;
-enum Index {
-  kBsize,
-  kThreshold,
-  kStRate,
-  kStJitter,
-  kPos,
-  kPosJitter,
-  kLen,
-  kLenJitter,
-  kTp,
-  kPJitter,
-  kEnv
-};
 
 std::string display(AEffect* e, int32_t index) {
   char text[32] = {};
@@ -53,13 +39,13 @@ void processSilence(AEffect* e, int32_t frames) {
 // What a host keeps of an instance: the eleven values, and the texts a user
 // saw beside them.
 struct Saved {
-  float values[kParameters];
-  std::string displays[kParameters];
+  float values[Param::kCount];
+  std::string displays[Param::kCount];
 };
 
 Saved save(AEffect* e) {
   Saved saved;
-  for (int32_t i = 0; i < kParameters; ++i) {
+  for (int32_t i = 0; i < Param::kCount; ++i) {
     saved.values[i] = e->getParameter(e, i);
     saved.displays[i] = display(e, i);
   }
@@ -67,7 +53,7 @@ Saved save(AEffect* e) {
 }
 
 void expectSame(const Saved& got, const Saved& want, const std::string& at) {
-  for (int32_t i = 0; i < kParameters; ++i) {
+  for (int32_t i = 0; i < Param::kCount; ++i) {
     EXPECT_EQ(got.values[i], want.values[i]) << at << ", parameter " << i;
     EXPECT_EQ(got.displays[i], want.displays[i]) << at << ", parameter " << i;
   }
@@ -85,11 +71,11 @@ const std::vector<int32_t> kIndexOrder = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
 Saved playAndSave(TestHost& host, float bsize) {
   EffectHandle e{host.load()};
   processSilence(e.effect, 1000);
-  e->setParameter(e.effect, kBsize, bsize);
+  e->setParameter(e.effect, Param::kBufferSixteenths, bsize);
   processSilence(e.effect, 512);
   const float values[] = {bsize, 0.3f, 0.1f, 0.5f, 0.05f, 0.3f,
                           0.1f,  0.2f, 0.6f, 0.1f, 0.4f};
-  for (int32_t i = 1; i < kParameters; ++i) {
+  for (int32_t i = 1; i < Param::kCount; ++i) {
     e->setParameter(e.effect, i, values[i]);
   }
   processSilence(e.effect, 2048);
@@ -145,31 +131,31 @@ TEST(SessionRecall, ValuesSetBeforePlayingReadBackAsSet) {
   TestHost host;
   host.tempo = 90.0;
   EffectHandle e{host.load()};
-  e->setParameter(e.effect, kBsize, 0.5f);  // 32 sixteenths: 235200 samples
-  e->setParameter(e.effect, kStRate, 0.3f);
-  e->setParameter(e.effect, kStRate, 0.7f);  // a later set replaces
-  e->setParameter(e.effect, kPos, 1.5f);
-  e->setParameter(e.effect, kLen, std::numeric_limits<float>::quiet_NaN());
-  EXPECT_EQ(e->getParameter(e.effect, kStRate), 0.7f);
-  EXPECT_EQ(e->getParameter(e.effect, kPos), 1.0f);
-  EXPECT_EQ(e->getParameter(e.effect, kLen), 0.0f);
-  EXPECT_EQ(display(e.effect, kStRate), "   1971");  // 2756 x 0.7 + 42
-  EXPECT_EQ(display(e.effect, kPos), "  44100");
-  EXPECT_EQ(display(e.effect, kLen), "     42");
+  e->setParameter(e.effect, Param::kBufferSixteenths, 0.5f);  // 32 sixteenths: 235200 samples
+  e->setParameter(e.effect, Param::kStartInterval, 0.3f);
+  e->setParameter(e.effect, Param::kStartInterval, 0.7f);  // a later set replaces
+  e->setParameter(e.effect, Param::kGrainOffset, 1.5f);
+  e->setParameter(e.effect, Param::kLengthBase, std::numeric_limits<float>::quiet_NaN());
+  EXPECT_EQ(e->getParameter(e.effect, Param::kStartInterval), 0.7f);
+  EXPECT_EQ(e->getParameter(e.effect, Param::kGrainOffset), 1.0f);
+  EXPECT_EQ(e->getParameter(e.effect, Param::kLengthBase), 0.0f);
+  EXPECT_EQ(display(e.effect, Param::kStartInterval), "   1971");  // 2756 x 0.7 + 42
+  EXPECT_EQ(display(e.effect, Param::kGrainOffset), "  44100");
+  EXPECT_EQ(display(e.effect, Param::kLengthBase), "     42");
 
   processSilence(e.effect, 1);
-  EXPECT_EQ(display(e.effect, kStRate), "  10332");  // 14700 x 0.7 + 42
-  EXPECT_EQ(display(e.effect, kPos), " 235200");
-  EXPECT_EQ(display(e.effect, kLen), "     42");
-  EXPECT_EQ(e->getParameter(e.effect, kStRate), 0.7f);
-  EXPECT_EQ(e->getParameter(e.effect, kPos), 1.0f);
+  EXPECT_EQ(display(e.effect, Param::kStartInterval), "  10332");  // 14700 x 0.7 + 42
+  EXPECT_EQ(display(e.effect, Param::kGrainOffset), " 235200");
+  EXPECT_EQ(display(e.effect, Param::kLengthBase), "     42");
+  EXPECT_EQ(e->getParameter(e.effect, Param::kStartInterval), 0.7f);
+  EXPECT_EQ(e->getParameter(e.effect, Param::kGrainOffset), 1.0f);
 
   // From here on the counts stay, whatever the loop does.
-  e->setParameter(e.effect, kPos, 0.5f);
-  e->setParameter(e.effect, kBsize, 0.0f);  // one sixteenth: 7350 samples
+  e->setParameter(e.effect, Param::kGrainOffset, 0.5f);
+  e->setParameter(e.effect, Param::kBufferSixteenths, 0.0f);  // one sixteenth: 7350 samples
   processSilence(e.effect, 1);
-  EXPECT_EQ(display(e.effect, kPos), " 117600");
-  EXPECT_EQ(e->getParameter(e.effect, kPos), 16.0f);
+  EXPECT_EQ(display(e.effect, Param::kGrainOffset), " 117600");
+  EXPECT_EQ(e->getParameter(e.effect, Param::kGrainOffset), 16.0f);
 }
 
 // The conversion at the first sample happens inside the one tempo query the
@@ -178,8 +164,8 @@ TEST(SessionRecall, ValuesSetBeforePlayingReadBackAsSet) {
 TEST(SessionRecall, FirstSampleConvertsWithoutExtraQueries) {
   TestHost host;  // 120 bpm: 16 sixteenths are 88200 samples
   EffectHandle e{host.load()};
-  e->setParameter(e.effect, kStRate, 0.1f);  // 551 + 42 of the real loop
-  e->setParameter(e.effect, kPos, 0.25f);    // cell 22050
+  e->setParameter(e.effect, Param::kStartInterval, 0.1f);  // 551 + 42 of the real loop
+  e->setParameter(e.effect, Param::kGrainOffset, 0.25f);    // cell 22050
   processSilence(e.effect, 593);
   EXPECT_EQ(host.count(7), 593);
   const myfx& f = e.object();
@@ -197,23 +183,23 @@ TEST(SessionRecall, SettingRacingTheFirstQueryIsNeverLost) {
   host.tempo = 90.0;
   // What a set against the real loop of 235200 samples gives.
   EffectHandle settled{host.load()};
-  settled->setParameter(settled.effect, kBsize, 0.5f);
+  settled->setParameter(settled.effect, Param::kBufferSixteenths, 0.5f);
   processSilence(settled.effect, 1);
 
   constexpr int kRounds = 1000;
   constexpr int kSetsPerRound = 8;
   for (int round = 0; round < kRounds; ++round) {
     EffectHandle e{host.load()};
-    e->setParameter(e.effect, kBsize, 0.5f);
-    for (int32_t i : {kStRate, kPos, kLen}) e->setParameter(e.effect, i, 0.9f);
-    float last[kParameters] = {};
+    e->setParameter(e.effect, Param::kBufferSixteenths, 0.5f);
+    for (int32_t i : {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase}) e->setParameter(e.effect, i, 0.9f);
+    float last[Param::kCount] = {};
     std::atomic<int> ready{0};
     std::thread setter([&] {
       ready.fetch_add(1);
       while (ready.load() < 2) {
       }
       for (int k = 1; k <= kSetsPerRound; ++k) {
-        for (int32_t i : {kStRate, kPos, kLen}) {
+        for (int32_t i : {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase}) {
           last[i] = static_cast<float>((round * 7 + k * 13 + i) % 1000) / 1000;
           e->setParameter(e.effect, i, last[i]);
         }
@@ -224,7 +210,7 @@ TEST(SessionRecall, SettingRacingTheFirstQueryIsNeverLost) {
     }
     processSilence(e.effect, 1);
     setter.join();
-    for (int32_t i : {kStRate, kPos, kLen}) {
+    for (int32_t i : {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase}) {
       settled->setParameter(settled.effect, i, last[i]);
       ASSERT_EQ(display(e.effect, i), display(settled.effect, i))
           << "round " << round << ", parameter " << i;

@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "parameterIndex.h"
+
 namespace reference {
 
 constexpr int32_t kSlots = 32;
@@ -108,17 +110,17 @@ class ReferenceEngine {
   // clang-format off
   void store(int32_t index, double v, int32_t L) {
     switch (index) {
-      case 0: s.bufferSixteenths = step(v, 63.0) + 1; break;
-      case 1: s.recordThreshold = single(v); break;
-      case 2: s.startInterval = step(v, double(L / 16)) + 42; break;
-      case 3: s.startJitter = single(v); break;
-      case 4: s.grainOffset = step(v, double(L)); break;
-      case 5: s.positionJitter = single(v); break;
-      case 6: s.lengthBase = step(v, double(L) / 4.0) + 42; break;
-      case 7: s.lengthJitter = single(v); break;
-      case 8: s.transpose = step(v, 48.0) - 24; break;
-      case 9: s.pitchJitter = single(v); break;
-      case 10: s.envelopeCeiling = single(v * 5.0 + 1.0); break;
+      case Param::kBufferSixteenths: s.bufferSixteenths = step(v, 63.0) + 1; break;
+      case Param::kRecordThreshold: s.recordThreshold = single(v); break;
+      case Param::kStartInterval: s.startInterval = step(v, double(L / 16)) + 42; break;
+      case Param::kStartJitter: s.startJitter = single(v); break;
+      case Param::kGrainOffset: s.grainOffset = step(v, double(L)); break;
+      case Param::kPositionJitter: s.positionJitter = single(v); break;
+      case Param::kLengthBase: s.lengthBase = step(v, double(L) / 4.0) + 42; break;
+      case Param::kLengthJitter: s.lengthJitter = single(v); break;
+      case Param::kTranspose: s.transpose = step(v, 48.0) - 24; break;
+      case Param::kPitchJitter: s.pitchJitter = single(v); break;
+      case Param::kEnvelopeCeiling: s.envelopeCeiling = single(v * 5.0 + 1.0); break;
       default: break;  // no such parameter
     }
   }
@@ -143,21 +145,21 @@ class ReferenceEngine {
     }
     const int32_t L = s.loopLength;
     switch (index) {
-      case 0: return single(double(s.bufferSixteenths - 1) / 63.0);
-      case 1: return s.recordThreshold;
-      case 2:
+      case Param::kBufferSixteenths: return single(double(s.bufferSixteenths - 1) / 63.0);
+      case Param::kRecordThreshold: return s.recordThreshold;
+      case Param::kStartInterval:
         return L / 16 == 0 ? 0.0f
                            : single(double(s.startInterval - 42) / (L / 16));
-      case 3: return s.startJitter;
-      case 4: return L == 0 ? 0.0f : single(double(s.grainOffset) / L);
-      case 5: return s.positionJitter;
-      case 6:
+      case Param::kStartJitter: return s.startJitter;
+      case Param::kGrainOffset: return L == 0 ? 0.0f : single(double(s.grainOffset) / L);
+      case Param::kPositionJitter: return s.positionJitter;
+      case Param::kLengthBase:
         return L == 0 ? 0.0f
                       : single(double(s.lengthBase - 42) / (double(L) / 4.0));
-      case 7: return s.lengthJitter;
-      case 8: return single(double(s.transpose + 24) / 48.0);
-      case 9: return s.pitchJitter;
-      case 10: return single((double(s.envelopeCeiling) - 1.0) / 5.0);
+      case Param::kLengthJitter: return s.lengthJitter;
+      case Param::kTranspose: return single(double(s.transpose + 24) / 48.0);
+      case Param::kPitchJitter: return s.pitchJitter;
+      case Param::kEnvelopeCeiling: return single((double(s.envelopeCeiling) - 1.0) / 5.0);
       default: return 0.0f;
     }
   }
@@ -185,7 +187,10 @@ class ReferenceEngine {
  private:
   // Where "st rate" (2), "pos" (4) and "len" (6) keep a pending value.
   static int32_t pendingSlot(int32_t index) {
-    return index == 2 ? 0 : index == 4 ? 1 : index == 6 ? 2 : -1;
+    return index == Param::kStartInterval ? 0
+           : index == Param::kGrainOffset  ? 1
+           : index == Param::kLengthBase   ? 2
+                                           : -1;
   }
 
   static double clampUnit(float value) {
