@@ -253,12 +253,12 @@ void engine(benchmark::State& state, const Workload& workload) {
 
 const Workload kAfterConstruction{false, {}};
 // A start decision every 63 samples ("st rate" 0: interval 42, re-armed to
-// -21) and grains of 11067 cells ("len" 1 against the 44100-sample loop in
-// force before the first tempo query), spread over a quarter loop and in
-// rate: the slots refill faster than grains end, so all 32 stay busy.
+// -21) and grains of 11067 cells ("len" 0.5 of the 88200-sample loop that
+// the first tempo query derives), spread over a quarter loop and in rate:
+// the slots refill faster than grains end, so all 32 stay busy.
 const Workload kAllGrains{false,
                           {{kStartRate, 0.0f},
-                           {kLength, 1.0f},
+                           {kLength, 0.5f},
                            {kPositionJitter, 1.0f},
                            {kPitchJitter, 0.25f}}};
 const Workload kIdle{true, {}};

@@ -119,7 +119,8 @@ int32_t myfx::control(float& left, float& right) {
 
 // Asks the host for its tempo and derives the loop and capture lengths: the
 // loop is `bufferSixteenths` sixteenth notes, the capture two loops, both at
-// most the buffer's capacity.
+// most the buffer's capacity. The first query also converts the settings of
+// "st rate", "pos" and "len" made before it against the loop it derives.
 void myfx::queryTempo() {
   const VstTimeInfo* timeInfo = getTimeInfo(kTimeInfoTempoValid);
   const double hostTempo =
@@ -147,6 +148,11 @@ void myfx::queryTempo() {
   const int32_t loop = derivedLoop;
   loopLength.store(loop, std::memory_order_relaxed);
   recordLength = std::min(2 * loop, bufferCapacity);
+  // Settings made before the first query were meant for this loop.
+  if (!tempoQueried) {
+    tempoQueried = true;
+    adoptPendingValues();
+  }
 }
 
 // Moves the capture on by one sample while a capture runs (a change past the

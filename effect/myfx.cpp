@@ -9,9 +9,6 @@
 #include "tileScratch.h"
 
 namespace {
-constexpr int32_t kDefaultGrainLength = 4000;
-constexpr int32_t kDefaultStartDivisor = 50;  // start interval = rate / 50
-
 // Copies a text into a buffer of `size` bytes, cutting it to fit; reads no
 // further into `from` than fits, in case the host's text is unterminated.
 void copyText(char* to, const char* from, std::size_t size) {
@@ -41,15 +38,15 @@ myfx::myfx(HostCallback callback)
   bufferCapacity = kCaptureSeconds * sampleRateHz;
   loopLength.store(sampleRateHz, std::memory_order_relaxed);
   recordLength = 0;  // derived on the first processed sample, before any use
+  tempoQueried = false;
   recordPosition = 0;
-  recordThreshold.store(0.0f, std::memory_order_relaxed);
   lastInput = 0.0f;
+  storeParameterDefaults();
 
   // Cleared, so that cells no capture has written yet play silence.
   recordBufferLeft = new (std::nothrow) float[bufferCapacity]();
   recordBufferRight = new (std::nothrow) float[bufferCapacity]();
 
-  bufferSixteenths.store(16, std::memory_order_relaxed);
   tempo = 120.0;
   for (int32_t i = 0; i < kGrainSlots; ++i) {
     grainPosition[i] = -1.0f;
@@ -61,16 +58,7 @@ myfx::myfx(HostCallback callback)
     grainLevel[i] = 1.0f;
   }
 
-  grainOffset.store(0, std::memory_order_relaxed);
-  positionJitter.store(0.0f, std::memory_order_relaxed);
-  startInterval.store(sampleRateHz / kDefaultStartDivisor,
-                      std::memory_order_relaxed);
-  startJitter.store(0.0f, std::memory_order_relaxed);
   startCounter = 0;
-  lengthBase.store(kDefaultGrainLength, std::memory_order_relaxed);
-  lengthJitter.store(0.0f, std::memory_order_relaxed);
-  transpose.store(0, std::memory_order_relaxed);
-  pitchJitter.store(0.0f, std::memory_order_relaxed);
   currentRate = 1.0f;
   soundingSlots = 0;
   derivedTempo = 0.0;  // no tempo: the first query derives the loop
@@ -82,7 +70,6 @@ myfx::myfx(HostCallback callback)
   }
 
   random.seed(static_cast<uint32_t>(std::time(nullptr)));
-  envelopeCeiling.store(1.0f, std::memory_order_relaxed);
 }
 
 myfx::~myfx() {

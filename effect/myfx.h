@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "PendingValue.h"
 #include "RandomGenerator.h"
 #include "audioeffectx.h"
+#include "parameterIndex.h"
 
 namespace tiles {
 struct TileScratch;
@@ -15,10 +17,13 @@ struct TileScratch;
 class myfx : public AudioEffectX {
  public:
   static constexpr int32_t kNumPrograms = 1;
-  static constexpr int32_t kNumParams = 11;
+  static constexpr int32_t kNumParams = Param::kCount;
   static constexpr int32_t kGrainSlots = 32;
   static constexpr int32_t kCaptureSeconds = 8;
   static constexpr int32_t kProgramNameBytes = 32;
+  // A grain's length in samples after construction, in every slot and as
+  // the "len" setting.
+  static constexpr int32_t kDefaultGrainLength = 4000;
 
   explicit myfx(HostCallback callback);
   ~myfx() override;
@@ -29,9 +34,11 @@ class myfx : public AudioEffectX {
     return recordBufferLeft != nullptr && recordBufferRight != nullptr;
   }
 
-  // any thread; writes one 32-bit field
+  // any thread; writes one 32-bit field, and before the first processed
+  // sample also keeps the value of "st rate", "pos" or "len" pending
   void setParameter(int32_t index, float value) override;
-  // any thread; reads the field and the loop length
+  // any thread; reads the field and the loop length, or the value set before
+  // the first processed sample for "st rate", "pos" and "len"
   float getParameter(int32_t index) override;
 
   // audio thread: adds the grains to what the outputs hold
@@ -65,6 +72,8 @@ class myfx : public AudioEffectX {
   void run(float** inputs, float** outputs, int32_t sampleFrames);
   int32_t control(float& left, float& right);
   void queryTempo();
+  void adoptPendingValues();
+  void storeParameterDefaults();
   int32_t advanceCapture(bool triggered);
   void decideStart(double transposeBase);
   void startGrain(int32_t slot, double transposeBase);
@@ -111,6 +120,12 @@ class myfx : public AudioEffectX {
   int32_t recordPosition;
   Shared<int32_t> loopLength;
   int32_t recordLength;
+  // Set at the first tempo query; until then "st rate", "pos" and "len"
+  // keep their settings pending (PendingValue.h).
+  bool tempoQueried;
+  PendingValue pendingStartInterval;
+  PendingValue pendingOffset;
+  PendingValue pendingLength;
   Shared<int32_t> grainOffset;
   Shared<float> positionJitter;
   Shared<int32_t> startInterval;

@@ -76,12 +76,14 @@ double clampNormalised(float value) {
 
 bool isParameter(int32_t index) {
   return static_cast<uint32_t>(index) <=
-         static_cast<uint32_t>(myfx::kNumParams - 1);
+         static_cast<uint32_t>(Param::kCount - 1);
 }
 }  // namespace
 
 // One row per parameter, by index. Exactly one of the two field pointers is
 // set; it also chooses the display: whole numbers for the integer fields.
+// The loop-relative rows name the pending value that carries a setting made
+// before the first tempo query over to the loop that query derives.
 struct ParameterTable {
   struct Row {
     const char* name;
@@ -90,6 +92,8 @@ struct ParameterTable {
     std::atomic<float> myfx::*floatField;
     double (*fromNormalised)(double v, int32_t loop);
     double (*toNormalised)(double field, int32_t loop);
+    PendingValue myfx::*pending;
+    double defaultField;  // the field's value after construction
   };
   static const Row rows[myfx::kNumParams];
 
@@ -98,48 +102,110 @@ struct ParameterTable {
                ? (effect.*row.intField).load(std::memory_order_relaxed)
                : (effect.*row.floatField).load(std::memory_order_relaxed);
   }
+
+  // Converts v (0..1) against `loop` and stores the row's field.
+  static void store(myfx& effect, const Row& row, double v, int32_t loop) {
+    storeField(effect, row, row.fromNormalised(v, loop));
+  }
+
+  static void storeField(myfx& effect, const Row& row, double field) {
+    if (row.intField != nullptr) {
+      (effect.*row.intField)
+          .store(static_cast<int32_t>(field), std::memory_order_relaxed);
+    } else {
+      (effect.*row.floatField)
+          .store(static_cast<float>(field), std::memory_order_relaxed);
+    }
+  }
 };
+
+// The default start interval is a fiftieth of the sample rate at
+// construction, which is always the base class's initial rate.
+constexpr double kDefaultStartInterval =
+    static_cast<int32_t>(AudioEffect::kInitialSampleRate) / 50;
 
 const ParameterTable::Row ParameterTable::rows[myfx::kNumParams] = {
+    // name, label, integer or float field, set and get mappings, pending
+    // value (loop-relative parameters only), field after construction
     {"bsize", "1/16", &myfx::bufferSixteenths, nullptr, sixteenthsFrom,
-     sixteenthsTo},
-    {"rec thrsh", "", nullptr, &myfx::recordThreshold, plainFrom, plainTo},
+     sixteenthsTo, nullptr, 16},
+    {"rec thrsh", "", nullptr, &myfx::recordThreshold, plainFrom, plainTo,
+     nullptr, 0.0},
     {"st rate", "samples", &myfx::startInterval, nullptr, startIntervalFrom,
-     startIntervalTo},
-    {"st jitter", "", nullptr, &myfx::startJitter, plainFrom, plainTo},
-    {"pos", "samples", &myfx::grainOffset, nullptr, offsetFrom, offsetTo},
-    {"pos jitter", "", nullptr, &myfx::positionJitter, plainFrom, plainTo},
-    {"len", "samples", &myfx::lengthBase, nullptr, lengthFrom, lengthTo},
-    {"len jitter", "", nullptr, &myfx::lengthJitter, plainFrom, plainTo},
-    {"tp", "semitones", &myfx::transpose, nullptr, transposeFrom,
-     transposeTo},
-    {"p jitter", "", nullptr, &myfx::pitchJitter, plainFrom, plainTo},
-    {"env", "", nullptr, &myfx::envelopeCeiling, ceilingFrom, ceilingTo},
+     startIntervalTo, &myfx::pendingStartInterval, kDefaultStartInterval},
+    {"st jitter", "", nullptr, &myfx::startJitter, plainFrom, plainTo, nullptr,
+     0.0},
+    {"pos", "samples", &myfx::grainOffset, nullptr, offsetFrom, offsetTo,
+     &myfx::pendingOffset, 0},
+    {"pos jitter", "", nullptr, &myfx::positionJitter, plainFrom, plainTo,
+     nullptr, 0.0},
+    {"len", "samples", &myfx::lengthBase, nullptr, lengthFrom, lengthTo,
+     &myfx::pendingLength, myfx::kDefaultGrainLength},
+    {"len jitter", "", nullptr, &myfx::lengthJitter, plainFrom, plainTo,
+     nullptr, 0.0},
+    {"tp", "semitones", &myfx::transpose, nullptr, transposeFrom, transposeTo,
+     nullptr, 0},
+    {"p jitter", "", nullptr, &myfx::pitchJitter, plainFrom, plainTo, nullptr,
+     0.0},
+    {"env", "", nullptr, &myfx::envelopeCeiling, ceilingFrom, ceilingTo,
+     nullptr, 1.0},
 };
+static_assert(sizeof ParameterTable::rows / sizeof ParameterTable::rows[0] ==
+                  Param::kCount,
+              "one row per parameter index");
+
 
 // any thread; writes one 32-bit field, read by the engine where it next uses
-// it. The loop-relative mappings use the loop length in force now.
+// it. The loop-relative mappings use the loop length in force now; before
+// the first tempo query their value is also kept pending, to be converted
+// again against the loop that query derives.
 void myfx::setParameter(int32_t index, float value) {
   if (!isParameter(index)) return;
   const ParameterTable::Row& row = ParameterTable::rows[index];
-  const double field = row.fromNormalised(
-      clampNormalised(value), loopLength.load(std::memory_order_relaxed));
-  if (row.intField != nullptr) {
-    (this->*row.intField)
-        .store(static_cast<int32_t>(field), std::memory_order_relaxed);
+  const double v = clampNormalised(value);
+  const auto store = [this, &row, v] {
+    ParameterTable::store(*this, row, v,
+                          loopLength.load(std::memory_order_relaxed));
+  };
+  if (row.pending != nullptr) {
+    (this->*row.pending).set(static_cast<float>(v), store);
   } else {
-    (this->*row.floatField)
-        .store(static_cast<float>(field), std::memory_order_relaxed);
+    store();
   }
 }
 
-// any thread
+// any thread; a pending value is answered as it was set.
 float myfx::getParameter(int32_t index) {
   if (!isParameter(index)) return 0.0f;
   const ParameterTable::Row& row = ParameterTable::rows[index];
+  float pending;
+  if (row.pending != nullptr && (this->*row.pending).read(pending)) {
+    return pending;
+  }
   return static_cast<float>(
       row.toNormalised(ParameterTable::fieldValue(*this, row),
                        loopLength.load(std::memory_order_relaxed)));
+}
+
+// audio thread, at the first tempo query, right after the loop length is
+// derived: every pending value is converted against the new loop with its
+// own mapping and then dropped.
+void myfx::adoptPendingValues() {
+  const int32_t loop = loopLength.load(std::memory_order_relaxed);
+  for (const ParameterTable::Row& row : ParameterTable::rows) {
+    if (row.pending == nullptr) continue;
+    (this->*row.pending).adopt([this, &row, loop](float v) {
+      ParameterTable::store(*this, row, v, loop);
+    });
+  }
+}
+
+// host's main thread during open/close: every parameter's field as the
+// table's defaults give it.
+void myfx::storeParameterDefaults() {
+  for (const ParameterTable::Row& row : ParameterTable::rows) {
+    ParameterTable::storeField(*this, row, row.defaultField);
+  }
 }
 
 // any thread; a null buffer or an unknown index leaves everything as it was

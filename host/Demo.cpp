@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 
 // The demo's settings, as a parameter file the user can copy. The loop is 8
 // sixteenths (one second at 120 bpm) and the capture two loops; the drums
-// trigger it, the bass alone does not. "st rate", "pos" and "len" are set
-// before any audio, when the plug-in scales them against a one-second loop.
+// trigger it, the bass alone does not. "st rate", "pos" and "len" are
+// fractions of that one-second loop, the one the render uses.
 constexpr const char* kDemoParams =
     "# korvane demo settings: NAME = VALUE, values normalised 0..1\n"
     "bsize      = 0.112  # 8 sixteenths: a one-second loop at 120 bpm\n"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Demo.h"
+#include "FirstSample.h"
 #include "HostCallback.h"
 #include "HostError.h"
 #include "Info.h"
@@ -81,14 +82,18 @@ void checkRenderRequest(const RenderRequest& request) {
   }
 }
 
+// The instance is shown as a render at `tempo` starts: settings applied,
+// then the first sample processed (in silence).
 void runInfo(const std::string& pluginOption,
-             const std::vector<Setting>& settings) {
+             const std::vector<Setting>& settings,
+             std::optional<double> tempo) {
   const std::string path =
       pluginOption.empty() ? defaultPluginPath() : pluginOption;
   PluginLibrary library(path);
-  HostContext context(120.0);
+  HostContext context(tempo);
   PluginInstance plugin(library, context);
   applySettings(resolveSettings(settings, plugin), plugin);
+  processFirstSample(plugin);
   printInfo(plugin, path, std::cout);
 }
 
@@ -114,6 +119,11 @@ int main(int argc, char** argv) {
   info->add_option("--plugin", infoPlugin,
                    "Plug-in library (default: korvane.so beside this tool)")
       ->type_name("LIB");
+  std::string infoTempoText = "120";
+  info->add_option("--tempo", infoTempoText,
+                   "Tempo of the render whose start to show, or \"none\" "
+                   "(default 120)")
+      ->type_name("BPM");
   infoSettings.addTo(*info);
 
   RenderRequest request;
@@ -168,7 +178,7 @@ int main(int argc, char** argv) {
 
   try {
     if (info->parsed()) {
-      runInfo(infoPlugin, infoSettings.collect());
+      runInfo(infoPlugin, infoSettings.collect(), parseTempo(infoTempoText));
     } else if (render->parsed()) {
       checkRenderRequest(request);
       request.tempo = parseTempo(tempoText);

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr float kInitialSampleRate = 44100.0f;
 constexpr int32_t kInitialBlockSize = 1024;
 constexpr int32_t kRecordVersion = 1;
 constexpr int32_t kInitialInputs = 1;

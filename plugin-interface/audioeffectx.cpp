@@ -332,7 +332,7 @@ VstTimeInfo* AudioEffectX::getTimeInfo(int32_t filter) {
 
 // Only an answer of exactly 1 means the host took the events.
 bool AudioEffectX::sendVstEventsToHost(VstEvents* events) {
-  return callHost(HostOpcode::kProcessEvents, 0, 0, events, 0.0f, 0) == 1;
+  return askHost(HostOpcode::kProcessEvents, events) == 1;
 }
 
 int32_t AudioEffectX::tempoAt(int32_t position) {
@@ -341,22 +341,17 @@ int32_t AudioEffectX::tempoAt(int32_t position) {
 }
 
 int32_t AudioEffectX::getNumAutomatableParameters() {
-  return static_cast<int32_t>(callHost(HostOpcode::kGetNumAutomatableParameters,
-                                       0, 0, nullptr, 0.0f, 0));
+  return static_cast<int32_t>(
+      askHost(HostOpcode::kGetNumAutomatableParameters));
 }
 
 int32_t AudioEffectX::getParameterQuantization() {
-  return static_cast<int32_t>(
-      callHost(HostOpcode::kGetParameterQuantization, 0, 0, nullptr, 0.0f, 0));
+  return static_cast<int32_t>(askHost(HostOpcode::kGetParameterQuantization));
 }
 
-bool AudioEffectX::ioChanged() {
-  return callHost(HostOpcode::kIoChanged, 0, 0, nullptr, 0.0f, 0) != 0;
-}
+bool AudioEffectX::ioChanged() { return askHost(HostOpcode::kIoChanged) != 0; }
 
-bool AudioEffectX::needIdle() {
-  return callHost(HostOpcode::kNeedIdle, 0, 0, nullptr, 0.0f, 0) != 0;
-}
+bool AudioEffectX::needIdle() { return askHost(HostOpcode::kNeedIdle) != 0; }
 
 bool AudioEffectX::sizeWindow(int32_t width, int32_t height) {
   return callHost(HostOpcode::kSizeWindow, width, height, nullptr, 0.0f, 0) !=
@@ -366,8 +361,7 @@ bool AudioEffectX::sizeWindow(int32_t width, int32_t height) {
 // Any thread; a positive answer replaces the stored rate without going
 // through setSampleRate(), so an override of it does not see the change.
 float AudioEffectX::updateSampleRate() {
-  const intptr_t rate =
-      callHost(HostOpcode::kGetSampleRate, 0, 0, nullptr, 0.0f, 0);
+  const intptr_t rate = askHost(HostOpcode::kGetSampleRate);
   if (rate > 0) sampleRate = static_cast<float>(rate);
   return sampleRate;
 }
@@ -375,46 +369,38 @@ float AudioEffectX::updateSampleRate() {
 // Any thread; a positive answer that fits the field replaces the stored size
 // without going through setBlockSize().
 int32_t AudioEffectX::updateBlockSize() {
-  const intptr_t size =
-      callHost(HostOpcode::kGetBlockSize, 0, 0, nullptr, 0.0f, 0);
+  const intptr_t size = askHost(HostOpcode::kGetBlockSize);
   if (size > 0 && size <= INT32_MAX) blockSize = static_cast<int32_t>(size);
   return blockSize;
 }
 
 int32_t AudioEffectX::getInputLatency() {
-  return static_cast<int32_t>(
-      callHost(HostOpcode::kGetInputLatency, 0, 0, nullptr, 0.0f, 0));
+  return static_cast<int32_t>(askHost(HostOpcode::kGetInputLatency));
 }
 
 int32_t AudioEffectX::getOutputLatency() {
-  return static_cast<int32_t>(
-      callHost(HostOpcode::kGetOutputLatency, 0, 0, nullptr, 0.0f, 0));
+  return static_cast<int32_t>(askHost(HostOpcode::kGetOutputLatency));
 }
 
 // The pin number is not part of the request.
 AEffect* AudioEffectX::getPreviousPlug(int32_t /*input*/) {
-  return reinterpret_cast<AEffect*>(
-      callHost(HostOpcode::kGetPreviousPlug, 0, 0, nullptr, 0.0f, 0));
+  return reinterpret_cast<AEffect*>(askHost(HostOpcode::kGetPreviousPlug));
 }
 
 AEffect* AudioEffectX::getNextPlug(int32_t /*output*/) {
-  return reinterpret_cast<AEffect*>(
-      callHost(HostOpcode::kGetNextPlug, 0, 0, nullptr, 0.0f, 0));
+  return reinterpret_cast<AEffect*>(askHost(HostOpcode::kGetNextPlug));
 }
 
 int32_t AudioEffectX::willProcessReplacing() {
-  return static_cast<int32_t>(
-      callHost(HostOpcode::kWillReplaceOrAccumulate, 0, 0, nullptr, 0.0f, 0));
+  return static_cast<int32_t>(askHost(HostOpcode::kWillReplaceOrAccumulate));
 }
 
 int32_t AudioEffectX::getCurrentProcessLevel() {
-  return static_cast<int32_t>(
-      callHost(HostOpcode::kGetCurrentProcessLevel, 0, 0, nullptr, 0.0f, 0));
+  return static_cast<int32_t>(askHost(HostOpcode::kGetCurrentProcessLevel));
 }
 
 int32_t AudioEffectX::getAutomationState() {
-  return static_cast<int32_t>(
-      callHost(HostOpcode::kGetAutomationState, 0, 0, nullptr, 0.0f, 0));
+  return static_cast<int32_t>(askHost(HostOpcode::kGetAutomationState));
 }
 
 bool AudioEffectX::offlineStart(VstAudioFile* audioFiles, int32_t numAudioFiles,
@@ -435,17 +421,11 @@ bool AudioEffectX::offlineWrite(VstOfflineTask* offline,
 }
 
 int32_t AudioEffectX::offlineGetCurrentPass() {
-  return callHost(HostOpcode::kOfflineGetCurrentPass, 0, 0, nullptr, 0.0f, 0) !=
-                 0
-             ? 1
-             : 0;
+  return askHost(HostOpcode::kOfflineGetCurrentPass) != 0 ? 1 : 0;
 }
 
 int32_t AudioEffectX::offlineGetCurrentMetaPass() {
-  return callHost(HostOpcode::kOfflineGetCurrentMetaPass, 0, 0, nullptr, 0.0f,
-                  0) != 0
-             ? 1
-             : 0;
+  return askHost(HostOpcode::kOfflineGetCurrentMetaPass) != 0 ? 1 : 0;
 }
 
 void AudioEffectX::setOutputSamplerate(float rate) {
@@ -453,29 +433,28 @@ void AudioEffectX::setOutputSamplerate(float rate) {
 }
 
 VstSpeakerArrangement* AudioEffectX::getOutputSpeakerArrangement() {
-  return reinterpret_cast<VstSpeakerArrangement*>(callHost(
-      HostOpcode::kGetOutputSpeakerArrangement, 0, 0, nullptr, 0.0f, 0));
+  return reinterpret_cast<VstSpeakerArrangement*>(
+      askHost(HostOpcode::kGetOutputSpeakerArrangement));
 }
 
 VstSpeakerArrangement* AudioEffectX::getInputSpeakerArrangement() {
-  return reinterpret_cast<VstSpeakerArrangement*>(callHost(
-      HostOpcode::kGetInputSpeakerArrangement, 0, 0, nullptr, 0.0f, 0));
+  return reinterpret_cast<VstSpeakerArrangement*>(
+      askHost(HostOpcode::kGetInputSpeakerArrangement));
 }
 
 // The host writes into the buffer, so a null one is never handed over.
 bool AudioEffectX::getHostVendorString(char* text) {
   if (text == nullptr) return false;
-  return callHost(HostOpcode::kGetVendorString, 0, 0, text, 0.0f, 0) != 0;
+  return askHost(HostOpcode::kGetVendorString, text) != 0;
 }
 
 bool AudioEffectX::getHostProductString(char* text) {
   if (text == nullptr) return false;
-  return callHost(HostOpcode::kGetProductString, 0, 0, text, 0.0f, 0) != 0;
+  return askHost(HostOpcode::kGetProductString, text) != 0;
 }
 
 int32_t AudioEffectX::getHostVendorVersion() {
-  return static_cast<int32_t>(
-      callHost(HostOpcode::kGetVendorVersion, 0, 0, nullptr, 0.0f, 0));
+  return static_cast<int32_t>(askHost(HostOpcode::kGetVendorVersion));
 }
 
 intptr_t AudioEffectX::hostVendorSpecific(int32_t index, intptr_t value,
@@ -486,30 +465,27 @@ intptr_t AudioEffectX::hostVendorSpecific(int32_t index, intptr_t value,
 // The host reads the word, so a null one is never handed over.
 bool AudioEffectX::canHostDo(char* text) {
   if (text == nullptr) return false;
-  return callHost(HostOpcode::kCanDo, 0, 0, text, 0.0f, 0) != 0;
+  return askHost(HostOpcode::kCanDo, text) != 0;
 }
 
 int32_t AudioEffectX::getHostLanguage() {
-  return static_cast<int32_t>(
-      callHost(HostOpcode::kGetLanguage, 0, 0, nullptr, 0.0f, 0));
+  return static_cast<int32_t>(askHost(HostOpcode::kGetLanguage));
 }
 
 void* AudioEffectX::openWindow(VstWindow* window) {
-  return reinterpret_cast<void*>(
-      callHost(HostOpcode::kOpenWindow, 0, 0, window, 0.0f, 0));
+  return reinterpret_cast<void*>(askHost(HostOpcode::kOpenWindow, window));
 }
 
 bool AudioEffectX::closeWindow(VstWindow* window) {
-  return callHost(HostOpcode::kCloseWindow, 0, 0, window, 0.0f, 0) != 0;
+  return askHost(HostOpcode::kCloseWindow, window) != 0;
 }
 
 void* AudioEffectX::getDirectory() {
-  return reinterpret_cast<void*>(
-      callHost(HostOpcode::kGetDirectory, 0, 0, nullptr, 0.0f, 0));
+  return reinterpret_cast<void*>(askHost(HostOpcode::kGetDirectory));
 }
 
 bool AudioEffectX::updateDisplay() {
-  return callHost(HostOpcode::kUpdateDisplay, 0, 0, nullptr, 0.0f, 0) != 0;
+  return askHost(HostOpcode::kUpdateDisplay) != 0;
 }
 
 bool AudioEffectX::beginEdit(int32_t index) {
@@ -522,15 +498,15 @@ bool AudioEffectX::endEdit(int32_t index) {
 
 bool AudioEffectX::openFileSelector(VstFileSelect* selector) {
   if (selector == nullptr) return false;
-  return callHost(HostOpcode::kOpenFileSelector, 0, 0, selector, 0.0f, 0) != 0;
+  return askHost(HostOpcode::kOpenFileSelector, selector) != 0;
 }
 
 bool AudioEffectX::closeFileSelector(VstFileSelect* selector) {
   if (selector == nullptr) return false;
-  return callHost(HostOpcode::kCloseFileSelector, 0, 0, selector, 0.0f, 0) != 0;
+  return askHost(HostOpcode::kCloseFileSelector, selector) != 0;
 }
 
 bool AudioEffectX::getChunkFile(void* nativePath) {
   if (nativePath == nullptr) return false;
-  return callHost(HostOpcode::kGetChunkFile, 0, 0, nativePath, 0.0f, 0) != 0;
+  return askHost(HostOpcode::kGetChunkFile, nativePath) != 0;
 }

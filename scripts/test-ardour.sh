@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs korvane inside Ardour 7, headless: Ardour scans the library, hosts it
-# on a stereo track, reads its identity and parameters, sets them, reloads
-# the session and exports two renders (at two tempi, with two settings)
-# that are then checked. Prints what Ardour reported; fails on any failed
+# on a stereo track, reads its identity and parameters, sets them, reopens
+# the session three times and exports two renders (at two tempi, with two
+# settings) that are then checked. Prints what Ardour reported; fails on any failed
 # check. Usage: scripts/test-ardour.sh [path/to/korvane.so]
 # Without a path it builds the library in build/ardour-lib.
 set -euo pipefail
@@ -24,28 +24,25 @@ check_limit=120
 
 # Two renders: session tempo, then korvane's eleven normalised values in
 # index order: bsize, rec thrsh, st rate, st jitter, pos, pos jitter, len,
-# len jitter, tp, p jitter, env.
+# len jitter, tp, p jitter, env. The second has no spread on the start
+# interval and the position, so that its render shows where "pos" is.
 render_names=(render-1 render-2)
 render_tempi=(120 90)
 render_values=(
   "0.2 0.3 0.1 0.5 0.05 0.3 0.1 0.2 0.6 0.1 0.4"
-  "0.1 0.05 0.3 0.0 0.2 0.0 0.5 0.6 0.3 0.0 0.0"
+  "0.1 0.05 0.3 0.0 0.5 0.0 0.5 0.6 0.3 0.0 0.0"
 )
+
+# apt_install, run_bounded, fail and show_log
+# shellcheck source=host-test-common.sh
+. "$root/scripts/host-test-common.sh"
 
 install_missing() {
   local packages=()
   command -v ardour7-lua >/dev/null && [ -x "$scanner" ] || packages+=(ardour)
   command -v python3 >/dev/null || packages+=(python3)
   [ ${#packages[@]} -eq 0 ] && return 0
-  echo "installing: ${packages[*]}"
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  local apt=($sudo env DEBIAN_FRONTEND=noninteractive timeout "$install_limit"
-             apt-get -o DPkg::Lock::Timeout=600 -qq)
-  # The package lists may be missing on a fresh machine.
-  "${apt[@]}" install -y --no-install-recommends "${packages[@]}" >/dev/null ||
-    { "${apt[@]}" update &&
-      "${apt[@]}" install -y --no-install-recommends "${packages[@]}" >/dev/null; }
+  apt_install "${packages[@]}"
 }
 
 build_library() {
@@ -57,21 +54,6 @@ build_library() {
   echo "$dir/korvane.so"
 }
 
-# Runs a command in its own process group, stopped after $1 seconds; when it
-# ends, anything it left behind in its group is stopped too.
-group=""
-run_bounded() {
-  local seconds=$1
-  shift
-  timeout -k 10 "$seconds" "$@" &
-  group=$!
-  local status=0
-  wait "$group" || status=$?
-  kill -KILL -- "-$group" 2>/dev/null || true
-  group=""
-  return $status
-}
-
 work=""
 cleanup() {
   [ -n "$group" ] && kill -KILL -- "-$group" 2>/dev/null
@@ -80,17 +62,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-failures=()
-fail() {
-  echo "FAIL: $1"
-  failures+=("$1")
-}
-
-# Shows a log indented, progress lines ending in carriage returns included.
-show_log() {
-  tr '\r' '\n' <"$1" | grep -v '^ *$' | sed 's/^/  /' || true
-}
 
 # Runs one step with its output in a log, shows the log, and expects the
 # step's verdict line when it gives one.
@@ -150,7 +121,7 @@ render() {
   export_render "$name" "$session" || return 0
   step "$name-check" "$check_limit" "$name" \
     python3 "$tests/check_render.py" "$work/input.wav" "$work/$name.wav" \
-    "$name" || true
+    "$name" "$tempo" "${values[@]}" || true
 }
 
 started=$(date +%s)

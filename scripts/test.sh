@@ -4,7 +4,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes the plug-in
 # record for a minute (scripts/fuzz.sh) and has Ardour host the 64-bit library
 # (scripts/test-ardour.sh); then cross-builds korvane.dll for 32-bit and 64-bit
-# Windows and runs the suite against each under Wine (scripts/test-windows.sh).
+# Windows and runs the suite against each under Wine (scripts/test-windows.sh);
+# then has LMMS host the 32-bit korvane.dll under Wine (scripts/test-lmms.sh).
 # Ends with the summary of the test runner.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,6 +42,8 @@ echo "== Ardour hosting the 64-bit build"
 "$root/scripts/test-ardour.sh" "$root/build/x64/korvane.so" || status=1
 echo "== Windows builds under Wine"
 "$root/scripts/test-windows.sh" || status=1
+echo "== LMMS hosting the 32-bit korvane.dll"
+"$root/scripts/test-lmms.sh" "$root/build/win32/korvane.dll" || status=1
 echo "== 64-bit build"
 ctest --test-dir "$root/build/x64" -j"$jobs" --output-on-failure || status=1
 exit $status

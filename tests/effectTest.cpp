@@ -7,6 +7,7 @@
 
 #include "TestHost.h"
 #include "opcodes.h"
+#include "parameterIndex.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ TEST(Effect, RecordAfterCreation) {
   EXPECT_EQ(e->numInputs, 2);
   EXPECT_EQ(e->numOutputs, 2);
   EXPECT_EQ(e->numPrograms, 1);
-  EXPECT_EQ(e->numParams, 11);
+  EXPECT_EQ(e->numParams, Param::kCount);
   EXPECT_EQ(e->flags, 24);
   EXPECT_EQ(e->version, 1);
   EXPECT_EQ(e->ioRatio, 1.0f);
@@ -122,8 +123,8 @@ TEST(Effect, SampleRateFromHostDoesNotChangeSampleCounts) {
   at44->processReplacing(at44.effect, inputs, outputs, 1);
   at48->processReplacing(at48.effect, inputs, outputs, 1);
   // "pos" at 1 stores the loop length: 88200 samples at 120 bpm either way.
-  at44->setParameter(at44.effect, 4, 1.0f);
-  at48->setParameter(at48.effect, 4, 1.0f);
+  at44->setParameter(at44.effect, Param::kGrainOffset, 1.0f);
+  at48->setParameter(at48.effect, Param::kGrainOffset, 1.0f);
   EXPECT_EQ(text(at44.effect, EffectOpcode::kGetParameterDisplay, 4),
             "  88200");
   EXPECT_EQ(text(at48.effect, EffectOpcode::kGetParameterDisplay, 4),
@@ -135,9 +136,9 @@ TEST(Effect, InstancesAreIndependent) {
   EffectHandle a(host.load());
   EffectHandle b(host.load());
   EXPECT_NE(a.effect, b.effect);
-  a->setParameter(a.effect, 8, 1.0f);
-  EXPECT_EQ(a->getParameter(a.effect, 8), 1.0f);
-  EXPECT_EQ(b->getParameter(b.effect, 8), 0.5f);
+  a->setParameter(a.effect, Param::kTranspose, 1.0f);
+  EXPECT_EQ(a->getParameter(a.effect, Param::kTranspose), 1.0f);
+  EXPECT_EQ(b->getParameter(b.effect, Param::kTranspose), 0.5f);
 }
 
 }  // namespace

@@ -9,11 +9,9 @@
 
 #include "TestHost.h"
 #include "opcodes.h"
+#include "parameterIndex.h"
 
 namespace {
-
-enum Index { kBsize, kThreshold, kStRate, kStJitter, kPos, kPosJitter, kLen,
-             kLenJitter, kTp, kPJitter, kEnv };
 
 class Parameters : public ::testing::Test {
  protected:
@@ -49,7 +47,7 @@ TEST_F(Parameters, NamesAndLabels) {
                          "tp", "p jitter", "env"};
   const char* labels[] = {"1/16", "", "samples", "", "samples", "",
                           "samples", "", "semitones", "", ""};
-  for (int32_t i = 0; i < 11; ++i) {
+  for (int32_t i = 0; i < Param::kCount; ++i) {
     EXPECT_EQ(text(EffectOpcode::kGetParameterName, i), names[i]);
     EXPECT_EQ(text(EffectOpcode::kGetParameterLabel, i), labels[i]);
   }
@@ -58,70 +56,70 @@ TEST_F(Parameters, NamesAndLabels) {
 TEST_F(Parameters, ValuesAfterConstructionAndAfterFirstTempoQuery) {
   const float before[] = {float(15.0 / 63), 0, float(840.0 / 2756), 0, 0, 0,
                           float(3958.0 / 11025), 0, 0.5f, 0, 0};
-  for (int32_t i = 0; i < 11; ++i) EXPECT_EQ(get(i), before[i]) << i;
+  for (int32_t i = 0; i < Param::kCount; ++i) EXPECT_EQ(get(i), before[i]) << i;
   processSilence();
-  EXPECT_EQ(get(kStRate), static_cast<float>(840.0 / 5512));
-  EXPECT_EQ(get(kLen), static_cast<float>(3958.0 / 22050));
-  EXPECT_EQ(get(kBsize), static_cast<float>(15.0 / 63));
+  EXPECT_EQ(get(Param::kStartInterval), static_cast<float>(840.0 / 5512));
+  EXPECT_EQ(get(Param::kLengthBase), static_cast<float>(3958.0 / 22050));
+  EXPECT_EQ(get(Param::kBufferSixteenths), static_cast<float>(15.0 / 63));
 }
 
 TEST_F(Parameters, DisplayShowsTheEffectsOwnValues) {
-  EXPECT_EQ(display(kBsize), "     16");
-  EXPECT_EQ(display(kStRate), "    882");
-  EXPECT_EQ(display(kLen), "   4000");
-  EXPECT_EQ(display(kTp), "      0");
-  EXPECT_EQ(display(kEnv), "1.000000");
-  EXPECT_EQ(display(kThreshold), "0.000000");
-  set(kTp, 0.0f);
-  EXPECT_EQ(display(kTp), "    -24");
-  set(kThreshold, 0.7f);
-  EXPECT_EQ(display(kThreshold), "0.699999");
+  EXPECT_EQ(display(Param::kBufferSixteenths), "     16");
+  EXPECT_EQ(display(Param::kStartInterval), "    882");
+  EXPECT_EQ(display(Param::kLengthBase), "   4000");
+  EXPECT_EQ(display(Param::kTranspose), "      0");
+  EXPECT_EQ(display(Param::kEnvelopeCeiling), "1.000000");
+  EXPECT_EQ(display(Param::kRecordThreshold), "0.000000");
+  set(Param::kTranspose, 0.0f);
+  EXPECT_EQ(display(Param::kTranspose), "    -24");
+  set(Param::kRecordThreshold, 0.7f);
+  EXPECT_EQ(display(Param::kRecordThreshold), "0.699999");
 }
 
 TEST_F(Parameters, QuantisedMappings) {
   // Before any processing the loop is one second.
-  set(kStRate, 1.0f);
-  EXPECT_EQ(display(kStRate), "   2798");
+  set(Param::kStartInterval, 1.0f);
+  EXPECT_EQ(display(Param::kStartInterval), "   2798");
   processSilence();  // 16 sixteenths at 120 bpm: 88200 samples
-  set(kStRate, 1.0f);
-  EXPECT_EQ(display(kStRate), "   5554");
-  set(kLen, 1.0f);
-  EXPECT_EQ(display(kLen), "  22092");
-  set(kPos, 0.5f);
-  EXPECT_EQ(display(kPos), "  44100");
+  set(Param::kStartInterval, 1.0f);
+  EXPECT_EQ(display(Param::kStartInterval), "   5554");
+  set(Param::kLengthBase, 1.0f);
+  EXPECT_EQ(display(Param::kLengthBase), "  22092");
+  set(Param::kGrainOffset, 0.5f);
+  EXPECT_EQ(display(Param::kGrainOffset), "  44100");
 
-  set(kBsize, 0.0f);
-  EXPECT_EQ(display(kBsize), "      1");
-  set(kBsize, 0.5f);
-  EXPECT_EQ(display(kBsize), "     32");
-  EXPECT_EQ(get(kBsize), static_cast<float>(31.0 / 63));
-  set(kBsize, 1.0f);
-  EXPECT_EQ(display(kBsize), "     64");
+  set(Param::kBufferSixteenths, 0.0f);
+  EXPECT_EQ(display(Param::kBufferSixteenths), "      1");
+  set(Param::kBufferSixteenths, 0.5f);
+  EXPECT_EQ(display(Param::kBufferSixteenths), "     32");
+  EXPECT_EQ(get(Param::kBufferSixteenths), static_cast<float>(31.0 / 63));
+  set(Param::kBufferSixteenths, 1.0f);
+  EXPECT_EQ(display(Param::kBufferSixteenths), "     64");
 
-  set(kTp, 0.5f);
-  EXPECT_EQ(display(kTp), "      0");
-  set(kTp, 1.0f);
-  EXPECT_EQ(display(kTp), "     24");
-  EXPECT_EQ(get(kTp), 1.0f);
+  set(Param::kTranspose, 0.5f);
+  EXPECT_EQ(display(Param::kTranspose), "      0");
+  set(Param::kTranspose, 1.0f);
+  EXPECT_EQ(display(Param::kTranspose), "     24");
+  EXPECT_EQ(get(Param::kTranspose), 1.0f);
 
-  set(kEnv, 1.0f);
-  EXPECT_EQ(display(kEnv), "6.000000");
-  EXPECT_EQ(get(kEnv), 1.0f);
-  set(kEnv, 0.0f);
-  EXPECT_EQ(display(kEnv), "1.000000");
+  set(Param::kEnvelopeCeiling, 1.0f);
+  EXPECT_EQ(display(Param::kEnvelopeCeiling), "6.000000");
+  EXPECT_EQ(get(Param::kEnvelopeCeiling), 1.0f);
+  set(Param::kEnvelopeCeiling, 0.0f);
+  EXPECT_EQ(display(Param::kEnvelopeCeiling), "1.000000");
 
 }
 
 TEST_F(Parameters, PlainValuesRoundTrip) {
-  for (int32_t index : {kThreshold, kStJitter, kPosJitter, kLenJitter,
-                        kPJitter}) {
+  for (int32_t index : {Param::kRecordThreshold, Param::kStartJitter, Param::kPositionJitter, Param::kLengthJitter,
+                        Param::kPitchJitter}) {
     for (float v : {0.0f, 0.1f, 0.333f, 0.9999f, 1.0f}) {
       set(index, v);
       EXPECT_EQ(get(index), v);
     }
   }
-  set(kEnv, 0.3f);
-  EXPECT_FLOAT_EQ(get(kEnv), 0.3f);
+  set(Param::kEnvelopeCeiling, 0.3f);
+  EXPECT_FLOAT_EQ(get(Param::kEnvelopeCeiling), 0.3f);
 }
 
 // A host saves what getParameter reports and restores it with setParameter:
@@ -138,71 +136,78 @@ TEST_F(Parameters, ReportedValuesRestoreTheSameSetting) {
       ASSERT_EQ(std::stoi(display(index)), k + offset) << index << " " << k;
     }
   };
-  restores(kTp, 48, -24);
-  restores(kBsize, 63, 1);
-  restores(kStRate, 88200 / 16, 42);
-  restores(kPos, 88200, 0);
+  restores(Param::kTranspose, 48, -24);
+  restores(Param::kBufferSixteenths, 63, 1);
+  restores(Param::kStartInterval, 88200 / 16, 42);
+  restores(Param::kGrainOffset, 88200, 0);
   for (int32_t k = 0; k <= 22050; ++k) {
-    set(kLen, static_cast<float>(k / (88200 / 4.0)));
-    ASSERT_EQ(std::stoi(display(kLen)), k + 42) << k;
+    set(Param::kLengthBase, static_cast<float>(k / (88200 / 4.0)));
+    ASSERT_EQ(std::stoi(display(Param::kLengthBase)), k + 42) << k;
   }
 }
 
 TEST_F(Parameters, LoopRelativeValuesKeepTheirSampleCounts) {
   processSilence();  // L = 88200
-  set(kPos, 1.0f);
-  EXPECT_EQ(display(kPos), "  88200");
-  set(kBsize, static_cast<float>(7.0 / 63));  // 8 sixteenths
-  EXPECT_EQ(get(kPos), 1.0f);  // not re-derived until the engine asks
+  set(Param::kGrainOffset, 1.0f);
+  EXPECT_EQ(display(Param::kGrainOffset), "  88200");
+  set(Param::kBufferSixteenths, static_cast<float>(7.0 / 63));  // 8 sixteenths
+  EXPECT_EQ(get(Param::kGrainOffset), 1.0f);  // not re-derived until the engine asks
   processSilence();            // L = 44100
-  EXPECT_EQ(get(kPos), 2.0f);
-  EXPECT_EQ(display(kPos), "  88200");
+  EXPECT_EQ(get(Param::kGrainOffset), 2.0f);
+  EXPECT_EQ(display(Param::kGrainOffset), "  88200");
 }
 
-TEST_F(Parameters, RestoreInIndexOrderUsesThePreviousLoop) {
-  set(kBsize, 1.0f);   // 64 sixteenths, not yet in force
-  set(kStRate, 1.0f);  // against L = 44100 of construction
-  EXPECT_EQ(display(kStRate), "   2798");
+// A restore in index order, before any audio: the field is converted
+// against the loop of construction at first, and against the loop that the
+// restored "bsize" gives at the first sample.
+TEST_F(Parameters, RestoreInIndexOrderIsConvertedAtTheFirstSample) {
+  set(Param::kBufferSixteenths, 1.0f);   // 64 sixteenths, not yet in force
+  set(Param::kStartInterval, 1.0f);  // against L = 44100 of construction
+  EXPECT_EQ(display(Param::kStartInterval), "   2798");
+  EXPECT_EQ(get(Param::kStartInterval), 1.0f);
+  processSilence();  // L = 352800, the whole capture
+  EXPECT_EQ(display(Param::kStartInterval), "  22092");
+  EXPECT_EQ(get(Param::kStartInterval), 1.0f);
 }
 
 TEST_F(Parameters, HostileValuesAreClamped) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
-  set(kBsize, -3.0f);
-  EXPECT_EQ(display(kBsize), "      1");
-  set(kBsize, 1e30f);
-  EXPECT_EQ(display(kBsize), "     64");
-  set(kBsize, nan);
-  EXPECT_EQ(display(kBsize), "      1");
-  set(kTp, inf);
-  EXPECT_EQ(display(kTp), "     24");
-  set(kTp, -inf);
-  EXPECT_EQ(display(kTp), "    -24");
-  set(kEnv, 7.0f);
-  EXPECT_EQ(display(kEnv), "6.000000");
-  set(kEnv, nan);
-  EXPECT_EQ(display(kEnv), "1.000000");
-  set(kThreshold, nan);
-  EXPECT_EQ(get(kThreshold), 0.0f);
-  set(kStJitter, 2.0f);
-  EXPECT_EQ(get(kStJitter), 1.0f);
-  set(kPos, -1.0f);
-  EXPECT_EQ(display(kPos), "      0");
+  set(Param::kBufferSixteenths, -3.0f);
+  EXPECT_EQ(display(Param::kBufferSixteenths), "      1");
+  set(Param::kBufferSixteenths, 1e30f);
+  EXPECT_EQ(display(Param::kBufferSixteenths), "     64");
+  set(Param::kBufferSixteenths, nan);
+  EXPECT_EQ(display(Param::kBufferSixteenths), "      1");
+  set(Param::kTranspose, inf);
+  EXPECT_EQ(display(Param::kTranspose), "     24");
+  set(Param::kTranspose, -inf);
+  EXPECT_EQ(display(Param::kTranspose), "    -24");
+  set(Param::kEnvelopeCeiling, 7.0f);
+  EXPECT_EQ(display(Param::kEnvelopeCeiling), "6.000000");
+  set(Param::kEnvelopeCeiling, nan);
+  EXPECT_EQ(display(Param::kEnvelopeCeiling), "1.000000");
+  set(Param::kRecordThreshold, nan);
+  EXPECT_EQ(get(Param::kRecordThreshold), 0.0f);
+  set(Param::kStartJitter, 2.0f);
+  EXPECT_EQ(get(Param::kStartJitter), 1.0f);
+  set(Param::kGrainOffset, -1.0f);
+  EXPECT_EQ(display(Param::kGrainOffset), "      0");
 }
 
 TEST_F(Parameters, ZeroLoopAnswersZeroInsteadOfDividing) {
   host.tempo = 1e300;  // a sixteenth lasts no time at all: loop of 0 samples
   processSilence();
-  EXPECT_EQ(get(kStRate), 0.0f);
-  EXPECT_EQ(get(kPos), 0.0f);
-  EXPECT_EQ(get(kLen), 0.0f);
-  set(kStRate, 1.0f);
-  EXPECT_EQ(display(kStRate), "     42");
+  EXPECT_EQ(get(Param::kStartInterval), 0.0f);
+  EXPECT_EQ(get(Param::kGrainOffset), 0.0f);
+  EXPECT_EQ(get(Param::kLengthBase), 0.0f);
+  set(Param::kStartInterval, 1.0f);
+  EXPECT_EQ(display(Param::kStartInterval), "     42");
   processSilence(64);  // and the engine carries on
 }
 
 TEST_F(Parameters, IndexesOutsideTheTableChangeNothing) {
-  for (int32_t index : {11, -1, 1000, std::numeric_limits<int32_t>::min()}) {
+  for (int32_t index : {int32_t{Param::kCount}, -1, 1000, std::numeric_limits<int32_t>::min()}) {
     set(index, 1.0f);
     EXPECT_EQ(get(index), 0.0f);
     for (int32_t opcode : {EffectOpcode::kGetParameterName,
@@ -213,7 +218,7 @@ TEST_F(Parameters, IndexesOutsideTheTableChangeNothing) {
   }
   const float after[] = {float(15.0 / 63), 0, float(840.0 / 2756), 0, 0, 0,
                          float(3958.0 / 11025), 0, 0.5f, 0, 0};
-  for (int32_t i = 0; i < 11; ++i) EXPECT_EQ(get(i), after[i]) << i;
+  for (int32_t i = 0; i < Param::kCount; ++i) EXPECT_EQ(get(i), after[i]) << i;
 }
 
 TEST_F(Parameters, TextOpcodesAnswerZeroAndIgnoreNullBuffers) {
@@ -226,7 +231,7 @@ TEST_F(Parameters, TextOpcodesAnswerZeroAndIgnoreNullBuffers) {
 
 TEST_F(Parameters, EveryParameterIsAutomatableAndHasNoTextInput) {
   char word[] = "0.5";
-  for (int32_t i = 0; i < 11; ++i) {
+  for (int32_t i = 0; i < Param::kCount; ++i) {
     EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kCanBeAutomated, i),
               1);
     EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kString2Parameter, i,

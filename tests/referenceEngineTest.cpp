@@ -8,6 +8,7 @@
 #include "reference/RoundingPoints.h"
 #include "reference/StateDiff.h"
 #include "reference/WorkedExamples.h"
+#include "parameterIndex.h"
 
 namespace reference {
 namespace {
@@ -53,64 +54,64 @@ TEST(ReferenceModel, ParameterValuesAfterConstruction) {
   ModelSubject model;
   const float before[11] = {15 / 63.0f,      0, 840 / 2756.0f, 0, 0, 0,
                             3958 / 11025.0f, 0, 0.5f,          0, 0};
-  for (int32_t i = 0; i < 11; ++i) EXPECT_EQ(model.getParameter(i), before[i]);
+  for (int32_t i = 0; i < Param::kCount; ++i) EXPECT_EQ(model.getParameter(i), before[i]);
   runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
-  EXPECT_EQ(model.getParameter(2), 840 / 5512.0f);
-  EXPECT_EQ(model.getParameter(6), 3958 / 22050.0f);
+  EXPECT_EQ(model.getParameter(Param::kStartInterval), 840 / 5512.0f);
+  EXPECT_EQ(model.getParameter(Param::kLengthBase), 3958 / 22050.0f);
   EXPECT_EQ(model.getParameter(-1), 0.0f);
-  EXPECT_EQ(model.getParameter(11), 0.0f);
+  EXPECT_EQ(model.getParameter(Param::kCount), 0.0f);
 }
 
 TEST(ReferenceModel, ParameterMappings) {
   ModelSubject model;
   const EngineState& s = model.state();
-  model.setParameter(2, 1.0f);
+  model.setParameter(Param::kStartInterval, 1.0f);
   EXPECT_EQ(s.startInterval, 2798);  // loop of 44100 before any processing
   runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
 
   const std::pair<float, int32_t> bsize[] = {{0.0f, 1}, {0.5f, 32}, {1.0f, 64}};
   for (auto [v, stored] : bsize) {
-    model.setParameter(0, v);
+    model.setParameter(Param::kBufferSixteenths, v);
     EXPECT_EQ(s.bufferSixteenths, stored);
   }
-  model.setParameter(0, 0.5f);
-  EXPECT_EQ(model.getParameter(0), 31 / 63.0f);
+  model.setParameter(Param::kBufferSixteenths, 0.5f);
+  EXPECT_EQ(model.getParameter(Param::kBufferSixteenths), 31 / 63.0f);
 
   const std::pair<float, int32_t> tp[] = {{0.0f, -24}, {0.5f, 0}, {1.0f, 24}};
   for (auto [v, stored] : tp) {
-    model.setParameter(8, v);
+    model.setParameter(Param::kTranspose, v);
     EXPECT_EQ(s.transpose, stored);
   }
   // The product is exact and truncated: one float below the reported value
   // of +7 semitones, 31/48, stores +6 although a product in single
   // precision would round up to 31. The reported value itself, which also
   // lies below 31/48, restores +7.
-  model.setParameter(8, std::nextafter(31 / 48.0f, 0.0f));
+  model.setParameter(Param::kTranspose, std::nextafter(31 / 48.0f, 0.0f));
   EXPECT_EQ(s.transpose, 6);
-  model.setParameter(8, 31 / 48.0f);
+  model.setParameter(Param::kTranspose, 31 / 48.0f);
   EXPECT_EQ(s.transpose, 7);
-  model.setParameter(10, 1.0f);
+  model.setParameter(Param::kEnvelopeCeiling, 1.0f);
   EXPECT_EQ(s.envelopeCeiling, 6.0f);
-  EXPECT_EQ(model.getParameter(10), 1.0f);
-  model.setParameter(10, 0.0f);
+  EXPECT_EQ(model.getParameter(Param::kEnvelopeCeiling), 1.0f);
+  model.setParameter(Param::kEnvelopeCeiling, 0.0f);
   EXPECT_EQ(s.envelopeCeiling, 1.0f);
 
-  model.setParameter(2, 1.0f);
+  model.setParameter(Param::kStartInterval, 1.0f);
   EXPECT_EQ(s.startInterval, 5554);
-  model.setParameter(6, 1.0f);
+  model.setParameter(Param::kLengthBase, 1.0f);
   EXPECT_EQ(s.lengthBase, 22092);
-  model.setParameter(4, 0.5f);
+  model.setParameter(Param::kGrainOffset, 0.5f);
   EXPECT_EQ(s.grainOffset, 44100);
-  model.setParameter(4, 1.0f);
+  model.setParameter(Param::kGrainOffset, 1.0f);
   EXPECT_EQ(s.grainOffset, 88200);
 
   // Halving the loop doubles what "pos" reports; the stored count stays.
-  model.setParameter(0, 7 / 63.0f);
+  model.setParameter(Param::kBufferSixteenths, 7 / 63.0f);
   EXPECT_EQ(s.bufferSixteenths, 8);
-  EXPECT_EQ(model.getParameter(4), 1.0f);  // not re-derived yet
+  EXPECT_EQ(model.getParameter(Param::kGrainOffset), 1.0f);  // not re-derived yet
   runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
   EXPECT_EQ(s.loopLength, 44100);
-  EXPECT_EQ(model.getParameter(4), 2.0f);
+  EXPECT_EQ(model.getParameter(Param::kGrainOffset), 2.0f);
   EXPECT_EQ(s.grainOffset, 88200);
 }
 
@@ -125,11 +126,11 @@ TEST(ReferenceModel, ReportedValuesRestoreTheirStep) {
     const int32_t* field;
     int32_t steps;
   };
-  const Quantised quantised[] = {{0, &s.bufferSixteenths, 63},
-                                 {2, &s.startInterval, 5512},
-                                 {4, &s.grainOffset, 88200},
-                                 {6, &s.lengthBase, 22050},
-                                 {8, &s.transpose, 48}};
+  const Quantised quantised[] = {{Param::kBufferSixteenths, &s.bufferSixteenths, 63},
+                                 {Param::kStartInterval, &s.startInterval, 5512},
+                                 {Param::kGrainOffset, &s.grainOffset, 88200},
+                                 {Param::kLengthBase, &s.lengthBase, 22050},
+                                 {Param::kTranspose, &s.transpose, 48}};
   for (const Quantised& q : quantised) {
     for (int32_t k = 0; k <= q.steps; ++k) {
       model.setParameter(q.index, (k + 0.5f) / q.steps);
@@ -143,18 +144,18 @@ TEST(ReferenceModel, ReportedValuesRestoreTheirStep) {
 TEST(ReferenceModel, HostValuesAreClamped) {
   ModelSubject model;
   const EngineState& s = model.state();
-  model.setParameter(0, 7.0f);
+  model.setParameter(Param::kBufferSixteenths, 7.0f);
   EXPECT_EQ(s.bufferSixteenths, 64);
-  model.setParameter(0, std::nanf(""));
+  model.setParameter(Param::kBufferSixteenths, std::nanf(""));
   EXPECT_EQ(s.bufferSixteenths, 1);
-  model.setParameter(8, -INFINITY);
+  model.setParameter(Param::kTranspose, -INFINITY);
   EXPECT_EQ(s.transpose, -24);
-  model.setParameter(10, INFINITY);
+  model.setParameter(Param::kEnvelopeCeiling, INFINITY);
   EXPECT_EQ(s.envelopeCeiling, 6.0f);
-  model.setParameter(1, -0.5f);
+  model.setParameter(Param::kRecordThreshold, -0.5f);
   EXPECT_EQ(s.recordThreshold, 0.0f);
   const EngineState before = s;
-  model.setParameter(11, 0.5f);
+  model.setParameter(Param::kCount, 0.5f);
   model.setParameter(-1, 0.5f);
   EXPECT_EQ(StateDiff::first(before, s), "");
 }
@@ -170,17 +171,18 @@ TEST(ReferenceModel, TempoFallbackAndTinyLoops) {
     EXPECT_EQ(model.state().loopLength, 88200);
   }
   ModelSubject model;
-  model.setParameter(4, 0.5f);  // 22050 of the first loop of 44100
+  runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
+  model.setParameter(Param::kGrainOffset, 0.25f);  // 22050 of the loop of 88200
   runReplacing(model, Signal(1, 0.0f, 0.0f), 1e300);
   EXPECT_EQ(model.state().loopLength, 0);
   EXPECT_EQ(model.state().recordLength, 0);
-  EXPECT_EQ(model.getParameter(2), 0.0f);
-  EXPECT_EQ(model.getParameter(4), 0.0f);
-  EXPECT_EQ(model.getParameter(6), 0.0f);
+  EXPECT_EQ(model.getParameter(Param::kStartInterval), 0.0f);
+  EXPECT_EQ(model.getParameter(Param::kGrainOffset), 0.0f);
+  EXPECT_EQ(model.getParameter(Param::kLengthBase), 0.0f);
   runReplacing(model, Signal(1, 0.0f, 0.0f), 1e6);  // 10.584 samples
   EXPECT_EQ(model.state().loopLength, 10);
-  EXPECT_EQ(model.getParameter(2), 0.0f);
-  EXPECT_EQ(model.getParameter(4), 2205.0f);
+  EXPECT_EQ(model.getParameter(Param::kStartInterval), 0.0f);
+  EXPECT_EQ(model.getParameter(Param::kGrainOffset), 2205.0f);
 }
 
 // Non-finite input is silence: it neither triggers nor lands in the buffer.

@@ -13,10 +13,10 @@
 
 #include "TestHost.h"
 #include "opcodes.h"
+#include "parameterIndex.h"
 
 namespace {
 
-constexpr int32_t kParameters = 11;
 constexpr int32_t kAudioFrames = 20 * 44100;  // twenty seconds
 constexpr double kTempi[] = {20.0, 60.0, 120.0, 300.0, 999.0};
 
@@ -45,10 +45,10 @@ void automate(AEffect* e, const std::atomic<bool>& stop,
   Draws draws{2024u};
   started = true;
   while (!stop.load(std::memory_order_relaxed)) {
-    for (int32_t i = 0; i < kParameters; ++i) {
+    for (int32_t i = 0; i < Param::kCount; ++i) {
       e->setParameter(e, i, draws.parameterValue());
     }
-    for (int32_t i = 0; i < kParameters; ++i) {
+    for (int32_t i = 0; i < Param::kCount; ++i) {
       if (!std::isfinite(e->getParameter(e, i))) ++badAnswers;
       char text[32];
       std::memset(text, '#', sizeof text);

@@ -11,17 +11,17 @@
 
 #include "TestHost.h"
 #include "myfxProbe.h"
+#include "parameterIndex.h"
 
 namespace {
 
-constexpr int32_t kParameters = 11;
 constexpr int32_t kBsize = 0;
 constexpr double kTempi[] = {20.0, 60.0, 120.0, 300.0, 999.0};
 constexpr float kValues[] = {0.0f, 0.1f, 0.5f, 0.9f, 1.0f};
 // Settings that reach as far as the engine lets them: the longest loop,
 // grains placed late in it, long, fast-starting and fully spread, so that
 // grains run past the end of the buffers.
-constexpr float kFarReaching[kParameters] = {1.0f, 0.05f, 0.0f, 1.0f,
+constexpr float kFarReaching[Param::kCount] = {1.0f, 0.05f, 0.0f, 1.0f,
                                              0.9f, 1.0f,  1.0f, 1.0f,
                                              0.5f, 1.0f,  1.0f};
 constexpr int32_t kBlock = 1024;
@@ -38,10 +38,10 @@ class SweepRun {
 
   // Sets "bsize" first and lets the engine derive the loop from it, so that
   // the loop-relative parameters then scale against that loop.
-  void set(const float (&values)[kParameters]) {
+  void set(const float (&values)[Param::kCount]) {
     e_->setParameter(e_.effect, kBsize, values[kBsize]);
     silence(1);
-    for (int32_t i = 1; i < kParameters; ++i) {
+    for (int32_t i = 1; i < Param::kCount; ++i) {
       e_->setParameter(e_.effect, i, values[i]);
     }
   }
@@ -147,11 +147,11 @@ class SweepRun {
 TEST(Sweep, EveryParameterAtEveryTempoStaysInsideTheBuffers) {
   bool passedEnd = false;
   for (double tempo : kTempi) {
-    for (int32_t p = 0; p < kParameters; ++p) {
+    for (int32_t p = 0; p < Param::kCount; ++p) {
       for (float v : kValues) {
         SCOPED_TRACE(testing::Message() << "tempo " << tempo << ", parameter "
                                         << p << " at " << v);
-        float values[kParameters];
+        float values[Param::kCount];
         std::copy(std::begin(kFarReaching), std::end(kFarReaching), values);
         values[p] = v;
         SweepRun run(tempo);
@@ -171,7 +171,7 @@ TEST(Sweep, AllParametersTogetherAtEveryTempo) {
   for (double tempo : kTempi) {
     for (float v : kValues) {
       SCOPED_TRACE(testing::Message() << "tempo " << tempo << ", all at " << v);
-      float values[kParameters];
+      float values[Param::kCount];
       std::fill(std::begin(values), std::end(values), v);
       SweepRun run(tempo);
       run.set(values);
@@ -191,7 +191,7 @@ TEST(Sweep, LoopLengthChangesMidRecording) {
       SCOPED_TRACE(testing::Message() << "tempo " << tempo << ", bsize "
                                       << change[0] << " to " << change[1]);
       SweepRun run(tempo);
-      float values[kParameters];
+      float values[Param::kCount];
       std::copy(std::begin(kFarReaching), std::end(kFarReaching), values);
       values[kBsize] = change[0];
       run.set(values);

@@ -39,6 +39,39 @@ TEST_F(Info, ShowsTheValuesThatSetGives) {
       << r.out;
 }
 
+// "st rate", "pos" and "len" count samples of the loop that the render's
+// tempo and "bsize" give, as a render starts with them.
+TEST_F(Info, ShowsTheSampleCountsARenderAtTheTempoStartsWith) {
+  const std::vector<std::string> settings = {
+      "--set", "bsize=0.5", "--set", "pos=0.5", "--set", "st-rate=1"};
+  auto info = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), "info");
+    args.insert(args.end(), settings.begin(), settings.end());
+    return run(args);
+  };
+  // 32 sixteenths: 176400 samples at 120 bpm, 235200 at 90.
+  const CliResult standard = info({});
+  ASSERT_EQ(standard.exitCode, 0) << standard.err;
+  EXPECT_NE(row(standard.out, "pos").find("0.500000    88200"),
+            std::string::npos)
+      << standard.out;
+  EXPECT_NE(row(standard.out, "st rate").find("1.000000    11067"),
+            std::string::npos)
+      << standard.out;
+  const CliResult slower = info({"--tempo", "90"});
+  ASSERT_EQ(slower.exitCode, 0) << slower.err;
+  EXPECT_NE(row(slower.out, "pos").find("0.500000    117600"),
+            std::string::npos)
+      << slower.out;
+  EXPECT_EQ(info({"--tempo", "none"}).out, standard.out);  // korvane's 120
+
+  const CliResult bad = info({"--tempo", "0"});
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_NE(bad.err.find("--tempo takes beats per minute from 1 to 1000"),
+            std::string::npos)
+      << bad.err;
+}
+
 TEST_F(Info, LoadsAnotherPluginByPath) {
   const CliResult r =
       run({"info", "--plugin", TINYFX_PATH, "--set", "out level=0.75"});

@@ -1,4 +1,5 @@
 // Renders through korvane itself: lengths, channels, range and formats.
+#include <algorithm>
 #include <cmath>
 
 #include "CliRun.h"
@@ -35,6 +36,30 @@ TEST_F(KorvaneRender, StereoKeepsLengthAndChannelsAndMakesSound) {
   expectFiniteInRange(out);
   // The clicks start a capture and the default grains play it back.
   EXPECT_GT(rms(out), 1e-3);
+}
+
+// "pos" is a fraction of the loop that the render uses: with one sixteenth
+// at 120 bpm (5512 samples), 0.5 is cell 2756, which a capture starting at
+// frame 1000 reaches at frame 3756. Short grains start every 63 frames, so
+// the render sounds within 63 frames of it.
+TEST_F(KorvaneRender, PositionIsAFractionOfTheRendersLoop) {
+  Audio in;
+  in.channels = 2;
+  in.sampleRate = 44100;
+  in.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  in.samples.assign(2 * 6000, 0.0f);
+  std::fill(in.samples.begin() + 2 * 1000, in.samples.end(), 0.5f);
+  writeAudio(path("in.wav"), in);
+  const CliResult r = run({"render", "in.wav", "out.wav", "--set", "bsize=0",
+                           "--set", "rec-thrsh=0.1", "--set", "st-rate=0",
+                           "--set", "len=0", "--set", "pos=0.5"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const Audio out = readAudio(path("out.wav"));
+  const auto sounding = std::find_if(out.samples.begin(), out.samples.end(),
+                                     [](float s) { return s != 0.0f; });
+  const int64_t onset = (sounding - out.samples.begin()) / 2;
+  EXPECT_GE(onset, 3756);
+  EXPECT_LT(onset, 3756 + 63);
 }
 
 TEST_F(KorvaneRender, TailLengthensTheRenderAtAnyBlockSizeAndRate) {

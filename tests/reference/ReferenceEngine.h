@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "parameterIndex.h"
+
 namespace reference {
 
 constexpr int32_t kSlots = 32;
@@ -92,23 +94,33 @@ class ReferenceEngine {
 
   void seed(uint32_t value) { random_.seed(value); }
 
-  // Host values are first clamped into 0..1, NaN counting as 0.
-  // clang-format off
+  // Host values are first clamped into 0..1, NaN counting as 0. Until the
+  // first tempo query, "st rate", "pos" and "len" also keep the clamped
+  // value, which getParameter answers and that query converts again against
+  // the loop it derives.
   void setParameter(int32_t index, float value) {
     const double v = clampUnit(value);
-    const int32_t L = s.loopLength;
+    if (!queried_ && pendingSlot(index) >= 0) {
+      pending_[pendingSlot(index)] = single(v);
+    }
+    store(index, v, s.loopLength);
+  }
+
+  // The field of parameter `index` set from v against loop length L.
+  // clang-format off
+  void store(int32_t index, double v, int32_t L) {
     switch (index) {
-      case 0: s.bufferSixteenths = step(v, 63.0) + 1; break;
-      case 1: s.recordThreshold = single(v); break;
-      case 2: s.startInterval = step(v, double(L / 16)) + 42; break;
-      case 3: s.startJitter = single(v); break;
-      case 4: s.grainOffset = step(v, double(L)); break;
-      case 5: s.positionJitter = single(v); break;
-      case 6: s.lengthBase = step(v, double(L) / 4.0) + 42; break;
-      case 7: s.lengthJitter = single(v); break;
-      case 8: s.transpose = step(v, 48.0) - 24; break;
-      case 9: s.pitchJitter = single(v); break;
-      case 10: s.envelopeCeiling = single(v * 5.0 + 1.0); break;
+      case Param::kBufferSixteenths: s.bufferSixteenths = step(v, 63.0) + 1; break;
+      case Param::kRecordThreshold: s.recordThreshold = single(v); break;
+      case Param::kStartInterval: s.startInterval = step(v, double(L / 16)) + 42; break;
+      case Param::kStartJitter: s.startJitter = single(v); break;
+      case Param::kGrainOffset: s.grainOffset = step(v, double(L)); break;
+      case Param::kPositionJitter: s.positionJitter = single(v); break;
+      case Param::kLengthBase: s.lengthBase = step(v, double(L) / 4.0) + 42; break;
+      case Param::kLengthJitter: s.lengthJitter = single(v); break;
+      case Param::kTranspose: s.transpose = step(v, 48.0) - 24; break;
+      case Param::kPitchJitter: s.pitchJitter = single(v); break;
+      case Param::kEnvelopeCeiling: s.envelopeCeiling = single(v * 5.0 + 1.0); break;
       default: break;  // no such parameter
     }
   }
@@ -128,23 +140,26 @@ class ReferenceEngine {
   // Bad indexes and loops too short to divide by answer 0.
   // clang-format off
   float getParameter(int32_t index) const {
+    if (pendingSlot(index) >= 0 && pending_[pendingSlot(index)]) {
+      return *pending_[pendingSlot(index)];
+    }
     const int32_t L = s.loopLength;
     switch (index) {
-      case 0: return single(double(s.bufferSixteenths - 1) / 63.0);
-      case 1: return s.recordThreshold;
-      case 2:
+      case Param::kBufferSixteenths: return single(double(s.bufferSixteenths - 1) / 63.0);
+      case Param::kRecordThreshold: return s.recordThreshold;
+      case Param::kStartInterval:
         return L / 16 == 0 ? 0.0f
                            : single(double(s.startInterval - 42) / (L / 16));
-      case 3: return s.startJitter;
-      case 4: return L == 0 ? 0.0f : single(double(s.grainOffset) / L);
-      case 5: return s.positionJitter;
-      case 6:
+      case Param::kStartJitter: return s.startJitter;
+      case Param::kGrainOffset: return L == 0 ? 0.0f : single(double(s.grainOffset) / L);
+      case Param::kPositionJitter: return s.positionJitter;
+      case Param::kLengthBase:
         return L == 0 ? 0.0f
                       : single(double(s.lengthBase - 42) / (double(L) / 4.0));
-      case 7: return s.lengthJitter;
-      case 8: return single(double(s.transpose + 24) / 48.0);
-      case 9: return s.pitchJitter;
-      case 10: return single((double(s.envelopeCeiling) - 1.0) / 5.0);
+      case Param::kLengthJitter: return s.lengthJitter;
+      case Param::kTranspose: return single(double(s.transpose + 24) / 48.0);
+      case Param::kPitchJitter: return s.pitchJitter;
+      case Param::kEnvelopeCeiling: return single((double(s.envelopeCeiling) - 1.0) / 5.0);
       default: return 0.0f;
     }
   }
@@ -170,8 +185,16 @@ class ReferenceEngine {
   }
 
  private:
+  // Where "st rate" (2), "pos" (4) and "len" (6) keep a pending value.
+  static int32_t pendingSlot(int32_t index) {
+    return index == Param::kStartInterval ? 0
+           : index == Param::kGrainOffset  ? 1
+           : index == Param::kLengthBase   ? 2
+                                           : -1;
+  }
+
   static double clampUnit(float value) {
-    if (!(value >= 0.0f)) return 0.0;  // negative or NaN
+    if (!(value > 0.0f)) return 0.0;  // negative, -0 or NaN
     if (value > 1.0f) return 1.0;
     return value;
   }
@@ -230,6 +253,15 @@ class ReferenceEngine {
     s.loopLength = trunc32(samples);
     s.recordLength = 2 * s.loopLength;
     if (s.recordLength > kCapacity) s.recordLength = kCapacity;
+    if (!queried_) {
+      queried_ = true;
+      for (int32_t index : {2, 4, 6}) {
+        if (pending_[pendingSlot(index)]) {
+          store(index, *pending_[pendingSlot(index)], s.loopLength);
+        }
+        pending_[pendingSlot(index)].reset();
+      }
+    }
   }
 
   void decide(double base) {
@@ -305,6 +337,8 @@ class ReferenceEngine {
   }
 
   ReferenceRandom random_;
+  bool queried_ = false;  // the first tempo query has been made
+  std::optional<float> pending_[3];
 };
 
 }  // namespace reference

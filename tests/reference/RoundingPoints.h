@@ -14,6 +14,7 @@
 
 #include "ReferenceEngine.h"
 #include "WorkedExamples.h"
+#include "parameterIndex.h"
 
 namespace reference {
 
@@ -66,7 +67,7 @@ void atFirstGrain(Make make, int32_t index, float tp,
   ASSERT_TRUE(findSetting(differs, seed, v)) << "parameter " << index;
   auto subject = make();
   subject->seed(seed);
-  subject->setParameter(8, tp);
+  subject->setParameter(Param::kTranspose, tp);
   subject->setParameter(index, v);
   toFirstGrain(*subject);
   check(subject->state(), FirstDraws(seed), v);
@@ -148,12 +149,13 @@ void checkRoundingPoints(Make make) {
   ASSERT_NE(length, 0);
   {
     auto subject = make();
-    subject->setParameter(8, plusSeven);
-    // "len" maps v to trunc(11025 * v) + 42 under the first loop of 44100.
-    float lengthValue = (length - 42 + 0.5f) / 11025.0f;
-    subject->setParameter(6, lengthValue);
-    ASSERT_EQ(subject->state().lengthBase, length);
+    subject->setParameter(Param::kTranspose, plusSeven);
+    // "len" set before the first sample maps v to trunc(22050 * v) + 42
+    // against the loop of 88200 that the first tempo query derives.
+    float lengthValue = (length - 42 + 0.5f) / 22050.0f;
+    subject->setParameter(Param::kLengthBase, lengthValue);
     toFirstGrain(*subject);
+    ASSERT_EQ(subject->state().lengthBase, length);
     EXPECT_EQ(subject->state().grainLevelStep[0],
               single(double(sevenUp) * (1.0 / (length / 2.0))));
   }
@@ -164,7 +166,7 @@ void checkRoundingPoints(Make make) {
 // though in single precision it would round to 1.
 template <class Subject>
 void checkExactChangeTest(Subject& subject) {
-  subject.setParameter(1, 1.0f);
+  subject.setParameter(Param::kRecordThreshold, 1.0f);
   Signal in(2, std::ldexp(-1.0f, -30), std::ldexp(-1.0f, -30));
   in.left[1] = 1.0f;
   in.right[1] = 1.0f;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ReferenceEngine.h"
+#include "parameterIndex.h"
 
 namespace reference {
 
@@ -93,7 +94,7 @@ void checkFirstGrain(Subject& subject) {
 // stop at the buffer's 352800 cells.
 template <class Subject>
 void checkLoopClamp(Subject& subject) {
-  subject.setParameter(0, 1.0f);
+  subject.setParameter(Param::kBufferSixteenths, 1.0f);
   runReplacing(subject, Signal(1, 0.0f, 0.0f), HostTempo(60.0));
   EXPECT_EQ(subject.state().bufferSixteenths, 64);
   EXPECT_EQ(subject.state().loopLength, 352800);
@@ -130,7 +131,7 @@ void checkTransposeBases(Make make) {
   for (int32_t semitones = -24; semitones <= 24; ++semitones) {
     for (int accumulate = 0; accumulate < 2; ++accumulate) {
       auto subject = make();
-      subject->setParameter(8, (semitones + 24.5f) / 48.0f);  // 1 at +24
+      subject->setParameter(Param::kTranspose, (semitones + 24.5f) / 48.0f);  // 1 at +24
       ASSERT_EQ(subject->state().transpose, semitones);
       Signal in(883, 0.0f, 0.0f);
       Signal out(883, 0.0f, 0.0f);

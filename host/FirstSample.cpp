@@ -1,0 +1,27 @@
+// One sample of silence through a plug-in, as a render's first sample.
+#include "FirstSample.h"
+
+#include "ChannelBuffers.h"
+#include "PluginLoader.h"
+#include "opcodes.h"
+
+namespace korvane {
+
+void processFirstSample(PluginInstance& plugin) {
+  AEffect& effect = plugin.effect();
+  constexpr int32_t kFrames = 1;
+  constexpr int kStereo = 2;
+  ChannelBuffers silence(kStereo, effect.numInputs, effect.numOutputs,
+                         kFrames);  // cleared on construction
+  plugin.resume();
+  if (effect.processReplacing != nullptr &&
+      (effect.flags & EffectFlag::kCanReplacing) != 0) {
+    effect.processReplacing(&effect, silence.inputs(), silence.outputs(),
+                            kFrames);
+  } else if (effect.process != nullptr) {
+    effect.process(&effect, silence.inputs(), silence.outputs(), kFrames);
+  }
+  plugin.suspend();
+}
+
+}  // namespace korvane

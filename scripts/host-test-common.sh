@@ -1,0 +1,59 @@
+# shellcheck shell=bash
+# Sourced by the scripts that run korvane in other hosts (test-ardour.sh,
+# test-lmms.sh): installing the host, steps under a time limit, the list of
+# failed checks, and the display of a step's log.
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs Debian packages (--no-install-recommends) as root or through sudo,
+# each apt-get call stopped after $install_limit seconds. With --i386 first,
+# adds the i386 architecture when it is missing.
+apt_install() {
+  local update=false
+  if [ "$1" = --i386 ]; then
+    shift
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      as_root dpkg --add-architecture i386
+      update=true
+    fi
+  fi
+  echo "installing: $*"
+  local apt=(as_root env DEBIAN_FRONTEND=noninteractive
+             timeout "$install_limit" apt-get -o DPkg::Lock::Timeout=600 -qq)
+  # The package lists may be missing on a fresh machine, or lack a newly
+  # added architecture.
+  if $update; then "${apt[@]}" update; fi
+  "${apt[@]}" install -y --no-install-recommends "$@" >/dev/null ||
+    { "${apt[@]}" update &&
+      "${apt[@]}" install -y --no-install-recommends "$@" >/dev/null; }
+}
+
+# Runs a command in its own process group, stopped after $1 seconds; when it
+# ends, anything it left behind in its group is stopped too. `group` names
+# the running group, for the caller's exit trap.
+group=""
+run_bounded() {
+  local seconds=$1
+  shift
+  timeout -k 10 "$seconds" "$@" &
+  group=$!
+  local status=0
+  wait "$group" || status=$?
+  kill -KILL -- "-$group" 2>/dev/null || true
+  group=""
+  return $status
+}
+
+failures=()
+fail() {
+  echo "FAIL: $1"
+  failures+=("$1")
+}
+
+# Shows a log (the file named, or standard input) indented, progress lines
+# ending in carriage returns included.
+show_log() {
+  tr '\r' '\n' <"${1:-/dev/stdin}" | grep -v '^ *$' | sed 's/^/  /' || true
+}
