@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <iterator>
 
 #include "HostError.h"
 
@@ -52,6 +53,9 @@ constexpr SampleFormat kSampleFormats[] = {
 // What compressed and 8-bit input becomes in a PCM container.
 constexpr int kDefaultSubtype = SF_FORMAT_PCM_24;
 
+// The only rates an Opus stream may have; libsndfile's check does not know.
+constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
+
 // A RIFF chunk counts its bytes in 32 bits; the headers take some of them.
 constexpr int64_t kRiffHeaderBytes = 1024;
 constexpr int64_t kMaxRiffDataBytes = 0xFFFFFFFFLL - kRiffHeaderBytes;
@@ -64,6 +68,11 @@ const SampleFormat* sampleFormat(int subtype) {
 }
 
 bool fits(int format, int channels, int sampleRate) {
+  if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS &&
+      std::find(std::begin(kOpusRates), std::end(kOpusRates), sampleRate) ==
+          std::end(kOpusRates)) {
+    return false;
+  }
   SF_INFO info = {};
   info.format = format;
   info.channels = channels;
