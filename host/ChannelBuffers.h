@@ -15,6 +15,12 @@ class ChannelBuffers {
   // goes back to it.
   ChannelBuffers(int fileChannels, int32_t pluginInputs, int32_t pluginOutputs,
                  int32_t blockSize, int onlyChannel = -1);
+  // The pointer arrays point into the buffers: moving keeps them valid,
+  // copying would not.
+  ChannelBuffers(ChannelBuffers&&) = default;
+  ChannelBuffers& operator=(ChannelBuffers&&) = default;
+  ChannelBuffers(const ChannelBuffers&) = delete;
+  ChannelBuffers& operator=(const ChannelBuffers&) = delete;
 
   // Spreads interleaved frames over the plug-in inputs (mono feeds both of
   // the first two); with `prefill` the outputs start as copies of them.

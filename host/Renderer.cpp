@@ -111,6 +111,7 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
   const int32_t block = options.blockSize;
   const bool perChannel = plugins.size() > 1;
   std::vector<Lane> lanes;
+  lanes.reserve(plugins.size());
   for (std::size_t i = 0; i < plugins.size(); ++i) {
     lanes.push_back(makeLane(*plugins[i], channels,
                              perChannel ? static_cast<int>(i) : -1, options));
