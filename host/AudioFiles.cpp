@@ -1,4 +1,4 @@
-// libsndfile input, temporary-file output and the choice of output format.
+// libsndfile input, and output through a temporary file.
 #include "AudioFiles.h"
 
 #include <fcntl.h>
@@ -25,6 +25,24 @@ constexpr std::size_t kLogBytes = 8192;
 
 std::string systemError() { return std::strerror(errno); }
 
+// libsndfile shortens the audio to what the file holds, and notes a data
+// chunk that claims more as "(should be ...)" in its log of the header.
+bool headerPromisesMore(SNDFILE* file) {
+  char log[kLogBytes] = {};
+  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log - 1);
+  for (const char* line = log; *line != '\0';) {
+    const char* end = std::strchr(line, '\n');
+    const std::string text(line,
+                           end != nullptr ? end : line + std::strlen(line));
+    if ((text.rfind("data", 0) == 0 || text.rfind("SSND", 0) == 0) &&
+        text.find("(should be") != std::string::npos) {
+      return true;
+    }
+    line = end != nullptr ? end + 1 : line + text.size();
+  }
+  return false;
+}
+
 }  // namespace
 
 InputFile::InputFile(const std::string& path) : path_(path) {
@@ -45,20 +63,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     throw failure(path + " has " + std::to_string(channels) +
                   " channels; only mono and stereo files can be rendered");
   }
-  // libsndfile shortens the audio to what the file holds and notes a data
-  // chunk that claims more as "(should be ...)" in its log.
-  char log[kLogBytes] = {};
-  sf_command(file_, SFC_GET_LOG_INFO, log, sizeof log - 1);
-  for (const char* line = log; *line != '\0';) {
-    const char* end = std::strchr(line, '\n');
-    const std::string text(line,
-                           end != nullptr ? end : line + std::strlen(line));
-    if ((text.rfind("data", 0) == 0 || text.rfind("SSND", 0) == 0) &&
-        text.find("(should be") != std::string::npos) {
-      truncated_ = true;
-    }
-    line = end != nullptr ? end + 1 : line + text.size();
-  }
+  truncated_ = headerPromisesMore(file_);
 }
 
 InputFile::~InputFile() { sf_close(file_); }
