@@ -295,12 +295,16 @@ int main(int argc, char** argv) {
     } else if (demo->parsed()) {
       runDemo(demoDir, demoPlugin, demoForce, std::cout);
     } else if (help->parsed()) {
-      if (helpTopic.empty()) {
-        std::cout << app.help();
-      } else {
+      // The formatter itself: App::help() would describe `help`, the
+      // command that was parsed.
+      const CLI::App* topic = &app;
+      if (!helpTopic.empty()) {
         checkCommandWord(app, helpTopic);
-        std::cout << app.get_subcommand(helpTopic)->help();
+        topic = app.get_subcommand(helpTopic);
       }
+      std::cout << app.get_formatter()->make_help(
+          topic, topic == &app ? "korvane" : "korvane " + helpTopic,
+          CLI::AppFormatMode::Normal);
     }
   } catch (const HostError& e) {
     std::cerr << "korvane: " << e.what() << "\n";

@@ -132,11 +132,17 @@ TEST_F(CommandLine, VersionAndHelp) {
   EXPECT_EQ(version.out, "korvane 1.0.0\n");
   const CliResult help = run({"help"});
   EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("Usage: korvane [OPTIONS] SUBCOMMAND"),
+            std::string::npos)
+      << help.out;
   for (const char* command : {"info", "render", "demo", "help"}) {
     EXPECT_NE(help.out.find(command), std::string::npos) << help.out;
   }
   const CliResult render = run({"help", "render"});
   EXPECT_EQ(render.exitCode, 0);
+  EXPECT_NE(render.out.find("Usage: korvane render [OPTIONS] IN OUT"),
+            std::string::npos)
+      << render.out;
   for (const char* option :
        {"--seed", "--quiet", "--bits", "--no-delay-compensation"}) {
     EXPECT_NE(render.out.find(option), std::string::npos) << render.out;
