@@ -55,6 +55,11 @@ class myfx : public AudioEffectX {
   bool getProductString(char* text) override;
   int32_t getVendorVersion() override;
   int32_t canDo(char* text) override;
+  // host's main thread during open/close, before processing starts:
+  // korvane's seed call (seedExtension.h) reseeds the random generator as
+  // construction does and answers 1; any other vendor call answers 0.
+  intptr_t vendorSpecific(int32_t index, intptr_t value, void* ptr,
+                          float opt) override;
 
   // For tests: makes the random draws repeatable. Hosts cannot reach it.
   void seedRandom(uint32_t seed) { random.seed(seed); }
