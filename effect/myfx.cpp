@@ -6,6 +6,7 @@
 #include <new>
 
 #include "identity.h"
+#include "seedExtension.h"
 #include "tileScratch.h"
 
 namespace {
@@ -107,4 +108,14 @@ int32_t myfx::canDo(char* text) {
     return identity::kCanDoYes;
   }
   return identity::kCanDoNo;
+}
+
+intptr_t myfx::vendorSpecific(int32_t index, intptr_t value, void* ptr,
+                              float opt) {
+  if (index != seedExtension::kIndex) {
+    return AudioEffectX::vendorSpecific(index, value, ptr, opt);
+  }
+  // The seed is the value's low 32 bits, whatever the pointer width.
+  random.seed(static_cast<uint32_t>(value));
+  return seedExtension::kTaken;
 }

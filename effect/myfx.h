@@ -25,11 +25,13 @@ class myfx : public AudioEffectX {
   // the "len" setting.
   static constexpr int32_t kDefaultGrainLength = 4000;
 
+  // host's main thread during open/close (in `main`)
   explicit myfx(HostCallback callback);
+  // host's main thread during open/close (opcode 1)
   ~myfx() override;
 
-  // False when a capture buffer could not be allocated; `main` then hands
-  // the host nothing.
+  // host's main thread during open/close: false when a capture buffer could
+  // not be allocated; `main` then hands the host nothing.
   bool isReady() const {
     return recordBufferLeft != nullptr && recordBufferRight != nullptr;
   }
@@ -41,24 +43,40 @@ class myfx : public AudioEffectX {
   // the first processed sample for "st rate", "pos" and "len"
   float getParameter(int32_t index) override;
 
-  // audio thread: adds the grains to what the outputs hold
+  // audio thread; adds the grains to what the outputs hold
   void process(float** inputs, float** outputs, int32_t sampleFrames) override;
-  // audio thread: writes the grains over the outputs
+  // audio thread; writes the grains over the outputs
   void processReplacing(float** inputs, float** outputs,
                         int32_t sampleFrames) override;
 
+  // any thread; keeps at most 31 characters of a host's text
   void setProgramName(char* name) override;
+  // any thread
   void getProgramName(char* name) override;
+  // any thread; a unit label, empty for the plain fractions
   void getParameterLabel(int32_t index, char* label) override;
+  // any thread; the field in the effect's own unit, not the normalised value
   void getParameterDisplay(int32_t index, char* text) override;
+  // any thread
   void getParameterName(int32_t index, char* text) override;
 
+  // any thread
   int32_t getPlugCategory() override;
+  // any thread
   bool getEffectName(char* name) override;
+  // any thread
   bool getVendorString(char* text) override;
+  // any thread
   bool getProductString(char* text) override;
+  // any thread
   int32_t getVendorVersion() override;
+  // any thread; 1 for the one capability korvane has, -1 for any other
   int32_t canDo(char* text) override;
+  // host's main thread during open/close, before processing starts:
+  // korvane's seed call (seedExtension.h) reseeds the random generator as
+  // construction does and answers 1; any other vendor call answers 0.
+  intptr_t vendorSpecific(int32_t index, intptr_t value, void* ptr,
+                          float opt) override;
 
   // For tests: makes the random draws repeatable. Hosts cannot reach it.
   void seedRandom(uint32_t seed) { random.seed(seed); }

@@ -1,12 +1,10 @@
-// libsndfile input, temporary-file output and the choice of output format.
+// libsndfile input, and output through a temporary file.
 #include "AudioFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "HostError.h"
+#include "Interruption.h"
 
 namespace korvane {
 
@@ -21,43 +20,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Container {
-  const char* extension;
-  int major;
-  int fallbackSubtype;  // when the input's encoding does not fit
-};
-
-// Extensions that pick a container; anything else keeps the input's.
-constexpr Container kContainers[] = {
-    {"wav", SF_FORMAT_WAV, SF_FORMAT_FLOAT},
-    {"aif", SF_FORMAT_AIFF, SF_FORMAT_FLOAT},
-    {"aiff", SF_FORMAT_AIFF, SF_FORMAT_FLOAT},
-    {"flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_24},
-    {"ogg", SF_FORMAT_OGG, SF_FORMAT_VORBIS},
-    {"oga", SF_FORMAT_OGG, SF_FORMAT_VORBIS},
-};
-
-const Container* containerFor(const std::string& path) {
-  std::string extension = fs::path(path).extension().string();
-  if (extension.empty()) return nullptr;
-  extension.erase(0, 1);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return std::tolower(c); });
-  for (const Container& container : kContainers) {
-    if (extension == container.extension) return &container;
-  }
-  return nullptr;
-}
-
-bool formatFits(int format, int channels, int sampleRate) {
-  SF_INFO info = {};
-  info.format = format;
-  info.channels = channels;
-  info.samplerate = sampleRate;
-  return sf_format_check(&info) != 0;
-}
+// Room for libsndfile's notes on the header of an input file.
+constexpr std::size_t kLogBytes = 8192;
 
 std::string systemError() { return std::strerror(errno); }
+
+// libsndfile shortens the audio to what the file holds, and notes a data
+// chunk that claims more as "(should be ...)" in its log of the header.
+bool headerPromisesMore(SNDFILE* file) {
+  char log[kLogBytes] = {};
+  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log - 1);
+  for (const char* line = log; *line != '\0';) {
+    const char* end = std::strchr(line, '\n');
+    const std::string text(line,
+                           end != nullptr ? end : line + std::strlen(line));
+    if ((text.rfind("data", 0) == 0 || text.rfind("SSND", 0) == 0) &&
+        text.find("(should be") != std::string::npos) {
+      return true;
+    }
+    line = end != nullptr ? end + 1 : line + text.size();
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -79,6 +63,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     throw failure(path + " has " + std::to_string(channels) +
                   " channels; only mono and stereo files can be rendered");
   }
+  truncated_ = headerPromisesMore(file_);
 }
 
 InputFile::~InputFile() { sf_close(file_); }
@@ -91,9 +76,15 @@ int64_t InputFile::read(float* interleaved, int64_t frames) {
   return got;
 }
 
-OutputFile::OutputFile(const std::string& path, int format, int channels,
+OutputFile::OutputFile(const OutputTarget& target, int format, int channels,
                        int sampleRate)
-    : path_(path) {
+    : path_(target.path) {
+  if (target.discard) return;
+  createTemporary(format, channels, sampleRate);
+}
+
+void OutputFile::createTemporary(int format, int channels, int sampleRate) {
+  const std::string& path = path_;
   const fs::path target(path);
   const fs::path dir =
       target.has_parent_path() ? target.parent_path() : fs::path(".");
@@ -101,12 +92,15 @@ OutputFile::OutputFile(const std::string& path, int format, int channels,
       (dir / ("." + target.filename().string() + ".XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  // The handlers must know the file from the moment it exists.
+  const SignalHold hold;
   const int fd = mkstemp(name.data());
   if (fd < 0) {
     throw failure("cannot create a file in " + dir.string() + ": " +
                   systemError());
   }
   tempPath_ = name.data();
+  registerUnfinishedFile(tempPath_.c_str());
   // mkstemp makes the file private; give it the mode a new file would get.
   const mode_t mask = umask(0);
   umask(mask);
@@ -129,22 +123,26 @@ OutputFile::OutputFile(const std::string& path, int format, int channels,
 OutputFile::~OutputFile() { discard(); }
 
 void OutputFile::write(const float* interleaved, int64_t frames) {
+  if (file_ == nullptr) return;  // discarding
   if (sf_writef_float(file_, interleaved, frames) != frames) {
     throw failure("error writing " + path_ + ": " + sf_strerror(file_));
   }
 }
 
 void OutputFile::commit() {
+  if (file_ == nullptr) return;  // discarding
   const int closed = sf_close(file_);
   file_ = nullptr;
   if (closed != 0) {
     throw failure("error writing " + path_ + ": " + sf_error_number(closed));
   }
+  const SignalHold hold;
   if (std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
     throw failure("cannot move the rendered file to " + path_ + ": " +
                   systemError());
   }
   tempPath_.clear();
+  clearUnfinishedFile();
 }
 
 void OutputFile::discard() {
@@ -152,22 +150,7 @@ void OutputFile::discard() {
   file_ = nullptr;
   if (!tempPath_.empty()) unlink(tempPath_.c_str());
   tempPath_.clear();
-}
-
-int outputFormat(const std::string& outPath, int inputFormat, int channels,
-                 int sampleRate) {
-  const Container* container = containerFor(outPath);
-  const int inputMajor = inputFormat & SF_FORMAT_TYPEMASK;
-  if (container == nullptr || container->major == inputMajor) {
-    return inputFormat;
-  }
-  const int keepEncoding = container->major | (inputFormat & SF_FORMAT_SUBMASK);
-  if (formatFits(keepEncoding, channels, sampleRate)) return keepEncoding;
-  const int fallback = container->major | container->fallbackSubtype;
-  if (formatFits(fallback, channels, sampleRate)) return fallback;
-  throw failure("cannot write " + std::to_string(channels) + "-channel " +
-                std::to_string(sampleRate) + " Hz audio as ." +
-                container->extension + " (" + outPath + ")");
+  clearUnfinishedFile();
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

@@ -12,8 +12,11 @@ constexpr int32_t kMinChannelArrays = 2;
 }  // namespace
 
 ChannelBuffers::ChannelBuffers(int fileChannels, int32_t pluginInputs,
-                               int32_t pluginOutputs, int32_t blockSize)
-    : fileChannels_(fileChannels), outputs_(pluginOutputs) {
+                               int32_t pluginOutputs, int32_t blockSize,
+                               int onlyChannel)
+    : fileChannels_(fileChannels),
+      outputs_(pluginOutputs),
+      onlyChannel_(onlyChannel) {
   const auto size = static_cast<std::size_t>(blockSize);
   in_.assign(
       static_cast<std::size_t>(std::max(pluginInputs, kMinChannelArrays)),
@@ -31,7 +34,8 @@ void ChannelBuffers::load(const float* interleaved, int32_t frames,
   // Only the first two plug-in channels carry the file; the rest stay
   // silent.
   for (int c = 0; c < kMinChannelArrays; ++c) {
-    const int source = std::min(c, fileChannels_ - 1);
+    const int source =
+        onlyChannel_ >= 0 ? onlyChannel_ : std::min(c, fileChannels_ - 1);
     float* in = in_[static_cast<std::size_t>(c)].data();
     for (int32_t k = 0; k < frames; ++k) {
       in[k] = interleaved[k * fileChannels_ + source];
@@ -49,6 +53,12 @@ void ChannelBuffers::clearOutputs(int32_t frames) {
 void ChannelBuffers::store(float* interleaved, int32_t frames) const {
   const float* left = out_[0].data();
   const float* right = out_[outputs_ > 1 ? 1 : 0].data();
+  if (onlyChannel_ >= 0) {
+    for (int32_t k = 0; k < frames; ++k) {
+      interleaved[k * fileChannels_ + onlyChannel_] = left[k];
+    }
+    return;
+  }
   if (fileChannels_ == 1) {
     for (int32_t k = 0; k < frames; ++k) {
       interleaved[k] = 0.5f * (left[k] + right[k]);

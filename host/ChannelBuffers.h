@@ -10,8 +10,17 @@ namespace korvane {
 // Maps between interleaved file frames and the plug-in's channel arrays.
 class ChannelBuffers {
  public:
+  // With `onlyChannel` set, the plug-in works on that file channel alone
+  // (one instance per channel): it feeds the inputs, and the first output
+  // goes back to it.
   ChannelBuffers(int fileChannels, int32_t pluginInputs, int32_t pluginOutputs,
-                 int32_t blockSize);
+                 int32_t blockSize, int onlyChannel = -1);
+  // The pointer arrays point into the buffers: moving keeps them valid,
+  // copying would not.
+  ChannelBuffers(ChannelBuffers&&) = default;
+  ChannelBuffers& operator=(ChannelBuffers&&) = default;
+  ChannelBuffers(const ChannelBuffers&) = delete;
+  ChannelBuffers& operator=(const ChannelBuffers&) = delete;
 
   // Spreads interleaved frames over the plug-in inputs (mono feeds both of
   // the first two); with `prefill` the outputs start as copies of them.
@@ -27,6 +36,7 @@ class ChannelBuffers {
  private:
   int fileChannels_;
   int32_t outputs_;
+  int onlyChannel_;
   std::vector<std::vector<float>> in_;
   std::vector<std::vector<float>> out_;
   std::vector<float*> inputPointers_;

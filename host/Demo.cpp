@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "AudioFiles.h"
 #include "DemoLoop.h"
 #include "HostError.h"
+#include "OutputPath.h"
 #include "RenderCommand.h"
 
 namespace korvane {
@@ -53,8 +55,8 @@ void writeText(const fs::path& path, const std::string& text) {
 
 void writeLoop(const fs::path& path) {
   const std::vector<float> loop = synthesiseDemoLoop();
-  OutputFile file(path.string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2,
-                  kDemoSampleRate);
+  OutputFile file(resolveOutput(path.string()),
+                  SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, kDemoSampleRate);
   file.write(loop.data(), static_cast<int64_t>(loop.size() / 2));
   file.commit();
 }
@@ -67,9 +69,45 @@ std::string describe(const RenderSummary& summary) {
   return text;
 }
 
+// A word for a POSIX shell: as it is when it holds nothing the shell reads
+// specially, else in single quotes.
+std::string shellWord(const std::string& word) {
+  constexpr const char* kPlain =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+      "_./-+=:,@%";
+  if (!word.empty() && word.find_first_not_of(kPlain) == std::string::npos) {
+    return word;
+  }
+  std::string quoted = "'";
+  for (char c : word)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The running tool's own path, so that the printed commands run as shown.
+std::string toolPath() {
+  std::error_code ec;
+  const fs::path tool = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string("korvane") : tool.string();
+}
+
+// The command line that repeats a render of the demo exactly.
+std::string commandFor(const RenderRequest& request, const RenderResult& result,
+                       const fs::path& params) {
+  std::ostringstream command;
+  command << shellWord(toolPath()) << " render " << shellWord(request.input)
+          << " " << shellWord(request.output) << " --params "
+          << shellWord(params.string()) << " --tail " << kDemoTailSeconds
+          << " --seed " << result.seed;
+  if (!request.plugin.empty())
+    command << " --plugin " << shellWord(request.plugin);
+  if (request.dry) command << " --dry";
+  return command.str();
+}
+
 }  // namespace
 
-void runDemo(const std::string& dir, const std::string& plugin,
+void runDemo(const std::string& dir, const std::string& plugin, bool force,
              std::ostream& out) {
   std::error_code ec;
   fs::create_directories(dir, ec);
@@ -81,7 +119,9 @@ void runDemo(const std::string& dir, const std::string& plugin,
   const fs::path mixed = base / "drum-loop-korvane-dry.wav";
 
   writeLoop(loop);
-  writeText(params, kDemoParams);
+  // Settings the user has edited stay, unless asked otherwise.
+  const bool keptParams = fs::exists(params, ec) && !force;
+  if (!keptParams) writeText(params, kDemoParams);
   std::vector<Setting> settings = readParamsFile(params.string());
 
   RenderRequest request;
@@ -90,28 +130,27 @@ void runDemo(const std::string& dir, const std::string& plugin,
   request.settings = settings;
   request.tailSeconds = kDemoTailSeconds;
   request.output = wet.string();
-  const RenderSummary wetSummary = renderFile(request);
+  const RenderResult wetResult = renderFile(request);
+  const std::string wetCommand = commandFor(request, wetResult, params);
   request.output = mixed.string();
   request.dry = true;
-  const RenderSummary mixedSummary = renderFile(request);
+  const RenderResult mixedResult = renderFile(request);
+  const std::string mixedCommand = commandFor(request, mixedResult, params);
 
   out << "Synthesised a " << kDemoBars << "-bar drum-and-bass loop at "
       << kDemoTempo << " bpm (" << kDemoSampleRate << " Hz stereo) and "
       << "rendered it through korvane with a " << kDemoTailSeconds
       << " s tail.\n"
       << "  input:          " << loop.string() << "\n"
-      << "  settings:       " << params.string() << "\n"
-      << "  grains alone:   " << wet.string() << " (" << describe(wetSummary)
-      << ")\n"
+      << "  settings:       " << params.string()
+      << (keptParams ? " (yours, kept; --force writes the demo's)" : "") << "\n"
+      << "  grains alone:   " << wet.string() << " ("
+      << describe(wetResult.summary) << ")\n"
       << "  grains + loop:  " << mixed.string() << " ("
-      << describe(mixedSummary) << ")\n"
+      << describe(mixedResult.summary) << ")\n"
       << "The same renders by hand:\n"
-      << "  korvane render " << loop.string() << " " << wet.string()
-      << " --params " << params.string() << " --tail " << kDemoTailSeconds
-      << "\n"
-      << "  korvane render " << loop.string() << " " << mixed.string()
-      << " --params " << params.string() << " --tail " << kDemoTailSeconds
-      << " --dry\n";
+      << "  " << wetCommand << "\n"
+      << "  " << mixedCommand << "\n";
 }
 
 }  // namespace korvane

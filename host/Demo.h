@@ -8,8 +8,10 @@
 namespace korvane {
 
 // Writes the loop, the settings and two renders (the grains alone, and the
-// grains over the dry loop) into `dir`, and reports on `out`.
-void runDemo(const std::string& dir, const std::string& plugin,
+// grains over the dry loop) into `dir`, and reports on `out` with the
+// commands that repeat them. An existing demo.params is used as it is
+// unless `force`.
+void runDemo(const std::string& dir, const std::string& plugin, bool force,
              std::ostream& out);
 
 }  // namespace korvane

@@ -1,26 +1,55 @@
 // Answers to the plug-in's calls into the host.
 #include "HostCallback.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "opcodes.h"
 
 namespace korvane {
 
+namespace {
+// The transport a render plays: 4/4 from the first sample.
+constexpr int32_t kBeatsPerBar = 4;
+constexpr int32_t kBeatUnit = 4;
+constexpr double kSecondsPerMinute = 60.0;
+// The fields the record always holds.
+constexpr int32_t kFilledFlags =
+    TimeFlag::kTransportPlaying | TimeFlag::kQuarterNotesValid |
+    TimeFlag::kTempoValid | TimeFlag::kBarStartValid |
+    TimeFlag::kTimeSignatureValid;
+}  // namespace
+
 HostContext::HostContext(std::optional<double> tempo)
     : hasTempo_(tempo.has_value()) {
-  if (hasTempo_) {
-    std::memcpy(timeInfo_ + kTimeInfoTempoOffset, &*tempo, sizeof(double));
-  }
+  time_.tempo = tempo.value_or(0.0);
+  time_.sampleRate = sampleRate_;
+  time_.timeSignatureNumerator = kBeatsPerBar;
+  time_.timeSignatureDenominator = kBeatUnit;
+  setPosition(0);
 }
 
 void HostContext::setStream(double sampleRate, int32_t blockSize) {
   sampleRate_ = sampleRate;
   blockSize_ = blockSize;
+  time_.sampleRate = sampleRate;
+  setPosition(0);
+}
+
+void HostContext::setPosition(int64_t samples) {
+  const double position = static_cast<double>(samples);
+  const double quarterNotes =
+      position / sampleRate_ * time_.tempo / kSecondsPerMinute;
+  time_.samplePosition = position;
+  time_.quarterNotePosition = quarterNotes;
+  time_.barStartPosition =
+      std::floor(quarterNotes / kBeatsPerBar) * kBeatsPerBar;
+  // Playback starts with the first block.
+  time_.flags = kFilledFlags | (samples == 0 ? TimeFlag::kTransportChanged : 0);
 }
 
 const VstTimeInfo* HostContext::timeInfo() const {
-  return hasTempo_ ? reinterpret_cast<const VstTimeInfo*>(timeInfo_) : nullptr;
+  return hasTempo_ ? reinterpret_cast<const VstTimeInfo*>(&time_) : nullptr;
 }
 
 // Called from the plug-in on whatever thread it runs on, the audio path

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "AEffect.h"
+#include "TimeInfo.h"
 
 namespace korvane {
 
@@ -19,18 +20,20 @@ class HostContext {
   // nullopt: the host gives no time information.
   explicit HostContext(std::optional<double> tempo);
 
+  // host's main thread during open/close
   void setStream(double sampleRate, int32_t blockSize);
   double sampleRate() const { return sampleRate_; }
   int32_t blockSize() const { return blockSize_; }
 
-  // The time record, or null when there is no tempo to give.
+  // audio thread, between processing calls: the transport plays from the
+  // start, and the next block begins `samples` into it.
+  void setPosition(int64_t samples);
+
+  // any thread: the time record, or null when there is no tempo to give.
   const VstTimeInfo* timeInfo() const;
 
  private:
-  // Room for a whole time record; only the tempo is filled in, the rest
-  // stays zero so that a plug-in reading other fields reads nothing odd.
-  static constexpr std::size_t kTimeInfoBytes = 256;
-  alignas(8) unsigned char timeInfo_[kTimeInfoBytes] = {};
+  TimeInfo time_ = {};
   bool hasTempo_;
   double sampleRate_ = 44100.0;
   int32_t blockSize_ = 512;

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "ParameterUnits.h"
 #include "PluginLoader.h"
 #include "Text.h"
 #include "opcodes.h"
@@ -94,22 +95,26 @@ std::string canDoAnswer(intptr_t answer) {
   return "no answer";
 }
 
-void printParameters(const PluginInstance& plugin, std::ostream& out) {
+void printParameters(const PluginInstance& plugin,
+                     const PluginInstance& scratch, std::ostream& out) {
   AEffect& effect = plugin.effect();
   struct Row {
-    std::string name, label, value, display;
+    std::string name, label, value, display, range;
   };
   std::vector<Row> rows;
-  std::size_t nameWidth = 4, labelWidth = 5;
+  std::size_t nameWidth = 4, labelWidth = 5, displayWidth = 7;
   for (int32_t i = 0; i < effect.numParams; ++i) {
     char value[32];
     std::snprintf(value, sizeof value, "%.6f",
                   static_cast<double>(effect.getParameter(&effect, i)));
+    const DisplayRange range = displayRange(scratch, i);
     rows.push_back({plugin.parameterName(i),
                     plugin.text(EffectOpcode::kGetParameterLabel, i), value,
-                    trim(plugin.text(EffectOpcode::kGetParameterDisplay, i))});
+                    trim(plugin.text(EffectOpcode::kGetParameterDisplay, i)),
+                    range.atZero + " .. " + range.atOne});
     nameWidth = std::max(nameWidth, rows.back().name.size());
     labelWidth = std::max(labelWidth, rows.back().label.size());
+    displayWidth = std::max(displayWidth, rows.back().display.size());
   }
   out << std::left << std::setw(16) << "parameters:" << std::right
       << effect.numParams << "\n";
@@ -118,21 +123,24 @@ void printParameters(const PluginInstance& plugin, std::ostream& out) {
       << "  " << std::setw(static_cast<int>(nameWidth)) << "name"
       << "  " << std::setw(static_cast<int>(labelWidth)) << "label"
       << "  " << std::setw(10) << "value"
-      << "  display\n";
+      << "  " << std::setw(static_cast<int>(displayWidth)) << "display"
+      << "  range (display at 0 .. at 1)\n";
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& row = rows[i];
     out << "  " << std::setw(5) << i << "  "
         << std::setw(static_cast<int>(nameWidth)) << row.name << "  "
         << std::setw(static_cast<int>(labelWidth)) << row.label << "  "
-        << std::setw(10) << row.value << "  " << row.display << "\n";
+        << std::setw(10) << row.value << "  "
+        << std::setw(static_cast<int>(displayWidth)) << row.display << "  "
+        << row.range << "\n";
   }
   out << std::right;
 }
 
 }  // namespace
 
-void printInfo(const PluginInstance& plugin, const std::string& path,
-               std::ostream& out) {
+void printInfo(const PluginInstance& plugin, const PluginInstance& scratch,
+               const std::string& path, std::ostream& out) {
   AEffect& effect = plugin.effect();
   const auto line = [&out](const char* label, const std::string& value) {
     out << std::left << std::setw(16) << label << std::right << value << "\n";
@@ -147,6 +155,7 @@ void printInfo(const PluginInstance& plugin, const std::string& path,
                          std::to_string(effect.uniqueID) + ")");
   line("inputs:", std::to_string(effect.numInputs));
   line("outputs:", std::to_string(effect.numOutputs));
+  line("delay:", std::to_string(effect.initialDelay) + " samples");
   line("programs:",
        std::to_string(effect.numPrograms) + ", current " +
            std::to_string(plugin.dispatch(EffectOpcode::kGetProgram)) + " \"" +
@@ -164,7 +173,7 @@ void printInfo(const PluginInstance& plugin, const std::string& path,
         << canDoAnswer(plugin.dispatch(EffectOpcode::kCanDo, 0, 0, &buffer[0]))
         << "\n";
   }
-  printParameters(plugin, out);
+  printParameters(plugin, scratch, out);
 }
 
 }  // namespace korvane

@@ -8,7 +8,9 @@ namespace korvane {
 
 class PluginInstance;
 
-void printInfo(const PluginInstance& plugin, const std::string& path,
-               std::ostream& out);
+// Prints what a host sees of `plugin`; each parameter's range is read from
+// `scratch`, an instance of the same plug-in that exists to be changed.
+void printInfo(const PluginInstance& plugin, const PluginInstance& scratch,
+               const std::string& path, std::ostream& out);
 
 }  // namespace korvane

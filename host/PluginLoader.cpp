@@ -3,20 +3,55 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
-#include <vector>
 
 #include "HostError.h"
 #include "opcodes.h"
+#include "seedExtension.h"
 
 namespace korvane {
 
 namespace {
 // Text buffers handed to the plug-in: far more than any text it should
-// write, so that an overlong one still lands inside the buffer.
-constexpr std::size_t kTextBufferBytes = 512;
+// write, so that an overlong one still lands inside the buffer. What it
+// wrote is cut to kMaxTextLength characters.
+constexpr std::size_t kTextBufferBytes = 64 * 1024;
+constexpr std::size_t kMaxTextLength = 63;
 constexpr const char* kPluginFileName = "korvane.so";
+
+// Counts beyond these are a broken record, not a plug-in to allocate for.
+constexpr int32_t kMaxParameters = 1024;
+constexpr int32_t kMaxChannels = 64;
+
+// Why the record's counts or entry points cannot be driven; empty when they
+// can.
+std::string recordFault(const AEffect& effect) {
+  const auto outside = [](int32_t count, int32_t most) {
+    return count < 0 || count > most;
+  };
+  if (outside(effect.numParams, kMaxParameters)) {
+    return "reports " + std::to_string(effect.numParams) +
+           " parameters (at most " + std::to_string(kMaxParameters) +
+           " are accepted)";
+  }
+  if (outside(effect.numInputs, kMaxChannels) ||
+      outside(effect.numOutputs, kMaxChannels)) {
+    return "reports " + std::to_string(effect.numInputs) + " inputs and " +
+           std::to_string(effect.numOutputs) + " outputs (at most " +
+           std::to_string(kMaxChannels) + " each are accepted)";
+  }
+  if (effect.numParams > 0 &&
+      (effect.getParameter == nullptr || effect.setParameter == nullptr)) {
+    return "reports " + std::to_string(effect.numParams) +
+           " parameters but has no " +
+           (effect.getParameter == nullptr ? "getParameter" : "setParameter") +
+           " routine";
+  }
+  return "";
+}
 }  // namespace
 
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
@@ -59,7 +94,22 @@ PluginInstance::PluginInstance(const PluginLibrary& library,
                   " answered something that is not an effect record");
   }
   effect_->user = &context_;
-  dispatch(EffectOpcode::kOpen);
+  library_ = library.path();
+  std::string fault = recordFault(*effect_);
+  if (fault.empty()) {
+    dispatch(EffectOpcode::kOpen);
+    fault = recordFault(*effect_);  // open may change the counts
+  }
+  if (!fault.empty()) {
+    dispatch(EffectOpcode::kClose);
+    throw failure("plug-in " + library.path() + " " + fault);
+  }
+  textBuffer_.resize(kTextBufferBytes);
+}
+
+void PluginInstance::checkRecord() const {
+  const std::string fault = recordFault(*effect_);
+  if (!fault.empty()) throw failure("plug-in " + library_ + " " + fault);
 }
 
 PluginInstance::~PluginInstance() {
@@ -74,10 +124,10 @@ intptr_t PluginInstance::dispatch(int32_t opcode, int32_t index, intptr_t value,
 }
 
 std::string PluginInstance::text(int32_t opcode, int32_t index) const {
-  std::vector<char> buffer(kTextBufferBytes, '\0');
-  dispatch(opcode, index, 0, buffer.data());
-  buffer.back() = '\0';
-  return buffer.data();
+  std::fill(textBuffer_.begin(), textBuffer_.end(), '\0');
+  dispatch(opcode, index, 0, textBuffer_.data());
+  return std::string(textBuffer_.data(),
+                     strnlen(textBuffer_.data(), kMaxTextLength));
 }
 
 std::string PluginInstance::parameterName(int32_t index) const {
@@ -89,6 +139,11 @@ void PluginInstance::setStream(double sampleRate, int32_t blockSize) {
   dispatch(EffectOpcode::kSetSampleRate, 0, 0, nullptr,
            static_cast<float>(sampleRate));
   dispatch(EffectOpcode::kSetBlockSize, 0, blockSize);
+}
+
+bool PluginInstance::sendSeed(uint32_t seed) const {
+  return dispatch(seedExtension::kOpcode, seedExtension::kIndex,
+                  static_cast<intptr_t>(seed)) == seedExtension::kTaken;
 }
 
 void PluginInstance::resume() {

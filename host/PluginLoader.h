@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "AEffect.h"
 #include "HostCallback.h"
@@ -34,21 +35,32 @@ class PluginLibrary {
 // object goes. The library must outlive it.
 class PluginInstance {
  public:
-  // Throws HostError (exit 1) when `main` answers null or the record is not
-  // a plug-in record.
+  // Throws HostError (exit 1) when `main` answers null, the record is not
+  // a plug-in record, or its counts are absurd (over 1024 parameters, over
+  // 64 inputs or outputs) or its parameter routines missing; a record with
+  // a dispatcher is closed again before the error.
   PluginInstance(const PluginLibrary& library, HostContext& context);
   ~PluginInstance();
   PluginInstance(const PluginInstance&) = delete;
   PluginInstance& operator=(const PluginInstance&) = delete;
 
   AEffect& effect() const { return *effect_; }
+  HostContext& context() const { return context_; }
   intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0,
                     void* ptr = nullptr, float opt = 0.0f) const;
 
-  // Dispatcher texts, read into a buffer with room to spare and always
-  // terminated.
+  // Dispatcher texts, read into a zero-filled buffer with room to spare
+  // and cut to 63 characters.
   std::string text(int32_t opcode, int32_t index = 0) const;
   std::string parameterName(int32_t index) const;
+
+  // Checks the record's counts again, for a plug-in that changes them
+  // after open; throws as the constructor does.
+  void checkRecord() const;
+  // The processing delay the record reports, in samples.
+  int32_t initialDelay() const { return effect_->initialDelay; }
+  // Sends korvane's seed call; true when the plug-in took the seed.
+  bool sendSeed(uint32_t seed) const;
 
   // The lifecycle a host drives: open at construction, then these.
   void setStream(double sampleRate, int32_t blockSize);
@@ -58,6 +70,8 @@ class PluginInstance {
  private:
   AEffect* effect_ = nullptr;
   HostContext& context_;
+  std::string library_;
+  mutable std::vector<char> textBuffer_;
   bool resumed_ = false;
 };
 

@@ -2,16 +2,48 @@
 #include "RenderCommand.h"
 
 #include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <random>
 
 #include "AudioFiles.h"
 #include "HostCallback.h"
 #include "HostError.h"
+#include "OutputFormat.h"
+#include "OutputPath.h"
 #include "PluginLoader.h"
+#include "Warnings.h"
 
 namespace korvane {
 
-RenderSummary renderFile(const RenderRequest& request) {
-  if (sameFile(request.input, request.output)) {
+namespace {
+
+// How many instances the plug-in's layout needs for a file of `channels`:
+// one for the file, or one per channel for a plug-in of one input and one
+// output. Throws where a file channel would be lost.
+std::size_t instancesFor(const AEffect& effect, int channels) {
+  if (effect.numInputs == 1 && effect.numOutputs == 1) {
+    return static_cast<std::size_t>(channels);
+  }
+  if (effect.numInputs == 1 && channels > 1) {
+    throw failure("the plug-in takes one input and gives " +
+                  std::to_string(effect.numOutputs) +
+                  " outputs; it can render a mono file, not a stereo one");
+  }
+  return 1;
+}
+
+uint32_t pickSeed() {
+  std::random_device device;
+  return static_cast<uint32_t>(device());
+}
+
+}  // namespace
+
+RenderResult renderFile(const RenderRequest& request) {
+  const OutputTarget target = resolveOutput(request.output);
+  if (sameFile(request.input, target.path)) {
     throw usageError("OUT is the same file as IN (" + request.output +
                      "); the input would be lost");
   }
@@ -20,24 +52,88 @@ RenderSummary renderFile(const RenderRequest& request) {
       request.plugin.empty() ? defaultPluginPath() : request.plugin;
   PluginLibrary library(pluginPath);
   HostContext context(request.tempo);
-  PluginInstance plugin(library, context);
-  const std::vector<ParameterValue> values =
-      resolveSettings(request.settings, plugin);
-  const int format =
-      outputFormat(request.output, in.format(), in.channels(), in.sampleRate());
-  OutputFile out(request.output, format, in.channels(), in.sampleRate());
+  std::vector<std::unique_ptr<PluginInstance>> instances;
+  instances.push_back(std::make_unique<PluginInstance>(library, context));
+  const std::size_t count =
+      instancesFor(instances.front()->effect(), in.channels());
+  while (instances.size() < count) {
+    instances.push_back(std::make_unique<PluginInstance>(library, context));
+  }
 
-  // A host sets the stream up before it hands over the settings.
-  plugin.setStream(in.sampleRate(), request.blockSize);
-  applySettings(values, plugin);
+  RenderResult result;
+  result.output = request.output;
+  result.sampleRate = in.sampleRate();
+  result.seed = request.seed ? *request.seed : pickSeed();
+  result.seedRequested = request.seed.has_value();
+  result.seedTaken = true;
+  std::vector<PluginInstance*> plugins;
+  for (const auto& instance : instances) {
+    // Right after open, as construction seeds it.
+    result.seedTaken = instance->sendSeed(result.seed) && result.seedTaken;
+    // A host sets the stream up before it hands over the settings.
+    instance->setStream(in.sampleRate(), request.blockSize);
+    plugins.push_back(instance.get());
+  }
+
+  std::unique_ptr<PluginInstance> scratch;
+  if (needsScratch(request.settings)) {
+    scratch = std::make_unique<PluginInstance>(library, context);
+    scratch->setStream(in.sampleRate(), request.blockSize);
+  }
+  const std::vector<ParameterValue> values =
+      resolveSettings(request.settings, *plugins.front(), scratch.get());
+  scratch.reset();
+
+  const int64_t tailFrames =
+      static_cast<int64_t>(std::llround(request.tailSeconds * in.sampleRate()));
+  FormatRequest format;
+  format.outPath = request.output;
+  format.inputFormat = in.format();
+  format.channels = in.channels();
+  format.sampleRate = in.sampleRate();
+  format.frames = in.frames() + tailFrames;
+  format.subtype = request.subtype;
+  const int outFormat = outputFormat(format);
+  OutputFile out(target, outFormat, in.channels(), in.sampleRate());
+
+  for (PluginInstance* plugin : plugins) applySettings(values, *plugin);
   RenderOptions options;
   options.blockSize = request.blockSize;
   options.dry = request.dry;
-  options.tailFrames =
-      static_cast<int64_t>(std::llround(request.tailSeconds * in.sampleRate()));
-  const RenderSummary summary = render(plugin, in, out, options);
+  options.tailFrames = tailFrames;
+  options.compensateDelay = request.compensateDelay;
+  options.integerOutput = storesIntegers(outFormat);
+  result.summary = render(plugins, in, out, options);
   out.commit();
-  return summary;
+  if (in.truncated()) {
+    warn("IN " + request.input +
+         " is shorter than its header says (truncated?); read " +
+         std::to_string(result.summary.inputFrames) + " frames");
+  }
+  return result;
+}
+
+void reportRender(const RenderResult& result, bool quiet) {
+  const RenderSummary& summary = result.summary;
+  if (summary.frames > 0 && summary.peak == 0.0f) {
+    warn("OUT " + result.output + " is entirely silent");
+  }
+  if (summary.clipped > 0) {
+    warn(std::to_string(summary.clipped) +
+         " samples beyond full scale were clipped in " + result.output);
+  }
+  if (result.seedRequested && !result.seedTaken) {
+    warn("the plug-in did not take seed " + std::to_string(result.seed) +
+         "; another render may differ");
+  }
+  if (quiet) return;
+  char numbers[160];
+  std::snprintf(numbers, sizeof numbers, "%.3f s, peak %.4f, RMS %.4f",
+                static_cast<double>(summary.frames) / result.sampleRate,
+                static_cast<double>(summary.peak), summary.rms);
+  std::cerr << "korvane: rendered " << numbers << ", seed " << result.seed
+            << (result.seedTaken ? "" : " (not taken by the plug-in)") << " -> "
+            << result.output << "\n";
 }
 
 }  // namespace korvane

@@ -20,10 +20,27 @@ struct RenderRequest {
   std::vector<Setting> settings;  // applied in order, later ones win
   bool dry = false;
   double tailSeconds = 0.0;
+  std::optional<uint32_t> seed;  // nullopt: the tool picks one
+  std::optional<int> subtype;    // from --bits
+  bool compensateDelay = true;
+};
+
+struct RenderResult {
+  RenderSummary summary;
+  int sampleRate = 0;
+  uint32_t seed = 0;
+  bool seedTaken = false;
+  bool seedRequested = false;  // --seed was given
+  std::string output;          // OUT as the user named it
 };
 
 // Checks the request against the files and the plug-in, renders, and moves
 // OUT into place only when everything succeeded. Throws HostError.
-RenderSummary renderFile(const RenderRequest& request);
+RenderResult renderFile(const RenderRequest& request);
+
+// The summary line of a render, and the warnings it calls for (silence,
+// clipping, a truncated IN, a seed not taken) printed on stderr; the line
+// only unless `quiet`.
+void reportRender(const RenderResult& result, bool quiet);
 
 }  // namespace korvane

@@ -1,4 +1,5 @@
-// The render loop: read a block, process it, check it, write it.
+// The render loop: read a chunk, process it block by block, check it, write
+// it.
 #include "Renderer.h"
 
 #include <algorithm>
@@ -18,9 +19,62 @@ namespace {
 
 // Renders shorter than this much audio finish too soon to need a bar.
 constexpr double kProgressMinSeconds = 5.0;
+// Frames read and written per file call, whatever the block size.
+constexpr int64_t kChunkFrames = 65536;
+// A delay longer than this is a broken record, not one to render out.
+constexpr double kMaxDelaySeconds = 60.0;
 
-// Scans a processed block: a plug-in fault must not reach the file as noise
-// or silence, and the summary wants the peak and energy.
+// One plug-in instance and the channel arrays it works on.
+struct Lane {
+  AEffect* effect;
+  bool replacing;
+  ChannelBuffers buffers;
+};
+
+Lane makeLane(PluginInstance& plugin, int channels, int onlyChannel,
+              const RenderOptions& options) {
+  plugin.checkRecord();
+  AEffect& effect = plugin.effect();
+  if (effect.numOutputs < 1) throw failure("the plug-in has no outputs");
+  const bool replacing = !options.dry && effect.processReplacing != nullptr &&
+                         (effect.flags & EffectFlag::kCanReplacing) != 0;
+  if (!replacing && effect.process == nullptr) {
+    throw failure("the plug-in offers no processing routine");
+  }
+  return {&effect, replacing,
+          ChannelBuffers(channels, effect.numInputs, effect.numOutputs,
+                         options.blockSize, onlyChannel)};
+}
+
+void processBlock(Lane& lane, float* frames, int32_t n, bool dry) {
+  AEffect& effect = *lane.effect;
+  lane.buffers.load(frames, n, dry);
+  if (lane.replacing) {
+    effect.processReplacing(&effect, lane.buffers.inputs(),
+                            lane.buffers.outputs(), n);
+  } else {
+    if (!dry) lane.buffers.clearOutputs(n);
+    effect.process(&effect, lane.buffers.inputs(), lane.buffers.outputs(), n);
+  }
+  lane.buffers.store(frames, n);
+}
+
+// IN's samples must be numbers before a plug-in (or --dry) passes them on.
+void checkInput(const float* samples, std::size_t count, int64_t firstFrame,
+                int channels, const std::string& path) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!std::isfinite(samples[i])) {
+      throw failure(
+          "IN " + path +
+          " holds a sample that is not a finite number at frame " +
+          std::to_string(firstFrame + static_cast<int64_t>(i) / channels) +
+          "; nothing was written");
+    }
+  }
+}
+
+// Scans processed frames: a plug-in fault must not reach the file as noise
+// or silence, and the summary wants the peak, energy and clipping.
 void inspect(const float* samples, std::size_t count, int64_t firstFrame,
              int channels, RenderSummary& summary, double& energy) {
   for (std::size_t i = 0; i < count; ++i) {
@@ -32,67 +86,92 @@ void inspect(const float* samples, std::size_t count, int64_t firstFrame,
           std::to_string(firstFrame + static_cast<int64_t>(i) / channels) +
           "; nothing was written");
     }
-    summary.peak = std::max(summary.peak, std::fabs(s));
+    const float magnitude = std::fabs(s);
+    summary.peak = std::max(summary.peak, magnitude);
+    if (magnitude > 1.0f) ++summary.clipped;
     energy += static_cast<double>(s) * s;
   }
 }
 
+int32_t reportedDelay(const PluginInstance& plugin, int sampleRate) {
+  const int32_t delay = plugin.initialDelay();
+  if (delay < 0 || delay > kMaxDelaySeconds * sampleRate) {
+    throw failure("the plug-in reports a delay of " + std::to_string(delay) +
+                  " samples; render with --no-delay-compensation to ignore "
+                  "it");
+  }
+  return delay;
+}
+
 }  // namespace
 
-RenderSummary render(PluginInstance& plugin, InputFile& in, OutputFile& out,
-                     const RenderOptions& options) {
-  AEffect& effect = plugin.effect();
-  if (effect.numOutputs < 1) throw failure("the plug-in has no outputs");
-  const bool replacing = !options.dry && effect.processReplacing != nullptr &&
-                         (effect.flags & EffectFlag::kCanReplacing) != 0;
-  if (!replacing && effect.process == nullptr) {
-    throw failure("the plug-in offers no processing routine");
-  }
-
+RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
+                     OutputFile& out, const RenderOptions& options) {
   const int channels = in.channels();
   const int32_t block = options.blockSize;
-  ChannelBuffers buffers(channels, effect.numInputs, effect.numOutputs, block);
-  std::vector<float> frames(static_cast<std::size_t>(block) *
-                            static_cast<std::size_t>(channels));
+  const bool perChannel = plugins.size() > 1;
+  std::vector<Lane> lanes;
+  lanes.reserve(plugins.size());
+  for (std::size_t i = 0; i < plugins.size(); ++i) {
+    lanes.push_back(makeLane(*plugins[i], channels,
+                             perChannel ? static_cast<int>(i) : -1, options));
+  }
+  const int64_t chunk = block * std::max<int64_t>(1, kChunkFrames / block);
+  std::vector<float> frames(static_cast<std::size_t>(chunk * channels));
   const int64_t total = in.frames() > 0 ? in.frames() + options.tailFrames : 0;
   Progress progress(
       total, static_cast<int64_t>(kProgressMinSeconds * in.sampleRate()));
+  HostContext& context = plugins.front()->context();
 
-  plugin.resume();
+  for (PluginInstance* plugin : plugins) plugin->resume();
   RenderSummary summary;
+  summary.delay = options.compensateDelay
+                      ? reportedDelay(*plugins.front(), in.sampleRate())
+                      : 0;
   double energy = 0.0;
-  int64_t tailLeft = options.tailFrames;
+  int64_t tailLeft = options.tailFrames + summary.delay;
+  int64_t skipLeft = summary.delay;
+  int64_t position = 0;
   bool inputDone = false;
   for (;;) {
     int64_t count = 0;
     if (!inputDone) {
-      count = in.read(frames.data(), block);
-      inputDone = count < block;
+      count = in.read(frames.data(), chunk);
+      inputDone = count < chunk;
+      checkInput(frames.data(), static_cast<std::size_t>(count * channels),
+                 summary.inputFrames, channels, in.path());
+      summary.inputFrames += count;
     }
-    // The rest of the block, and the blocks after the input, are silence.
-    const int64_t silence = std::min<int64_t>(block - count, tailLeft);
+    // The rest of the chunk, and the chunks after the input, are silence.
+    const int64_t silence = std::min<int64_t>(chunk - count, tailLeft);
     std::fill(frames.begin() + count * channels,
               frames.begin() + (count + silence) * channels, 0.0f);
     tailLeft -= silence;
-    const auto n = static_cast<int32_t>(count + silence);
+    const int64_t n = count + silence;
     if (n == 0) break;
 
-    buffers.load(frames.data(), n, options.dry);
-    if (replacing) {
-      effect.processReplacing(&effect, buffers.inputs(), buffers.outputs(), n);
-    } else {
-      if (!options.dry) buffers.clearOutputs(n);
-      effect.process(&effect, buffers.inputs(), buffers.outputs(), n);
+    for (int64_t offset = 0; offset < n; offset += block) {
+      const auto frameCount =
+          static_cast<int32_t>(std::min<int64_t>(block, n - offset));
+      context.setPosition(position);
+      for (Lane& lane : lanes) {
+        processBlock(lane, frames.data() + offset * channels, frameCount,
+                     options.dry);
+      }
+      position += frameCount;
     }
-    buffers.store(frames.data(), n);
-    inspect(frames.data(), static_cast<std::size_t>(n) * channels,
+    const int64_t skip = std::min(skipLeft, n);
+    skipLeft -= skip;
+    const float* kept = frames.data() + skip * channels;
+    inspect(kept, static_cast<std::size_t>((n - skip) * channels),
             summary.frames, channels, summary, energy);
-    out.write(frames.data(), n);
-    summary.frames += n;
+    out.write(kept, n - skip);
+    summary.frames += n - skip;
     progress.update(summary.frames);
   }
-  plugin.suspend();
+  for (PluginInstance* plugin : plugins) plugin->suspend();
 
+  if (!options.integerOutput) summary.clipped = 0;
   const double samples = static_cast<double>(summary.frames) * channels;
   summary.rms = samples > 0 ? std::sqrt(energy / samples) : 0.0;
   return summary;

@@ -1,7 +1,10 @@
-// The korvane command-line host: info, render and demo.
+// The korvane command-line host: info, render, demo and help.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,9 +14,12 @@
 #include "HostCallback.h"
 #include "HostError.h"
 #include "Info.h"
+#include "Interruption.h"
+#include "OutputFormat.h"
 #include "ParameterSettings.h"
 #include "PluginLoader.h"
 #include "RenderCommand.h"
+#include "Suggestions.h"
 
 namespace {
 
@@ -24,6 +30,8 @@ constexpr int32_t kMaxBlock = 8192;
 constexpr double kMinTempo = 1.0;
 constexpr double kMaxTempo = 1000.0;
 constexpr double kMaxTailSeconds = 3600.0;
+constexpr unsigned long long kMaxSeed = 0xFFFFFFFFull;
+constexpr const char* kVersionText = "korvane " KORVANE_TOOL_VERSION;
 
 // Options shared by the commands that set parameters.
 struct SettingOptions {
@@ -34,7 +42,9 @@ struct SettingOptions {
     command
         .add_option("--set", sets,
                     "Set a parameter: NAME as the plug-in names it (any case, "
-                    "'-' or '_' for spaces), VALUE normalised 0..1; repeatable")
+                    "'-' or '_' for spaces), VALUE normalised 0..1, or a "
+                    "number in the plug-in's unit with a suffix (tp=12st, "
+                    "bsize=8/16, pos=2000samples, env=3u); repeatable")
         ->type_name("NAME=VALUE")
         // One NAME=VALUE per --set, so that IN and OUT may follow it.
         ->allow_extra_args(false);
@@ -72,6 +82,20 @@ std::optional<double> parseTempo(const std::string& text) {
   return tempo;
 }
 
+uint32_t parseSeed(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long seed = std::strtoull(text.c_str(), &end, 10);
+  if (text.empty() ||
+      text.find_first_not_of("0123456789") != std::string::npos ||
+      *end != '\0' || errno == ERANGE || seed > kMaxSeed) {
+    throw usageError(
+        "--seed takes a whole number from 0 to 4294967295; got \"" + text +
+        "\"");
+  }
+  return static_cast<uint32_t>(seed);
+}
+
 void checkRenderRequest(const RenderRequest& request) {
   if (request.blockSize < kMinBlock || request.blockSize > kMaxBlock) {
     throw usageError("--block takes 1 to 8192 samples; got " +
@@ -92,9 +116,18 @@ void runInfo(const std::string& pluginOption,
   PluginLibrary library(path);
   HostContext context(tempo);
   PluginInstance plugin(library, context);
-  applySettings(resolveSettings(settings, plugin), plugin);
+  PluginInstance scratch(library, context);
+  const std::vector<ParameterValue> values =
+      resolveSettings(settings, plugin, &scratch);
+  applySettings(values, plugin);
   processFirstSample(plugin);
-  printInfo(plugin, path, std::cout);
+  // The ranges come from an instance with the same settings and its first
+  // sample processed, so that ranges a plug-in counts in samples of its loop
+  // are those of the loop a render at this tempo uses.
+  PluginInstance ranges(library, context);
+  applySettings(values, ranges);
+  processFirstSample(ranges);
+  printInfo(plugin, ranges, path, std::cout);
 }
 
 // CLI11's messages, on one line.
@@ -106,11 +139,63 @@ std::string oneLine(std::string text) {
   return text;
 }
 
+std::vector<std::string> commandNames(const CLI::App& app) {
+  std::vector<std::string> names;
+  for (const CLI::App* command : app.get_subcommands({})) {
+    names.push_back(command->get_name());
+  }
+  return names;
+}
+
+std::vector<std::string> optionNames(const CLI::App& command) {
+  std::vector<std::string> names;
+  for (const CLI::Option* option : command.get_options()) {
+    for (const std::string& name : option->get_lnames()) {
+      names.push_back("--" + name);
+    }
+  }
+  return names;
+}
+
+// An unknown first word, before CLI11 reads the rest as arguments.
+void checkCommandWord(const CLI::App& app, const std::string& word) {
+  const std::vector<std::string> commands = commandNames(app);
+  if (word.empty() || word == "-h" || word == "--help" || word == "--version") {
+    return;
+  }
+  if (word[0] == '-') {
+    throw usageError("unknown option '" + word + "'" +
+                     didYouMean(word, optionNames(app)) +
+                     " (commands: info, render, demo, help)");
+  }
+  for (const std::string& command : commands) {
+    if (command == word) return;
+  }
+  throw usageError("unknown command '" + word + "'" +
+                   didYouMean(word, commands) +
+                   " (commands: info, render, demo, help)");
+}
+
+// What CLI11 left over: unknown options and arguments nobody takes.
+void checkLeftovers(const CLI::App& command) {
+  for (const std::string& word : command.remaining()) {
+    if (word.size() > 1 && word[0] == '-') {
+      throw usageError("unknown option '" + word + "' of '" +
+                       command.get_name() + "'" +
+                       didYouMean(word, optionNames(command)));
+    }
+    throw usageError("unexpected argument '" + word + "' after '" +
+                     command.get_name() + "'");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  installInterruptHandlers();
   CLI::App app{"korvane: renders audio files through the korvane plug-in"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", kVersionText);
 
   std::string infoPlugin;
   SettingOptions infoSettings;
@@ -128,6 +213,10 @@ int main(int argc, char** argv) {
 
   RenderRequest request;
   std::string tempoText = "120";
+  std::string seedText;
+  std::string bitsText;
+  bool quiet = false;
+  bool noDelayCompensation = false;
   SettingOptions renderSettings;
   CLI::App* render = app.add_subcommand(
       "render", "Stream IN through the plug-in block by block into OUT");
@@ -135,7 +224,7 @@ int main(int argc, char** argv) {
   render
       ->add_option("OUT", request.output,
                    "Output file; IN's format unless its extension says "
-                   "otherwise (wav, aif, aiff, flac, ogg)")
+                   "otherwise (wav, aif, aiff, flac, ogg, oga, opus, mp3)")
       ->required();
   render
       ->add_option("--plugin", request.plugin,
@@ -158,22 +247,54 @@ int main(int argc, char** argv) {
       ->add_option("--tail", request.tailSeconds,
                    "Seconds of silence rendered after the input (default 0)")
       ->type_name("SECONDS");
+  CLI::Option* seedOption =
+      render
+          ->add_option("--seed", seedText,
+                       "Seed of the plug-in's random spread, 0 to 4294967295 "
+                       "(default: one picked and shown in the summary)")
+          ->type_name("N");
+  render
+      ->add_option("--bits", bitsText,
+                   "Samples of OUT: 16, 24, 32 or float (default: IN's when "
+                   "OUT's container holds them, else 24)")
+      ->type_name("BITS");
+  render->add_flag("--quiet,-q", quiet, "No summary line after the render");
+  render->add_flag("--no-delay-compensation", noDelayCompensation,
+                   "Keep the plug-in's reported delay in OUT instead of "
+                   "lining OUT up with IN");
 
   std::string demoDir = "demo";
   std::string demoPlugin;
+  bool demoForce = false;
   CLI::App* demo = app.add_subcommand(
       "demo", "Synthesise a loop, render it through korvane, write both");
   demo->add_option("DIR", demoDir, "Where the files go (default demo/)");
   demo->add_option("--plugin", demoPlugin,
                    "Plug-in library (default: korvane.so beside this tool)")
       ->type_name("LIB");
+  demo->add_flag("--force", demoForce,
+                 "Write demo.params even when it exists (the settings you "
+                 "edited are replaced)");
+
+  std::string helpTopic;
+  CLI::App* help = app.add_subcommand("help", "Show help, of a command too");
+  help->add_option("COMMAND", helpTopic, "info, render, demo or help");
+
+  for (CLI::App* command : {info, render, demo, help}) command->allow_extras();
 
   try {
+    checkCommandWord(app, argc > 1 ? argv[1] : "");
     app.parse(argc, argv);
+    for (CLI::App* command : {info, render, demo, help}) {
+      if (command->parsed()) checkLeftovers(*command);
+    }
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
     std::cerr << "korvane: " << oneLine(e.what()) << "\n";
     return kExitUsage;
+  } catch (const HostError& e) {
+    std::cerr << "korvane: " << e.what() << "\n";
+    return e.exitCode();
   }
 
   try {
@@ -182,10 +303,24 @@ int main(int argc, char** argv) {
     } else if (render->parsed()) {
       checkRenderRequest(request);
       request.tempo = parseTempo(tempoText);
+      if (seedOption->count() > 0) request.seed = parseSeed(seedText);
+      if (!bitsText.empty()) request.subtype = subtypeForBits(bitsText);
+      request.compensateDelay = !noDelayCompensation;
       request.settings = renderSettings.collect();
-      renderFile(request);
+      reportRender(renderFile(request), quiet);
     } else if (demo->parsed()) {
-      runDemo(demoDir, demoPlugin, std::cout);
+      runDemo(demoDir, demoPlugin, demoForce, std::cout);
+    } else if (help->parsed()) {
+      // The formatter itself: App::help() would describe `help`, the
+      // command that was parsed.
+      const CLI::App* topic = &app;
+      if (!helpTopic.empty()) {
+        checkCommandWord(app, helpTopic);
+        topic = app.get_subcommand(helpTopic);
+      }
+      std::cout << app.get_formatter()->make_help(
+          topic, topic == &app ? "korvane" : "korvane " + helpTopic,
+          CLI::AppFormatMode::Normal);
     }
   } catch (const HostError& e) {
     std::cerr << "korvane: " << e.what() << "\n";

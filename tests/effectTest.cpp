@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "TestHost.h"
 #include "opcodes.h"
@@ -66,9 +67,9 @@ TEST(Effect, Identity) {
   EXPECT_EQ(text(e.effect, EffectOpcode::kGetProductString), "korvane");
   EXPECT_EQ(text(e.effect, EffectOpcode::kGetVendorString), "zvk");
   char name[16];
-  EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kGetEffectName, 0, 0,
-                               name),
-            1);
+  EXPECT_EQ(
+      TestHost::dispatch(e.effect, EffectOpcode::kGetEffectName, 0, 0, name),
+      1);
   EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kGetVendorVersion),
             1000);
   EXPECT_EQ(TestHost::dispatch(e.effect, EffectOpcode::kGetPlugCategory), 1);
@@ -102,13 +103,15 @@ TEST(Effect, ProgramName) {
   std::string longName(100, 'n');
   TestHost::dispatch(e.effect, EffectOpcode::kSetProgramName, 0, 0,
                      longName.data());
-  EXPECT_EQ(text(e.effect, EffectOpcode::kGetProgramName), std::string(31, 'n'));
+  EXPECT_EQ(text(e.effect, EffectOpcode::kGetProgramName),
+            std::string(31, 'n'));
 
   // Null text pointers are ignored, not written through.
   TestHost::dispatch(e.effect, EffectOpcode::kSetProgramName);
   TestHost::dispatch(e.effect, EffectOpcode::kGetProgramName);
   TestHost::dispatch(e.effect, EffectOpcode::kGetEffectName);
-  EXPECT_EQ(text(e.effect, EffectOpcode::kGetProgramName), std::string(31, 'n'));
+  EXPECT_EQ(text(e.effect, EffectOpcode::kGetProgramName),
+            std::string(31, 'n'));
 }
 
 TEST(Effect, SampleRateFromHostDoesNotChangeSampleCounts) {
@@ -139,6 +142,50 @@ TEST(Effect, InstancesAreIndependent) {
   a->setParameter(a.effect, Param::kTranspose, 1.0f);
   EXPECT_EQ(a->getParameter(a.effect, Param::kTranspose), 1.0f);
   EXPECT_EQ(b->getParameter(b.effect, Param::kTranspose), 0.5f);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr int32_t kSeedIndex = 0x6B536564;  // "kSed"
+
+// Renders a click train with every random spread at its widest.
+std::vector<float> renderSpread(const EffectHandle& e) {
+  constexpr int32_t kFrames = 20000;
+  for (int32_t spread : {3, 5, 7, 9}) e->setParameter(e.effect, spread, 1.0f);
+  std::vector<float> left(kFrames), right(kFrames), outLeft(kFrames),
+      outRight(kFrames);
+  for (int32_t k = 0; k < kFrames; k += 700) left[k] = right[k] = 0.9f;
+  float* in[] = {left.data(), right.data()};
+  float* out[] = {outLeft.data(), outRight.data()};
+  e->processReplacing(e.effect, in, out, kFrames);
+  return outLeft;
+}
+
+TEST(Effect, SeedCallReseedsAsConstructionDoes) {
+  TestHost host;
+  EffectHandle called(host.load());
+  EffectHandle seeded(host.load());
+  EffectHandle other(host.load());
+  // The seed is the value's low 32 bits.
+  const intptr_t value = sizeof(intptr_t) > 4
+                             ? static_cast<intptr_t>(0x1234567800000000LL | 99)
+                             : 99;
+  EXPECT_EQ(TestHost::dispatch(called.effect, 50, kSeedIndex, value), 1);
+  seeded.object().seedRandom(99);
+  EXPECT_EQ(TestHost::dispatch(other.effect, 50, kSeedIndex, 100), 1);
+  const std::vector<float> reference = renderSpread(seeded);
+  EXPECT_EQ(renderSpread(called), reference);
+  EXPECT_NE(renderSpread(other), reference);
+}
+
+TEST(Effect, OtherVendorCallsAnswerNothing) {
+  TestHost host;
+  EffectHandle e(host.load());
+  EXPECT_EQ(TestHost::dispatch(e.effect, 50, 0, 99), 0);
+  EXPECT_EQ(TestHost::dispatch(e.effect, 50, kSeedIndex + 1, 99), 0);
+  EXPECT_EQ(TestHost::dispatch(e.effect, 50, -kSeedIndex, 99), 0);
 }
 
 }  // namespace

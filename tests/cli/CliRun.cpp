@@ -42,6 +42,12 @@ std::vector<std::string> CliTest::files() const {
 CliResult CliTest::run(
     const std::vector<std::string>& args,
     const std::vector<std::pair<std::string, std::string>>& environment) const {
+  return finish(start(args, environment));
+}
+
+pid_t CliTest::start(
+    const std::vector<std::string>& args,
+    const std::vector<std::pair<std::string, std::string>>& environment) const {
   std::vector<std::string> argStrings{KORVANE_TOOL};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -69,14 +75,23 @@ CliResult CliTest::run(
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
   pid_t pid = 0;
-  CliResult result;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) ==
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) !=
       0) {
+    pid = 0;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+CliResult CliTest::finish(pid_t pid) const {
+  CliResult result;
+  if (pid > 0) {
     int status = 0;
     waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  posix_spawn_file_actions_destroy(&actions);
+  const std::string outPath = path(".stdout");
+  const std::string errPath = path(".stderr");
   result.out = readText(outPath);
   result.err = readText(errPath);
   fs::remove(outPath);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <string>
 #include <utility>
@@ -29,6 +30,12 @@ class CliTest : public ::testing::Test {
   CliResult run(const std::vector<std::string>& args,
                 const std::vector<std::pair<std::string, std::string>>&
                     environment = {}) const;
+  // The same in two steps: start the tool, and later wait for it. The exit
+  // code of a tool killed by a signal is -1.
+  pid_t start(const std::vector<std::string>& args,
+              const std::vector<std::pair<std::string, std::string>>&
+                  environment = {}) const;
+  CliResult finish(pid_t pid) const;
 
   std::string dir_;
 };

@@ -2,12 +2,25 @@
 //
 // Built three ways: normally, with TINYFX_NULL_MAIN (its `main` declines) and
 // with TINYFX_NO_MAIN (it exports no `main`). When TINYFX_LOG names a file,
-// every host call is appended to it, one line each.
+// every host call is appended to it, one line each. Environment variables
+// make it misbehave or change its record, for the tests of the host:
+//   TINYFX_INPUTS, TINYFX_OUTPUTS, TINYFX_PARAMS  counts in the record
+//   TINYFX_DELAY      reports and applies a delay of that many samples
+//   TINYFX_NULL_SLOT  "get" or "set": that parameter routine is null
+//   TINYFX_LONG_TEXTS writes texts of that many characters
+//   TINYFX_HANG       never returns from processing
+//   TINYFX_TIMES      logs the time record on every processing call
+//   TINYFX_IO_LOG     a file that gets the tool's read and write system
+//                     call counts when processing is suspended
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "AEffect.h"
 #include "opcodes.h"
@@ -25,7 +38,17 @@ struct TinyFx {
   float gain = 1.0f;
   float fault = 0.0f;
   bool toldTempo = false;
+  int longTexts = 0;
+  bool hang = false;
+  bool logTimes = false;
+  // The delay line: `delay` samples per channel, oldest first.
+  std::vector<float> history[2];
 };
+
+int number(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr ? std::atoi(text) : fallback;
+}
 
 TinyFx* self(AEffect* e) { return static_cast<TinyFx*>(e->object); }
 
@@ -35,6 +58,53 @@ void log(const char* format, double value = 0.0) {
   if (FILE* file = std::fopen(path, "a")) {
     std::fprintf(file, format, value);
     std::fputc('\n', file);
+    std::fclose(file);
+  }
+}
+
+// The time record's fields at their byte offsets.
+template <typename T>
+T field(intptr_t record, std::size_t offset) {
+  T value;
+  std::memcpy(&value, reinterpret_cast<const char*>(record) + offset,
+              sizeof value);
+  return value;
+}
+
+void logTimes(TinyFx& fx) {
+  const intptr_t answer =
+      fx.host(&fx.record, HostOpcode::kGetTime, 0, 0xFFFF, nullptr, 0.0f);
+  if (answer == 0) return;
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "time pos %g rate %g ppq %g tempo %g bar %g sig %d/%d "
+                "flags %d",
+                field<double>(answer, 0), field<double>(answer, 8),
+                field<double>(answer, 24), field<double>(answer, 32),
+                field<double>(answer, 40), field<int32_t>(answer, 64),
+                field<int32_t>(answer, 68), field<int32_t>(answer, 84));
+  if (const char* path = std::getenv("TINYFX_LOG")) {
+    if (FILE* file = std::fopen(path, "a")) {
+      std::fprintf(file, "%s\n", line);
+      std::fclose(file);
+    }
+  }
+}
+
+// The tool's system calls so far, from the kernel's count for the process.
+void logSystemCalls() {
+  const char* path = std::getenv("TINYFX_IO_LOG");
+  if (path == nullptr) return;
+  std::string counts;
+  if (FILE* io = std::fopen("/proc/self/io", "r")) {
+    char line[128];
+    while (std::fgets(line, sizeof line, io) != nullptr) {
+      if (std::strncmp(line, "sysc", 4) == 0) counts += line;
+    }
+    std::fclose(io);
+  }
+  if (FILE* file = std::fopen(path, "w")) {
+    std::fputs(counts.c_str(), file);
     std::fclose(file);
   }
 }
@@ -55,11 +125,21 @@ void logTempo(TinyFx& fx) {
 template <bool Accumulate>
 void run(AEffect* e, float** in, float** out, int32_t frames) {
   TinyFx& fx = *self(e);
+  while (fx.hang) pause();
   logTempo(fx);
+  if (fx.logTimes) logTimes(fx);
   log(Accumulate ? "process %g" : "replacing %g", frames);
+  // Each output follows its own input (the first, for a single input).
   for (int c = 0; c < 2; ++c) {
+    const float* source = in[e->numInputs > 1 ? c : 0];
+    std::vector<float>& history = fx.history[c];
     for (int32_t k = 0; k < frames; ++k) {
-      float value = in[c][k] * fx.gain;
+      float value = source[k] * fx.gain;
+      if (!history.empty()) {
+        history.push_back(value);
+        value = history.front();
+        history.erase(history.begin());
+      }
       if (fx.fault >= 0.5f && k >= kFaultFrame) {
         value = std::numeric_limits<float>::quiet_NaN();
       }
@@ -68,13 +148,23 @@ void run(AEffect* e, float** in, float** out, int32_t frames) {
   }
 }
 
-void copyText(void* ptr, const char* text) {
+// Writes the text, or with TINYFX_LONG_TEXTS that many characters whatever
+// the buffer holds.
+void copyText(TinyFx* fx, void* ptr, const char* text) {
+  if (fx->longTexts > 0) {
+    std::memset(ptr, 'x', static_cast<std::size_t>(fx->longTexts));
+    static_cast<char*>(ptr)[fx->longTexts] = '\0';
+    return;
+  }
   std::strcpy(static_cast<char*>(ptr), text);
 }
 
 intptr_t dispatch(AEffect* e, int32_t opcode, int32_t index, intptr_t value,
                   void* ptr, float opt) {
   TinyFx* fx = self(e);
+  const auto copyText = [fx](void* to, const char* text) {
+    ::copyText(fx, to, text);
+  };
   switch (opcode) {
     case EffectOpcode::kOpen:
       log("open");
@@ -91,6 +181,7 @@ intptr_t dispatch(AEffect* e, int32_t opcode, int32_t index, intptr_t value,
       return 0;
     case EffectOpcode::kSuspendResume:
       log(value != 0 ? "resume" : "suspend");
+      if (value == 0) logSystemCalls();
       return 0;
     case EffectOpcode::kGetProgramName:
       copyText(ptr, "Unity");
@@ -160,9 +251,23 @@ AEffect* create(HostCallback host) {
   r.setParameter = setParameter;
   r.getParameter = getParameter;
   r.numPrograms = 1;
-  r.numParams = kNumParams;
-  r.numInputs = 2;
-  r.numOutputs = 2;
+  r.numParams = number("TINYFX_PARAMS", kNumParams);
+  r.numInputs = number("TINYFX_INPUTS", 2);
+  r.numOutputs = number("TINYFX_OUTPUTS", 2);
+  r.initialDelay = number("TINYFX_DELAY", 0);
+  for (std::vector<float>& history : fx->history) {
+    history.assign(static_cast<std::size_t>(r.initialDelay), 0.0f);
+  }
+  const char* nullSlot = std::getenv("TINYFX_NULL_SLOT");
+  if (nullSlot != nullptr && std::strcmp(nullSlot, "get") == 0) {
+    r.getParameter = nullptr;
+  }
+  if (nullSlot != nullptr && std::strcmp(nullSlot, "set") == 0) {
+    r.setParameter = nullptr;
+  }
+  fx->longTexts = number("TINYFX_LONG_TEXTS", 0);
+  fx->hang = std::getenv("TINYFX_HANG") != nullptr;
+  fx->logTimes = std::getenv("TINYFX_TIMES") != nullptr;
   r.flags = EffectFlag::kCanReplacing;
   r.ioRatio = 1.0f;
   r.object = fx;

@@ -87,3 +87,19 @@ TEST_F(TinyRender, TailRendersSilenceThroughThePlugin) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TinyRender, ValuesInThePluginsUnitsAreFoundOnAScratchInstance) {
+  const Audio in = testSignal(2, 44100, 700);
+  writeAudio(path("in.wav"), in);
+  ASSERT_EQ(render({"in.wav", "out.wav", "--set", "out level=0.25u"}).exitCode,
+            0);
+  const Audio out = readAudio(path("out.wav"));
+  ASSERT_EQ(out.samples.size(), in.samples.size());
+  for (std::size_t i = 0; i < in.samples.size(); ++i) {
+    ASSERT_EQ(out.samples[i], 0.25f * in.samples[i]) << i;
+  }
+}
+
+}  // namespace

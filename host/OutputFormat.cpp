@@ -1,0 +1,201 @@
+// Choosing OUT's container and sample format.
+#include "OutputFormat.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <iterator>
+
+#include "HostError.h"
+
+namespace korvane {
+
+namespace {
+
+struct Container {
+  const char* extension;
+  int major;
+  int codec;  // the only encoding of a compressed container; 0 for PCM ones
+};
+
+// Extensions OUT may have, where this build of libsndfile writes them.
+constexpr Container kContainers[] = {
+    {"wav", SF_FORMAT_WAV, 0},
+    {"aif", SF_FORMAT_AIFF, 0},
+    {"aiff", SF_FORMAT_AIFF, 0},
+    {"flac", SF_FORMAT_FLAC, 0},
+    {"ogg", SF_FORMAT_OGG, SF_FORMAT_VORBIS},
+    {"oga", SF_FORMAT_OGG, SF_FORMAT_VORBIS},
+    {"opus", SF_FORMAT_OGG, SF_FORMAT_OPUS},
+    {"mp3", SF_FORMAT_MPEG, SF_FORMAT_MPEG_LAYER_III},
+};
+
+struct SampleFormat {
+  int subtype;
+  int bytes;
+  bool plain;        // kept from IN when OUT's container holds it
+  const char* bits;  // the --bits value naming it, or null
+};
+
+constexpr SampleFormat kSampleFormats[] = {
+    {SF_FORMAT_PCM_16, 2, true, "16"},
+    {SF_FORMAT_PCM_24, 3, true, "24"},
+    {SF_FORMAT_PCM_32, 4, true, "32"},
+    {SF_FORMAT_FLOAT, 4, true, "float"},
+    {SF_FORMAT_DOUBLE, 8, true, nullptr},
+    {SF_FORMAT_PCM_S8, 1, false, nullptr},
+    {SF_FORMAT_PCM_U8, 1, false, nullptr},
+    {SF_FORMAT_ULAW, 1, false, nullptr},
+    {SF_FORMAT_ALAW, 1, false, nullptr},
+};
+// What compressed and 8-bit input becomes in a PCM container.
+constexpr int kDefaultSubtype = SF_FORMAT_PCM_24;
+
+// The only rates an Opus stream may have; libsndfile's check does not know.
+constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
+
+// A RIFF chunk counts its bytes in 32 bits; the headers take some of them.
+constexpr int64_t kRiffHeaderBytes = 1024;
+constexpr int64_t kMaxRiffDataBytes = 0xFFFFFFFFLL - kRiffHeaderBytes;
+
+const SampleFormat* sampleFormat(int subtype) {
+  for (const SampleFormat& format : kSampleFormats) {
+    if (format.subtype == subtype) return &format;
+  }
+  return nullptr;
+}
+
+bool fits(int format, int channels, int sampleRate) {
+  if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS &&
+      std::find(std::begin(kOpusRates), std::end(kOpusRates), sampleRate) ==
+          std::end(kOpusRates)) {
+    return false;
+  }
+  SF_INFO info = {};
+  info.format = format;
+  info.channels = channels;
+  info.samplerate = sampleRate;
+  return sf_format_check(&info) != 0;
+}
+
+bool writable(const Container& container) {
+  return fits(container.major |
+                  (container.codec != 0 ? container.codec : SF_FORMAT_PCM_16),
+              1, 48000);
+}
+
+std::string extensionOf(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  if (!extension.empty()) extension.erase(0, 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  return extension;
+}
+
+std::string writableExtensions() {
+  std::string list;
+  for (const Container& container : kContainers) {
+    if (!writable(container)) continue;
+    list += (list.empty() ? "." : ", .") + std::string(container.extension);
+  }
+  return list;
+}
+
+// The container of OUT and its codec: from the extension, else IN's.
+Container containerFor(const FormatRequest& request) {
+  const std::string extension = extensionOf(request.outPath);
+  if (extension.empty()) {
+    // IN's container; its codec too when it holds nothing else (Ogg, MPEG),
+    // while PCM containers of compressed audio get PCM.
+    const int major = request.inputFormat & SF_FORMAT_TYPEMASK;
+    const int subtype = request.inputFormat & SF_FORMAT_SUBMASK;
+    const bool codec =
+        sampleFormat(subtype) == nullptr &&
+        !fits(major | kDefaultSubtype, request.channels, request.sampleRate);
+    return {"", major, codec ? subtype : 0};
+  }
+  for (const Container& container : kContainers) {
+    if (extension == container.extension && writable(container)) {
+      return container;
+    }
+  }
+  throw usageError("OUT " + request.outPath + ": korvane cannot write ." +
+                   extension + " files; it writes " + writableExtensions());
+}
+
+std::string containerName(const Container& container) {
+  return container.extension[0] != '\0' ? "." + std::string(container.extension)
+                                        : "IN's format";
+}
+
+}  // namespace
+
+int outputFormat(const FormatRequest& request) {
+  const Container container = containerFor(request);
+  const std::string where = " (" + request.outPath + ")";
+  int format = 0;
+  if (container.codec != 0) {
+    if (request.subtype) {
+      throw usageError("--bits does not apply to " + containerName(container) +
+                       ", a compressed format" + where);
+    }
+    format = container.major | container.codec;
+  } else {
+    int subtype = kDefaultSubtype;
+    const SampleFormat* input =
+        sampleFormat(request.inputFormat & SF_FORMAT_SUBMASK);
+    if (request.subtype) {
+      subtype = *request.subtype;
+    } else if (input != nullptr && input->plain &&
+               fits(container.major | input->subtype, request.channels,
+                    request.sampleRate)) {
+      subtype = input->subtype;
+    }
+    format = container.major | subtype;
+    if (request.subtype &&
+        !fits(format, request.channels, request.sampleRate)) {
+      throw usageError(containerName(container) +
+                       " cannot hold the samples "
+                       "of --bits " +
+                       sampleFormat(subtype)->bits + where);
+    }
+    const SampleFormat* chosen = sampleFormat(subtype);
+    const int64_t bytes =
+        request.frames * request.channels * (chosen ? chosen->bytes : 8);
+    if (bytes > kMaxRiffDataBytes) {
+      if (container.major == SF_FORMAT_WAV ||
+          container.major == SF_FORMAT_WAVEX) {
+        format = SF_FORMAT_RF64 | subtype;
+      } else if (container.major == SF_FORMAT_AIFF) {
+        throw usageError("the render would hold " + std::to_string(bytes) +
+                         " bytes of audio, more than an AIFF file can (4 "
+                         "GiB); write .wav (RF64 when this long) or .flac" +
+                         where);
+      }
+    }
+  }
+  if (!fits(format, request.channels, request.sampleRate)) {
+    throw usageError("cannot write " + std::to_string(request.channels) +
+                     "-channel " + std::to_string(request.sampleRate) +
+                     " Hz audio as " + containerName(container) + where);
+  }
+  return format;
+}
+
+int subtypeForBits(const std::string& bits) {
+  for (const SampleFormat& format : kSampleFormats) {
+    if (format.bits != nullptr && bits == format.bits) return format.subtype;
+  }
+  throw usageError("--bits takes 16, 24, 32 or float; got \"" + bits + "\"");
+}
+
+bool storesIntegers(int format) {
+  const int subtype = format & SF_FORMAT_SUBMASK;
+  return subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE &&
+         subtype != SF_FORMAT_VORBIS && subtype != SF_FORMAT_OPUS &&
+         subtype != SF_FORMAT_MPEG_LAYER_III;
+}
+
+}  // namespace korvane

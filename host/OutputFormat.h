@@ -1,0 +1,36 @@
+// The format of OUT: container from its extension, samples from IN or
+// --bits, RF64 when the audio outgrows a plain WAV.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace korvane {
+
+struct FormatRequest {
+  std::string outPath;  // its extension picks the container
+  int inputFormat = 0;  // libsndfile's format word of IN
+  int channels = 0;
+  int sampleRate = 0;
+  int64_t frames = 0;          // frames OUT will hold
+  std::optional<int> subtype;  // from --bits; nullopt keeps IN's
+};
+
+// libsndfile's format word for OUT. Without an extension OUT keeps IN's
+// container. Samples keep IN's encoding when the container holds it as
+// plain PCM or float, else become 24-bit PCM; compressed containers use
+// their own codec. A WAV whose audio would pass 4 GiB becomes RF64. Throws
+// a usage error (exit 2) for an extension this build cannot write (the
+// message lists those it can), for --bits the container cannot hold or does
+// not take, and for audio too long for an AIFF.
+int outputFormat(const FormatRequest& request);
+
+// The sample format a --bits value names: "16", "24", "32" or "float".
+// Throws a usage error for anything else.
+int subtypeForBits(const std::string& bits);
+
+// True when the format stores integers, which clip at full scale.
+bool storesIntegers(int format);
+
+}  // namespace korvane

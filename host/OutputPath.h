@@ -1,0 +1,22 @@
+// What OUT names: the regular file a render replaces or creates, found
+// through symbolic links, or the null device.
+#pragma once
+
+#include <string>
+
+namespace korvane {
+
+struct OutputTarget {
+  // The file to replace or create: OUT with its symbolic links followed, so
+  // that the links stay and their target gets the audio.
+  std::string path;
+  // OUT is the null device: the render runs and nothing is written.
+  bool discard = false;
+};
+
+// Throws a usage error (exit 2) when OUT exists and is neither a regular
+// file nor the null device (a directory, another device, a FIFO, a socket),
+// or when its links lead nowhere or round in a circle.
+OutputTarget resolveOutput(const std::string& out);
+
+}  // namespace korvane
