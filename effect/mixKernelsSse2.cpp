@@ -3,6 +3,7 @@
 // engine computes for one grain or one sample, in the same precision.
 #include <emmintrin.h>
 
+#include "deliverGroups.h"
 #include "mixKernels.h"
 
 namespace tiles {
@@ -190,25 +191,9 @@ __m128 delivered(const float* sum) {
       narrow(_mm_div_pd(lowPair(s), three), _mm_div_pd(highPair(s), three));
   return _mm_min_ps(_mm_max_ps(v, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
 }
-
-template <bool Accumulate>
-int32_t deliver(const float* sumLeft, const float* sumRight, float* outLeft,
-                float* outRight, int32_t frames) {
-  int32_t j = 0;
-  for (; j + 4 <= frames; j += 4) {
-    __m128 left = delivered(sumLeft + j);
-    __m128 right = delivered(sumRight + j);
-    if (Accumulate) {
-      left = _mm_add_ps(_mm_loadu_ps(outLeft + j), left);
-      right = _mm_add_ps(_mm_loadu_ps(outRight + j), right);
-    }
-    _mm_storeu_ps(outLeft + j, left);
-    _mm_storeu_ps(outRight + j, right);
-  }
-  return j;
-}
 }  // namespace
 
 const MixKernels kSse2Kernels = {kLanes, advanceGrains, mixGrain,
-                                 deliver<false>, deliver<true>};
+                                 deliverGroups<false, delivered>,
+                                 deliverGroups<true, delivered>};
 }  // namespace tiles
