@@ -20,6 +20,7 @@
 #include "myfxProbe.h"
 #include "opcodes.h"
 #include "tileScratch.h"
+#include "parameterIndex.h"
 
 namespace {
 // Counted outside the timed loop: how many grain slots are sounding.
@@ -119,12 +120,6 @@ Signal inputOf(const Workload& workload) {
 // Which engine an instance runs: the per-sample engine alone, or the tiled
 // engine with the given kernels.
 enum class Path { kPerSample, kSse2, kAvx2 };
-
-// Parameter indexes, in the host's numbering.
-constexpr int32_t kStartRate = 2;
-constexpr int32_t kPositionJitter = 5;
-constexpr int32_t kLength = 6;
-constexpr int32_t kPitchJitter = 9;
 
 // An effect instance created and closed as a host does, with its input and
 // output buffers; it processes one second in blocks of a fixed size.
@@ -257,10 +252,10 @@ const Workload kAfterConstruction{false, {}};
 // the first tempo query derives), spread over a quarter loop and in rate:
 // the slots refill faster than grains end, so all 32 stay busy.
 const Workload kAllGrains{false,
-                          {{kStartRate, 0.0f},
-                           {kLength, 0.5f},
-                           {kPositionJitter, 1.0f},
-                           {kPitchJitter, 0.25f}}};
+                          {{Param::kStartInterval, 0.0f},
+                           {Param::kLengthBase, 0.5f},
+                           {Param::kPositionJitter, 1.0f},
+                           {Param::kPitchJitter, 0.25f}}};
 const Workload kIdle{true, {}};
 
 // Two instances, processed a second each in turn, timed apart: `second`

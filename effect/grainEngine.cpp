@@ -15,11 +15,9 @@ using engine::kFreeSlot;
 using engine::kReplacingBase;
 using engine::load;
 
-constexpr double kFallbackTempo = 120.0;
 constexpr double kSecondsPerMinute = 60.0;
 constexpr double kSixteenthsPerBeat = 4.0;
-constexpr double kRandomDivisor = 32767.0;
-constexpr int32_t kTransposeSpan = 24;  // semitones below and above 0
+constexpr double kRandomDivisor = RandomGenerator::kMax;
 constexpr double kRateAtLowestTranspose = 0.25;
 constexpr float kMinRate = 0.125f;
 
@@ -111,7 +109,7 @@ int32_t myfx::control(float& left, float& right) {
       std::fabs(static_cast<double>(mono) - static_cast<double>(lastInput));
   const bool triggered = change > static_cast<double>(load(recordThreshold));
 
-  if (triggered || recordPosition == 0) queryTempo();
+  if (triggered || recordPosition == 0) deriveLoopFromTempo();
   const int32_t cell = advanceCapture(triggered);
   lastInput = mono;
   return cell;
@@ -121,7 +119,7 @@ int32_t myfx::control(float& left, float& right) {
 // loop is `bufferSixteenths` sixteenth notes, the capture two loops, both at
 // most the buffer's capacity. The first query also converts the settings of
 // "st rate", "pos" and "len" made before it against the loop it derives.
-void myfx::queryTempo() {
+void myfx::deriveLoopFromTempo() {
   const VstTimeInfo* timeInfo = getTimeInfo(kTimeInfoTempoValid);
   const double hostTempo =
       timeInfo != nullptr ? timeInfoTempo(timeInfo) : kFallbackTempo;

@@ -48,7 +48,7 @@ myfx::myfx(HostCallback callback)
   recordBufferLeft = new (std::nothrow) float[bufferCapacity]();
   recordBufferRight = new (std::nothrow) float[bufferCapacity]();
 
-  tempo = 120.0;
+  tempo = kFallbackTempo;
   for (int32_t i = 0; i < kGrainSlots; ++i) {
     grainPosition[i] = -1.0f;
     grainStart[i] = 0.0f;

@@ -24,6 +24,10 @@ class myfx : public AudioEffectX {
   // A grain's length in samples after construction, in every slot and as
   // the "len" setting.
   static constexpr int32_t kDefaultGrainLength = 4000;
+  // Transposition in semitones below and above 0 ("tp").
+  static constexpr int32_t kTransposeSpan = 24;
+  // The tempo when the host gives none, or none that is a positive number.
+  static constexpr double kFallbackTempo = 120.0;
 
   // host's main thread during open/close (in `main`)
   explicit myfx(HostCallback callback);
@@ -89,7 +93,7 @@ class myfx : public AudioEffectX {
   template <bool Accumulate>
   void run(float** inputs, float** outputs, int32_t sampleFrames);
   int32_t control(float& left, float& right);
-  void queryTempo();
+  void deriveLoopFromTempo();
   void adoptPendingValues();
   void storeParameterDefaults();
   int32_t advanceCapture(bool triggered);
@@ -112,7 +116,7 @@ class myfx : public AudioEffectX {
   // thread reads them are relaxed atomics: plain 32-bit loads and stores on
   // every supported target, and no data race in the language's sense.
   template <typename T>
-  using Shared = std::atomic<T>;
+  using RelaxedAtomic = std::atomic<T>;
   // Why that is safe on the supported targets (x86 and x86-64): a 4-byte
   // aligned atomic is lock-free there and its relaxed load or store is one
   // plain move, so the audio thread never waits and never sees a torn value.
@@ -127,16 +131,16 @@ class myfx : public AudioEffectX {
                 "parameter fields must be lock-free");
 
   double tempo;
-  Shared<int32_t> bufferSixteenths;
+  RelaxedAtomic<int32_t> bufferSixteenths;
   int32_t sampleRateHz;
-  Shared<float> recordThreshold;
+  RelaxedAtomic<float> recordThreshold;
   float lastInput;
   char programName[kProgramNameBytes];
   float* recordBufferLeft;
   float* recordBufferRight;
   int32_t bufferCapacity;
   int32_t recordPosition;
-  Shared<int32_t> loopLength;
+  RelaxedAtomic<int32_t> loopLength;
   int32_t recordLength;
   // Set at the first tempo query; until then "st rate", "pos" and "len"
   // keep their settings pending (PendingValue.h).
@@ -144,29 +148,29 @@ class myfx : public AudioEffectX {
   PendingValue pendingStartInterval;
   PendingValue pendingOffset;
   PendingValue pendingLength;
-  Shared<int32_t> grainOffset;
-  Shared<float> positionJitter;
-  Shared<int32_t> startInterval;
-  Shared<float> startJitter;
+  RelaxedAtomic<int32_t> grainOffset;
+  RelaxedAtomic<float> positionJitter;
+  RelaxedAtomic<int32_t> startInterval;
+  RelaxedAtomic<float> startJitter;
   int32_t startCounter;
   float grainPosition[kGrainSlots];
   float grainStart[kGrainSlots];
   int32_t grainJitter[kGrainSlots];
   float grainRate[kGrainSlots];
   int32_t grainLength[kGrainSlots];
-  Shared<int32_t> lengthBase;
-  Shared<float> lengthJitter;
+  RelaxedAtomic<int32_t> lengthBase;
+  RelaxedAtomic<float> lengthJitter;
   float grainLevel[kGrainSlots];
   float grainLevelStep[kGrainSlots];
-  Shared<float> envelopeCeiling;
-  Shared<int32_t> transpose;
-  Shared<float> pitchJitter;
+  RelaxedAtomic<float> envelopeCeiling;
+  RelaxedAtomic<int32_t> transpose;
+  RelaxedAtomic<float> pitchJitter;
   float currentRate;
   // Bit i is set while slot i sounds (its grainPosition is not -1): lets the
   // mix and the free-slot search visit only the slots that matter.
   uint32_t soundingSlots;
   RandomGenerator random;
-  // The inputs and result of the last loop derivation (queryTempo).
+  // The inputs and result of the last loop derivation (deriveLoopFromTempo).
   double derivedTempo;
   int32_t derivedSixteenths;
   int32_t derivedLoop;

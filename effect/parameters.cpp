@@ -8,8 +8,8 @@
 namespace {
 constexpr int32_t kMinStepSamples = 42;  // shortest start interval and length
 constexpr double kSixteenthSteps = 63.0;  // "bsize" 1..64
-constexpr double kTransposeSteps = 48.0;  // "tp" -24..+24
-constexpr double kTransposeSpan = 24.0;
+constexpr double kTransposeSpan = myfx::kTransposeSpan;  // "tp" -24..+24
+constexpr double kTransposeSteps = 2 * kTransposeSpan;
 constexpr double kCeilingSpan = 5.0;  // "env" 1..6
 
 // Whole steps of v on a scale of `steps`, truncated toward zero, except that

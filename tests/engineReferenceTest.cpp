@@ -8,6 +8,7 @@
 #include "reference/RoundingPoints.h"
 #include "reference/SideBySide.h"
 #include "reference/WorkedExamples.h"
+#include "parameterIndex.h"
 
 namespace reference {
 namespace {
@@ -59,7 +60,7 @@ TEST(EngineMatchesModel, ParameterMappingsAtEveryStep) {
     auto both = [&](int32_t index, float v) {
       effect.setParameter(index, v);
       model.setParameter(index, v);
-      for (int32_t i = -1; i <= 11; ++i) {
+      for (int32_t i = -1; i <= Param::kCount; ++i) {
         if (!sameBits(effect.getParameter(i), model.getParameter(i))) {
           return "getParameter(" + std::to_string(i) + ")";
         }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AllocationCounter.h"
+#include "engineShared.h"
 #include "TestHost.h"
 #include "myfxProbe.h"
 #include "opcodes.h"
@@ -246,14 +247,14 @@ TEST(Engine, ParameterChangesReachTheEngineWhereItReadsThem) {
   EffectHandle e(loadSeeded(host));
   const myfx& effect = e.object();
   runConstant(e.effect, 883);  // the first grain starts on sample 883
-  ASSERT_NE(myfxProbe::grainPosition(effect)[0], -1.0f);
+  ASSERT_NE(myfxProbe::grainPosition(effect)[0], engine::kFreeSlot);
   EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);
 
   e->setParameter(e.effect, Param::kTranspose, 1.0f);  // "tp" +24: rate 4
   e->setParameter(e.effect, Param::kLengthBase, 0.0f);  // "len" 42
   runConstant(e.effect, 1);
   EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);
-  EXPECT_EQ(myfxProbe::grainLength(effect)[0], 4000);
+  EXPECT_EQ(myfxProbe::grainLength(effect)[0], myfx::kDefaultGrainLength);
 
   const float levelBefore = myfxProbe::grainLevel(effect)[0];
   e->setParameter(e.effect, Param::kEnvelopeCeiling, 1.0f);  // "env" 6: the level climbs 6x faster
@@ -261,7 +262,7 @@ TEST(Engine, ParameterChangesReachTheEngineWhereItReadsThem) {
   EXPECT_FLOAT_EQ(myfxProbe::grainLevel(effect)[0] - levelBefore, 6 * 0.0005f);
 
   runConstant(e.effect, 1322);  // the next decision: a grain in slot 1
-  ASSERT_NE(myfxProbe::grainPosition(effect)[1], -1.0f);
+  ASSERT_NE(myfxProbe::grainPosition(effect)[1], engine::kFreeSlot);
   EXPECT_EQ(myfxProbe::grainRate(effect)[1], 4.0f);
   EXPECT_EQ(myfxProbe::grainLength(effect)[1], 42);
   EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestHost.h"
+#include "engineShared.h"
 #include "myfxProbe.h"
 #include "parameterIndex.h"
 
@@ -126,7 +127,7 @@ class SweepRun {
         << position << " of " << record;
     const float* grains = myfxProbe::grainPosition(f);
     for (int32_t i = 0; i < myfx::kGrainSlots; ++i) {
-      if (grains[i] == -1.0f) continue;
+      if (grains[i] == engine::kFreeSlot) continue;
       ASSERT_GE(grains[i], 0.0f);
       if (grains[i] + 1.0f >= static_cast<float>(capacity_)) passedEnd_ = true;
     }

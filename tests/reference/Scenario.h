@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ReferenceEngine.h"
+#include "parameterIndex.h"
 
 namespace reference {
 
@@ -58,12 +59,13 @@ class ScenarioMaker {
       }
       default:
         // A low threshold keeps the recordings coming.
-        return index == 1 ? std::pow(unit(), 4.0f) : unit();
+        return index == Param::kRecordThreshold ? std::pow(unit(), 4.0f)
+                                                : unit();
     }
   }
 
   void setAll(Block& b) {
-    for (int32_t i = 0; i < 11; ++i)
+    for (int32_t i = 0; i < Param::kCount; ++i)
       b.parameters.push_back({i, parameterValue(i)});
   }
 
@@ -202,7 +204,8 @@ inline Scenario randomScenario(uint32_t seed, int32_t blocks) {
     Block b = make.block(make.frames(), make.tempo(), make.chance(0.2f));
     if (i == 0) make.setAll(b);
     while (make.chance(0.25f)) {
-      const int32_t index = make.below(13) - 1;  // -1 and 11 included
+      // -1 and the first index past the last parameter included
+      const int32_t index = make.below(Param::kCount + 2) - 1;
       b.parameters.push_back({index, make.parameterValue(index)});
     }
     run.push_back(std::move(b));
@@ -245,9 +248,11 @@ inline Scenario extremeScenario(uint32_t seed, int32_t blocks) {
   for (int32_t i = 0; i < blocks; ++i) {
     Block b = make.block(500 + make.below(4000), tempi[make.below(6)], true);
     if (i == 0) {
-      const float settings[11] = {1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f,
+      const float settings[Param::kCount] = {1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f,
                                   1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
-      for (int32_t p = 0; p < 11; ++p) b.parameters.push_back({p, settings[p]});
+      for (int32_t p = 0; p < Param::kCount; ++p) {
+        b.parameters.push_back({p, settings[p]});
+      }
     } else if (make.chance(0.3f)) {
       // Re-read the far settings under the current loop.
       b.parameters.push_back({4, 1.0f});

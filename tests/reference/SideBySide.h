@@ -160,20 +160,8 @@ class SideBySide {
 
   // Every answer of getParameter, bad indexes included.
   std::string parameters() {
-    const int32_t indexes[] = {std::numeric_limits<int32_t>::min(),
-                               -1,
-                               0,
-                               1,
-                               2,
-                               3,
-                               4,
-                               5,
-                               6,
-                               7,
-                               8,
-                               9,
-                               10,
-                               11};
+    std::vector<int32_t> indexes = {std::numeric_limits<int32_t>::min(), -1};
+    for (int32_t i = 0; i <= Param::kCount; ++i) indexes.push_back(i);
     for (int32_t index : indexes) {
       const float model = model_.getParameter(index);
       const float effect = effect_.getParameter(index);
