@@ -19,8 +19,8 @@
 #include "myfx.h"
 #include "myfxProbe.h"
 #include "opcodes.h"
-#include "tileScratch.h"
 #include "parameterIndex.h"
+#include "tileScratch.h"
 
 namespace {
 // Counted outside the timed loop: how many grain slots are sounding.

@@ -124,8 +124,8 @@ void myfx::deriveLoopFromTempo() {
   const double hostTempo =
       timeInfo != nullptr ? timeInfoTempo(timeInfo) : kFallbackTempo;
   // A tempo that is not a positive number means as much as no tempo at all.
-  tempo = std::isfinite(hostTempo) && hostTempo > 0.0 ? hostTempo
-                                                      : kFallbackTempo;
+  tempo =
+      std::isfinite(hostTempo) && hostTempo > 0.0 ? hostTempo : kFallbackTempo;
 
   // While idle this runs on every sample; an unchanged tempo and loop
   // setting give the same loop as last time, so the arithmetic is skipped.

@@ -6,7 +6,7 @@
 #include "myfx.h"
 
 namespace {
-constexpr int32_t kMinStepSamples = 42;  // shortest start interval and length
+constexpr int32_t kMinStepSamples = 42;   // shortest start interval and length
 constexpr double kSixteenthSteps = 63.0;  // "bsize" 1..64
 constexpr double kTransposeSpan = myfx::kTransposeSpan;  // "tp" -24..+24
 constexpr double kTransposeSteps = 2 * kTransposeSpan;
@@ -63,9 +63,7 @@ double lengthTo(double field, int32_t loop) {
 double transposeTo(double field, int32_t) {
   return (field + kTransposeSpan) / kTransposeSteps;
 }
-double ceilingTo(double field, int32_t) {
-  return (field - 1.0) / kCeilingSpan;
-}
+double ceilingTo(double field, int32_t) { return (field - 1.0) / kCeilingSpan; }
 
 // A host may send anything; the fields only ever see 0..1 (NaN as 0).
 double clampNormalised(float value) {
@@ -154,7 +152,6 @@ static_assert(sizeof ParameterTable::rows / sizeof ParameterTable::rows[0] ==
                   Param::kCount,
               "one row per parameter index");
 
-
 // any thread; writes one 32-bit field, read by the engine where it next uses
 // it. The loop-relative mappings use the loop length in force now; before
 // the first tempo query their value is also kept pending, to be converted
@@ -228,7 +225,6 @@ void myfx::getParameterDisplay(int32_t index, char* text) {
   if (row.intField != nullptr) {
     long2string((this->*row.intField).load(std::memory_order_relaxed), text);
   } else {
-    float2string((this->*row.floatField).load(std::memory_order_relaxed),
-                 text);
+    float2string((this->*row.floatField).load(std::memory_order_relaxed), text);
   }
 }

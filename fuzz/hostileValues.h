@@ -25,11 +25,27 @@ T anyBits(FuzzedDataProvider& in) {
 // denormal and infinity included).
 inline float floatValue(FuzzedDataProvider& in) {
   using F = std::numeric_limits<float>;
-  static constexpr float kSpecial[] = {
-      0.0f, -0.0f, 1.0f, 0.5f, 1.0f - F::epsilon(), 1.0f + F::epsilon(),
-      -1.0f, F::quiet_NaN(), -F::quiet_NaN(), F::infinity(), -F::infinity(),
-      F::denorm_min(), -F::denorm_min(), F::min() / 2.0f, F::max(),
-      -F::max(), 1e30f, -1e30f, 44100.0f, 1e7f, -1e6f};
+  static constexpr float kSpecial[] = {0.0f,
+                                       -0.0f,
+                                       1.0f,
+                                       0.5f,
+                                       1.0f - F::epsilon(),
+                                       1.0f + F::epsilon(),
+                                       -1.0f,
+                                       F::quiet_NaN(),
+                                       -F::quiet_NaN(),
+                                       F::infinity(),
+                                       -F::infinity(),
+                                       F::denorm_min(),
+                                       -F::denorm_min(),
+                                       F::min() / 2.0f,
+                                       F::max(),
+                                       -F::max(),
+                                       1e30f,
+                                       -1e30f,
+                                       44100.0f,
+                                       1e7f,
+                                       -1e6f};
   if (in.ConsumeBool()) return in.PickValueInArray(kSpecial);
   return anyBits<float, uint32_t>(in);
 }
@@ -39,8 +55,11 @@ inline float floatValue(FuzzedDataProvider& in) {
 inline double tempo(FuzzedDataProvider& in) {
   using D = std::numeric_limits<double>;
   static constexpr double kSpecial[] = {
-      20.0, 60.0, 120.0, 300.0, 999.0, 0.5, 0.0, -0.0, -120.0, 1e-300,
-      1e300, D::denorm_min(), D::max(), D::quiet_NaN(), D::infinity(),
+      20.0,          60.0,           120.0,
+      300.0,         999.0,          0.5,
+      0.0,           -0.0,           -120.0,
+      1e-300,        1e300,          D::denorm_min(),
+      D::max(),      D::quiet_NaN(), D::infinity(),
       -D::infinity()};
   if (in.ConsumeBool()) return in.PickValueInArray(kSpecial);
   return anyBits<double, uint64_t>(in);
@@ -71,8 +90,7 @@ inline int32_t opcode(FuzzedDataProvider& in) {
 inline int32_t frames(FuzzedDataProvider& in, int32_t most) {
   switch (in.ConsumeIntegralInRange(0, 7)) {
     case 0:
-      return in.PickValueInArray(
-          {0, -1, std::numeric_limits<int32_t>::min()});
+      return in.PickValueInArray({0, -1, std::numeric_limits<int32_t>::min()});
     case 1:
       return most;
     default:

@@ -41,9 +41,7 @@ void require(bool holds, const char* what, long long detail = 0) {
   if (!holds) fail(what, detail);
 }
 
-bool isParameter(int32_t index) {
-  return index >= 0 && index < kParameters;
-}
+bool isParameter(int32_t index) { return index >= 0 && index < kParameters; }
 
 // What the host answers; the callback has no context argument, and the
 // target runs one input at a time.
@@ -128,9 +126,9 @@ void dispatch(FuzzedDataProvider& in, AEffect* effect, int32_t opcode) {
   const bool nullPointers = in.ConsumeIntegralInRange(0, 7) == 0;
 
   std::vector<char> text(kTextBytes, kUntouched);
-  const bool textIn =
-      opcode == kSetProgramName || opcode == kString2Parameter ||
-      opcode == kCanDo || opcode == kSetChunk;
+  const bool textIn = opcode == kSetProgramName ||
+                      opcode == kString2Parameter || opcode == kCanDo ||
+                      opcode == kSetChunk;
   if (textIn) {
     const std::string given = in.ConsumeRandomLengthString(kTextBytes - 1);
     std::memcpy(text.data(), given.c_str(), given.size() + 1);

@@ -1,5 +1,6 @@
 // The plug-in record that crosses the boundary to the host, its entry-point
-// types, four-character codes, flag bits and the host records passed by pointer.
+// types, four-character codes, flag bits and the host records passed by
+// pointer.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +33,8 @@ constexpr int32_t fourCharCode(const char (&code)[5]) {
       static_cast<uint32_t>(static_cast<unsigned char>(code[3])));
 }
 
-constexpr int32_t kEffectMagic = fourCharCode("VstP");     // 0x56737450
-constexpr int32_t kNoEffectId = fourCharCode("NoEf");      // 0x4E6F4566
+constexpr int32_t kEffectMagic = fourCharCode("VstP");      // 0x56737450
+constexpr int32_t kNoEffectId = fourCharCode("NoEf");       // 0x4E6F4566
 constexpr int32_t kNoEffectVersion = fourCharCode("NvEf");  // 0x4E764566
 
 // Bits of AEffect::flags. Bit 0 is never set by this layer.
@@ -79,51 +80,43 @@ struct AEffect {
 
 static_assert(sizeof(AEffect) == kEffectRecordSize, "record size");
 #if INTPTR_MAX == INT32_MAX
-static_assert(offsetof(AEffect, dispatcher) == 4 &&
-                  offsetof(AEffect, process) == 8 &&
-                  offsetof(AEffect, setParameter) == 12 &&
-                  offsetof(AEffect, getParameter) == 16 &&
-                  offsetof(AEffect, numPrograms) == 20 &&
-                  offsetof(AEffect, numParams) == 24 &&
-                  offsetof(AEffect, numInputs) == 28 &&
-                  offsetof(AEffect, numOutputs) == 32 &&
-                  offsetof(AEffect, flags) == 36 &&
-                  offsetof(AEffect, resvd1) == 40 &&
-                  offsetof(AEffect, resvd2) == 44 &&
-                  offsetof(AEffect, initialDelay) == 48 &&
-                  offsetof(AEffect, realQualities) == 52 &&
-                  offsetof(AEffect, offQualities) == 56 &&
-                  offsetof(AEffect, ioRatio) == 60 &&
-                  offsetof(AEffect, object) == 64 &&
-                  offsetof(AEffect, user) == 68 &&
-                  offsetof(AEffect, uniqueID) == 72 &&
-                  offsetof(AEffect, version) == 76 &&
-                  offsetof(AEffect, processReplacing) == 80 &&
-                  offsetof(AEffect, future) == 84,
-              "record layout with 4-byte pointers");
+static_assert(
+    offsetof(AEffect, dispatcher) == 4 && offsetof(AEffect, process) == 8 &&
+        offsetof(AEffect, setParameter) == 12 &&
+        offsetof(AEffect, getParameter) == 16 &&
+        offsetof(AEffect, numPrograms) == 20 &&
+        offsetof(AEffect, numParams) == 24 &&
+        offsetof(AEffect, numInputs) == 28 &&
+        offsetof(AEffect, numOutputs) == 32 && offsetof(AEffect, flags) == 36 &&
+        offsetof(AEffect, resvd1) == 40 && offsetof(AEffect, resvd2) == 44 &&
+        offsetof(AEffect, initialDelay) == 48 &&
+        offsetof(AEffect, realQualities) == 52 &&
+        offsetof(AEffect, offQualities) == 56 &&
+        offsetof(AEffect, ioRatio) == 60 && offsetof(AEffect, object) == 64 &&
+        offsetof(AEffect, user) == 68 && offsetof(AEffect, uniqueID) == 72 &&
+        offsetof(AEffect, version) == 76 &&
+        offsetof(AEffect, processReplacing) == 80 &&
+        offsetof(AEffect, future) == 84,
+    "record layout with 4-byte pointers");
 #else
-static_assert(offsetof(AEffect, dispatcher) == 8 &&
-                  offsetof(AEffect, process) == 16 &&
-                  offsetof(AEffect, setParameter) == 24 &&
-                  offsetof(AEffect, getParameter) == 32 &&
-                  offsetof(AEffect, numPrograms) == 40 &&
-                  offsetof(AEffect, numParams) == 44 &&
-                  offsetof(AEffect, numInputs) == 48 &&
-                  offsetof(AEffect, numOutputs) == 52 &&
-                  offsetof(AEffect, flags) == 56 &&
-                  offsetof(AEffect, resvd1) == 64 &&
-                  offsetof(AEffect, resvd2) == 72 &&
-                  offsetof(AEffect, initialDelay) == 80 &&
-                  offsetof(AEffect, realQualities) == 84 &&
-                  offsetof(AEffect, offQualities) == 88 &&
-                  offsetof(AEffect, ioRatio) == 92 &&
-                  offsetof(AEffect, object) == 96 &&
-                  offsetof(AEffect, user) == 104 &&
-                  offsetof(AEffect, uniqueID) == 112 &&
-                  offsetof(AEffect, version) == 116 &&
-                  offsetof(AEffect, processReplacing) == 120 &&
-                  offsetof(AEffect, future) == 128,
-              "record layout with 8-byte pointers");
+static_assert(
+    offsetof(AEffect, dispatcher) == 8 && offsetof(AEffect, process) == 16 &&
+        offsetof(AEffect, setParameter) == 24 &&
+        offsetof(AEffect, getParameter) == 32 &&
+        offsetof(AEffect, numPrograms) == 40 &&
+        offsetof(AEffect, numParams) == 44 &&
+        offsetof(AEffect, numInputs) == 48 &&
+        offsetof(AEffect, numOutputs) == 52 && offsetof(AEffect, flags) == 56 &&
+        offsetof(AEffect, resvd1) == 64 && offsetof(AEffect, resvd2) == 72 &&
+        offsetof(AEffect, initialDelay) == 80 &&
+        offsetof(AEffect, realQualities) == 84 &&
+        offsetof(AEffect, offQualities) == 88 &&
+        offsetof(AEffect, ioRatio) == 92 && offsetof(AEffect, object) == 96 &&
+        offsetof(AEffect, user) == 104 && offsetof(AEffect, uniqueID) == 112 &&
+        offsetof(AEffect, version) == 116 &&
+        offsetof(AEffect, processReplacing) == 120 &&
+        offsetof(AEffect, future) == 128,
+    "record layout with 8-byte pointers");
 #endif
 
 // The host's time and transport record. It belongs to the host; the effect
@@ -134,7 +127,8 @@ constexpr int32_t kTimeInfoTempoValid = 0x400;  // request mask for the tempo
 
 inline double timeInfoTempo(const VstTimeInfo* info) {
   double tempo;
-  std::memcpy(&tempo, reinterpret_cast<const char*>(info) + kTimeInfoTempoOffset,
+  std::memcpy(&tempo,
+              reinterpret_cast<const char*>(info) + kTimeInfoTempoOffset,
               sizeof tempo);
   return tempo;
 }

@@ -78,8 +78,7 @@ class AudioEffectX : public AudioEffect {
   // any thread
   virtual bool getInputProperties(int32_t index, VstPinProperties* properties);
   // any thread
-  virtual bool getOutputProperties(int32_t index,
-                                   VstPinProperties* properties);
+  virtual bool getOutputProperties(int32_t index, VstPinProperties* properties);
   // any thread
   virtual int32_t getPlugCategory();
   // any thread

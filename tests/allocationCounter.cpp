@@ -1,10 +1,10 @@
 // Replaces the global operator new of the test runner so that a test can
 // count the heap allocations made while it processes audio.
+#include "AllocationCounter.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
-
-#include "AllocationCounter.h"
 
 namespace {
 std::atomic<bool> counting{false};

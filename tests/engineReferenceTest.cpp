@@ -5,10 +5,10 @@
 
 #include <memory>
 
+#include "parameterIndex.h"
 #include "reference/RoundingPoints.h"
 #include "reference/SideBySide.h"
 #include "reference/WorkedExamples.h"
-#include "parameterIndex.h"
 
 namespace reference {
 namespace {

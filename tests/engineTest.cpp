@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "AllocationCounter.h"
-#include "engineShared.h"
 #include "TestHost.h"
+#include "engineShared.h"
 #include "myfxProbe.h"
 #include "opcodes.h"
 #include "parameterIndex.h"
-
 
 namespace {
 
@@ -42,7 +41,7 @@ AEffect* loadSeeded(TestHost& host) {
 // Some lively settings: threshold low enough to retrigger, full jitter.
 void setLively(AEffect* e) {
   const float values[] = {0.1f, 0.3f, 0.05f, 0.8f, 0.2f, 0.7f,
-                          0.1f, 0.6f, 0.6f, 0.3f, 0.4f};
+                          0.1f, 0.6f, 0.6f,  0.3f, 0.4f};
   for (int32_t i = 0; i < Param::kCount; ++i) e->setParameter(e, i, values[i]);
 }
 
@@ -167,7 +166,8 @@ TEST(Engine, HostileInputStaysFiniteAndInRange) {
                             -std::numeric_limits<float>::infinity(),
                             std::numeric_limits<float>::max(),
                             -std::numeric_limits<float>::max(),
-                            std::numeric_limits<float>::denorm_min(), 1e20f};
+                            std::numeric_limits<float>::denorm_min(),
+                            1e20f};
   const int32_t frames = 30000;
   std::vector<float> left(frames), right(frames), outL(frames), outR(frames);
   for (int32_t k = 0; k < frames; ++k) {
@@ -192,8 +192,9 @@ TEST(Engine, HostileTempiKeepTheEngineSafe) {
     host.tempo = tempo;
     EffectHandle e(loadSeeded(host));
     setLively(e.effect);
-    e->setParameter(e.effect, Param::kBufferSixteenths, 1.0f);   // 64 sixteenths
-    e->setParameter(e.effect, Param::kGrainOffset, 1.0f);   // grains at the end of the loop
+    e->setParameter(e.effect, Param::kBufferSixteenths, 1.0f);  // 64 sixteenths
+    e->setParameter(e.effect, Param::kGrainOffset,
+                    1.0f);  // grains at the end of the loop
     e->setParameter(e.effect, Param::kLengthBase, 1.0f);
     const int32_t frames = 20000;
     std::vector<float> inL = signal(frames, 0), inR = signal(frames, 1);
@@ -250,14 +251,15 @@ TEST(Engine, ParameterChangesReachTheEngineWhereItReadsThem) {
   ASSERT_NE(myfxProbe::grainPosition(effect)[0], engine::kFreeSlot);
   EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);
 
-  e->setParameter(e.effect, Param::kTranspose, 1.0f);  // "tp" +24: rate 4
+  e->setParameter(e.effect, Param::kTranspose, 1.0f);   // "tp" +24: rate 4
   e->setParameter(e.effect, Param::kLengthBase, 0.0f);  // "len" 42
   runConstant(e.effect, 1);
   EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);
   EXPECT_EQ(myfxProbe::grainLength(effect)[0], myfx::kDefaultGrainLength);
 
   const float levelBefore = myfxProbe::grainLevel(effect)[0];
-  e->setParameter(e.effect, Param::kEnvelopeCeiling, 1.0f);  // "env" 6: the level climbs 6x faster
+  e->setParameter(e.effect, Param::kEnvelopeCeiling,
+                  1.0f);  // "env" 6: the level climbs 6x faster
   runConstant(e.effect, 1);
   EXPECT_FLOAT_EQ(myfxProbe::grainLevel(effect)[0] - levelBefore, 6 * 0.0005f);
 

@@ -42,10 +42,10 @@ class Parameters : public ::testing::Test {
 };
 
 TEST_F(Parameters, NamesAndLabels) {
-  const char* names[] = {"bsize", "rec thrsh", "st rate", "st jitter",
-                         "pos", "pos jitter", "len", "len jitter",
-                         "tp", "p jitter", "env"};
-  const char* labels[] = {"1/16", "", "samples", "", "samples", "",
+  const char* names[] = {"bsize", "rec thrsh",  "st rate", "st jitter",
+                         "pos",   "pos jitter", "len",     "len jitter",
+                         "tp",    "p jitter",   "env"};
+  const char* labels[] = {"1/16",    "", "samples",   "", "samples", "",
                           "samples", "", "semitones", "", ""};
   for (int32_t i = 0; i < Param::kCount; ++i) {
     EXPECT_EQ(text(EffectOpcode::kGetParameterName, i), names[i]);
@@ -54,8 +54,17 @@ TEST_F(Parameters, NamesAndLabels) {
 }
 
 TEST_F(Parameters, ValuesAfterConstructionAndAfterFirstTempoQuery) {
-  const float before[] = {float(15.0 / 63), 0, float(840.0 / 2756), 0, 0, 0,
-                          float(3958.0 / 11025), 0, 0.5f, 0, 0};
+  const float before[] = {float(15.0 / 63),
+                          0,
+                          float(840.0 / 2756),
+                          0,
+                          0,
+                          0,
+                          float(3958.0 / 11025),
+                          0,
+                          0.5f,
+                          0,
+                          0};
   for (int32_t i = 0; i < Param::kCount; ++i) EXPECT_EQ(get(i), before[i]) << i;
   processSilence();
   EXPECT_EQ(get(Param::kStartInterval), static_cast<float>(840.0 / 5512));
@@ -107,12 +116,12 @@ TEST_F(Parameters, QuantisedMappings) {
   EXPECT_EQ(get(Param::kEnvelopeCeiling), 1.0f);
   set(Param::kEnvelopeCeiling, 0.0f);
   EXPECT_EQ(display(Param::kEnvelopeCeiling), "1.000000");
-
 }
 
 TEST_F(Parameters, PlainValuesRoundTrip) {
-  for (int32_t index : {Param::kRecordThreshold, Param::kStartJitter, Param::kPositionJitter, Param::kLengthJitter,
-                        Param::kPitchJitter}) {
+  for (int32_t index :
+       {Param::kRecordThreshold, Param::kStartJitter, Param::kPositionJitter,
+        Param::kLengthJitter, Param::kPitchJitter}) {
     for (float v : {0.0f, 0.1f, 0.333f, 0.9999f, 1.0f}) {
       set(index, v);
       EXPECT_EQ(get(index), v);
@@ -151,8 +160,9 @@ TEST_F(Parameters, LoopRelativeValuesKeepTheirSampleCounts) {
   set(Param::kGrainOffset, 1.0f);
   EXPECT_EQ(display(Param::kGrainOffset), "  88200");
   set(Param::kBufferSixteenths, static_cast<float>(7.0 / 63));  // 8 sixteenths
-  EXPECT_EQ(get(Param::kGrainOffset), 1.0f);  // not re-derived until the engine asks
-  processSilence();            // L = 44100
+  EXPECT_EQ(get(Param::kGrainOffset),
+            1.0f);   // not re-derived until the engine asks
+  processSilence();  // L = 44100
   EXPECT_EQ(get(Param::kGrainOffset), 2.0f);
   EXPECT_EQ(display(Param::kGrainOffset), "  88200");
 }
@@ -161,8 +171,8 @@ TEST_F(Parameters, LoopRelativeValuesKeepTheirSampleCounts) {
 // against the loop of construction at first, and against the loop that the
 // restored "bsize" gives at the first sample.
 TEST_F(Parameters, RestoreInIndexOrderIsConvertedAtTheFirstSample) {
-  set(Param::kBufferSixteenths, 1.0f);   // 64 sixteenths, not yet in force
-  set(Param::kStartInterval, 1.0f);  // against L = 44100 of construction
+  set(Param::kBufferSixteenths, 1.0f);  // 64 sixteenths, not yet in force
+  set(Param::kStartInterval, 1.0f);     // against L = 44100 of construction
   EXPECT_EQ(display(Param::kStartInterval), "   2798");
   EXPECT_EQ(get(Param::kStartInterval), 1.0f);
   processSilence();  // L = 352800, the whole capture
@@ -207,24 +217,34 @@ TEST_F(Parameters, ZeroLoopAnswersZeroInsteadOfDividing) {
 }
 
 TEST_F(Parameters, IndexesOutsideTheTableChangeNothing) {
-  for (int32_t index : {int32_t{Param::kCount}, -1, 1000, std::numeric_limits<int32_t>::min()}) {
+  for (int32_t index : {int32_t{Param::kCount}, -1, 1000,
+                        std::numeric_limits<int32_t>::min()}) {
     set(index, 1.0f);
     EXPECT_EQ(get(index), 0.0f);
-    for (int32_t opcode : {EffectOpcode::kGetParameterName,
-                           EffectOpcode::kGetParameterLabel,
-                           EffectOpcode::kGetParameterDisplay}) {
+    for (int32_t opcode :
+         {EffectOpcode::kGetParameterName, EffectOpcode::kGetParameterLabel,
+          EffectOpcode::kGetParameterDisplay}) {
       EXPECT_EQ(text(opcode, index), std::string(31, '#'));
     }
   }
-  const float after[] = {float(15.0 / 63), 0, float(840.0 / 2756), 0, 0, 0,
-                         float(3958.0 / 11025), 0, 0.5f, 0, 0};
+  const float after[] = {float(15.0 / 63),
+                         0,
+                         float(840.0 / 2756),
+                         0,
+                         0,
+                         0,
+                         float(3958.0 / 11025),
+                         0,
+                         0.5f,
+                         0,
+                         0};
   for (int32_t i = 0; i < Param::kCount; ++i) EXPECT_EQ(get(i), after[i]) << i;
 }
 
 TEST_F(Parameters, TextOpcodesAnswerZeroAndIgnoreNullBuffers) {
-  for (int32_t opcode : {EffectOpcode::kGetParameterName,
-                         EffectOpcode::kGetParameterLabel,
-                         EffectOpcode::kGetParameterDisplay}) {
+  for (int32_t opcode :
+       {EffectOpcode::kGetParameterName, EffectOpcode::kGetParameterLabel,
+        EffectOpcode::kGetParameterDisplay}) {
     EXPECT_EQ(TestHost::dispatch(e.effect, opcode, 0), 0);
   }
 }

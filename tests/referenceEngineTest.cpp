@@ -4,11 +4,11 @@
 
 #include <memory>
 
+#include "parameterIndex.h"
 #include "reference/ReferenceEngine.h"
 #include "reference/RoundingPoints.h"
 #include "reference/StateDiff.h"
 #include "reference/WorkedExamples.h"
-#include "parameterIndex.h"
 
 namespace reference {
 namespace {
@@ -54,7 +54,8 @@ TEST(ReferenceModel, ParameterValuesAfterConstruction) {
   ModelSubject model;
   const float before[11] = {15 / 63.0f,      0, 840 / 2756.0f, 0, 0, 0,
                             3958 / 11025.0f, 0, 0.5f,          0, 0};
-  for (int32_t i = 0; i < Param::kCount; ++i) EXPECT_EQ(model.getParameter(i), before[i]);
+  for (int32_t i = 0; i < Param::kCount; ++i)
+    EXPECT_EQ(model.getParameter(i), before[i]);
   runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
   EXPECT_EQ(model.getParameter(Param::kStartInterval), 840 / 5512.0f);
   EXPECT_EQ(model.getParameter(Param::kLengthBase), 3958 / 22050.0f);
@@ -108,7 +109,8 @@ TEST(ReferenceModel, ParameterMappings) {
   // Halving the loop doubles what "pos" reports; the stored count stays.
   model.setParameter(Param::kBufferSixteenths, 7 / 63.0f);
   EXPECT_EQ(s.bufferSixteenths, 8);
-  EXPECT_EQ(model.getParameter(Param::kGrainOffset), 1.0f);  // not re-derived yet
+  EXPECT_EQ(model.getParameter(Param::kGrainOffset),
+            1.0f);  // not re-derived yet
   runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
   EXPECT_EQ(s.loopLength, 44100);
   EXPECT_EQ(model.getParameter(Param::kGrainOffset), 2.0f);
@@ -126,11 +128,12 @@ TEST(ReferenceModel, ReportedValuesRestoreTheirStep) {
     const int32_t* field;
     int32_t steps;
   };
-  const Quantised quantised[] = {{Param::kBufferSixteenths, &s.bufferSixteenths, 63},
-                                 {Param::kStartInterval, &s.startInterval, 5512},
-                                 {Param::kGrainOffset, &s.grainOffset, 88200},
-                                 {Param::kLengthBase, &s.lengthBase, 22050},
-                                 {Param::kTranspose, &s.transpose, 48}};
+  const Quantised quantised[] = {
+      {Param::kBufferSixteenths, &s.bufferSixteenths, 63},
+      {Param::kStartInterval, &s.startInterval, 5512},
+      {Param::kGrainOffset, &s.grainOffset, 88200},
+      {Param::kLengthBase, &s.lengthBase, 22050},
+      {Param::kTranspose, &s.transpose, 48}};
   for (const Quantised& q : quantised) {
     for (int32_t k = 0; k <= q.steps; ++k) {
       model.setParameter(q.index, (k + 0.5f) / q.steps);

@@ -131,20 +131,25 @@ TEST(SessionRecall, ValuesSetBeforePlayingReadBackAsSet) {
   TestHost host;
   host.tempo = 90.0;
   EffectHandle e{host.load()};
-  e->setParameter(e.effect, Param::kBufferSixteenths, 0.5f);  // 32 sixteenths: 235200 samples
+  e->setParameter(e.effect, Param::kBufferSixteenths,
+                  0.5f);  // 32 sixteenths: 235200 samples
   e->setParameter(e.effect, Param::kStartInterval, 0.3f);
-  e->setParameter(e.effect, Param::kStartInterval, 0.7f);  // a later set replaces
+  e->setParameter(e.effect, Param::kStartInterval,
+                  0.7f);  // a later set replaces
   e->setParameter(e.effect, Param::kGrainOffset, 1.5f);
-  e->setParameter(e.effect, Param::kLengthBase, std::numeric_limits<float>::quiet_NaN());
+  e->setParameter(e.effect, Param::kLengthBase,
+                  std::numeric_limits<float>::quiet_NaN());
   EXPECT_EQ(e->getParameter(e.effect, Param::kStartInterval), 0.7f);
   EXPECT_EQ(e->getParameter(e.effect, Param::kGrainOffset), 1.0f);
   EXPECT_EQ(e->getParameter(e.effect, Param::kLengthBase), 0.0f);
-  EXPECT_EQ(display(e.effect, Param::kStartInterval), "   1971");  // 2756 x 0.7 + 42
+  EXPECT_EQ(display(e.effect, Param::kStartInterval),
+            "   1971");  // 2756 x 0.7 + 42
   EXPECT_EQ(display(e.effect, Param::kGrainOffset), "  44100");
   EXPECT_EQ(display(e.effect, Param::kLengthBase), "     42");
 
   processSilence(e.effect, 1);
-  EXPECT_EQ(display(e.effect, Param::kStartInterval), "  10332");  // 14700 x 0.7 + 42
+  EXPECT_EQ(display(e.effect, Param::kStartInterval),
+            "  10332");  // 14700 x 0.7 + 42
   EXPECT_EQ(display(e.effect, Param::kGrainOffset), " 235200");
   EXPECT_EQ(display(e.effect, Param::kLengthBase), "     42");
   EXPECT_EQ(e->getParameter(e.effect, Param::kStartInterval), 0.7f);
@@ -152,7 +157,8 @@ TEST(SessionRecall, ValuesSetBeforePlayingReadBackAsSet) {
 
   // From here on the counts stay, whatever the loop does.
   e->setParameter(e.effect, Param::kGrainOffset, 0.5f);
-  e->setParameter(e.effect, Param::kBufferSixteenths, 0.0f);  // one sixteenth: 7350 samples
+  e->setParameter(e.effect, Param::kBufferSixteenths,
+                  0.0f);  // one sixteenth: 7350 samples
   processSilence(e.effect, 1);
   EXPECT_EQ(display(e.effect, Param::kGrainOffset), " 117600");
   EXPECT_EQ(e->getParameter(e.effect, Param::kGrainOffset), 16.0f);
@@ -164,8 +170,9 @@ TEST(SessionRecall, ValuesSetBeforePlayingReadBackAsSet) {
 TEST(SessionRecall, FirstSampleConvertsWithoutExtraQueries) {
   TestHost host;  // 120 bpm: 16 sixteenths are 88200 samples
   EffectHandle e{host.load()};
-  e->setParameter(e.effect, Param::kStartInterval, 0.1f);  // 551 + 42 of the real loop
-  e->setParameter(e.effect, Param::kGrainOffset, 0.25f);    // cell 22050
+  e->setParameter(e.effect, Param::kStartInterval,
+                  0.1f);  // 551 + 42 of the real loop
+  e->setParameter(e.effect, Param::kGrainOffset, 0.25f);  // cell 22050
   processSilence(e.effect, 593);
   EXPECT_EQ(host.count(7), 593);
   const myfx& f = e.object();
@@ -191,7 +198,9 @@ TEST(SessionRecall, SettingRacingTheFirstQueryIsNeverLost) {
   for (int round = 0; round < kRounds; ++round) {
     EffectHandle e{host.load()};
     e->setParameter(e.effect, Param::kBufferSixteenths, 0.5f);
-    for (int32_t i : {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase}) e->setParameter(e.effect, i, 0.9f);
+    for (int32_t i :
+         {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase})
+      e->setParameter(e.effect, i, 0.9f);
     float last[Param::kCount] = {};
     std::atomic<int> ready{0};
     std::thread setter([&] {
@@ -199,7 +208,8 @@ TEST(SessionRecall, SettingRacingTheFirstQueryIsNeverLost) {
       while (ready.load() < 2) {
       }
       for (int k = 1; k <= kSetsPerRound; ++k) {
-        for (int32_t i : {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase}) {
+        for (int32_t i :
+             {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase}) {
           last[i] = static_cast<float>((round * 7 + k * 13 + i) % 1000) / 1000;
           e->setParameter(e.effect, i, last[i]);
         }
@@ -210,7 +220,8 @@ TEST(SessionRecall, SettingRacingTheFirstQueryIsNeverLost) {
     }
     processSilence(e.effect, 1);
     setter.join();
-    for (int32_t i : {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase}) {
+    for (int32_t i :
+         {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase}) {
       settled->setParameter(settled.effect, i, last[i]);
       ASSERT_EQ(display(e.effect, i), display(settled.effect, i))
           << "round " << round << ", parameter " << i;

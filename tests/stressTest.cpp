@@ -31,8 +31,12 @@ struct Draws {
   // Mostly 0..1; now and then what a careless host sends.
   float parameterValue() {
     static constexpr float kHostile[] = {
-        -1.0f, 2.0f, std::numeric_limits<float>::quiet_NaN(),
-        std::numeric_limits<float>::infinity(), 0.0f, 1.0f};
+        -1.0f,
+        2.0f,
+        std::numeric_limits<float>::quiet_NaN(),
+        std::numeric_limits<float>::infinity(),
+        0.0f,
+        1.0f};
     const uint32_t pick = next();
     return pick % 16 == 0 ? kHostile[(pick >> 4) % 6] : fraction();
   }
@@ -67,9 +71,8 @@ TEST(Stress, AutomationWhileProcessingKeepsOutputSound) {
 
   std::atomic<bool> stop{false}, started{false};
   long rounds = 0, badAnswers = 0;
-  std::thread automation(automate, e.effect, std::cref(stop),
-                         std::ref(started), std::ref(rounds),
-                         std::ref(badAnswers));
+  std::thread automation(automate, e.effect, std::cref(stop), std::ref(started),
+                         std::ref(rounds), std::ref(badAnswers));
   while (!started) std::this_thread::yield();
 
   // This thread is the audio thread: a signal with sharp edges, so that

@@ -22,9 +22,8 @@ constexpr float kValues[] = {0.0f, 0.1f, 0.5f, 0.9f, 1.0f};
 // Settings that reach as far as the engine lets them: the longest loop,
 // grains placed late in it, long, fast-starting and fully spread, so that
 // grains run past the end of the buffers.
-constexpr float kFarReaching[Param::kCount] = {1.0f, 0.05f, 0.0f, 1.0f,
-                                             0.9f, 1.0f,  1.0f, 1.0f,
-                                             0.5f, 1.0f,  1.0f};
+constexpr float kFarReaching[Param::kCount] = {
+    1.0f, 0.05f, 0.0f, 1.0f, 0.9f, 1.0f, 1.0f, 1.0f, 0.5f, 1.0f, 1.0f};
 constexpr int32_t kBlock = 1024;
 
 // One effect at one tempo, processed through the record, with the engine's
@@ -86,9 +85,7 @@ class SweepRun {
   int32_t recordPosition() const {
     return myfxProbe::recordPosition(e_.object());
   }
-  int32_t recordLength() const {
-    return myfxProbe::recordLength(e_.object());
-  }
+  int32_t recordLength() const { return myfxProbe::recordLength(e_.object()); }
   bool grainsPassedTheEnd() const { return passedEnd_; }
 
  private:
@@ -185,8 +182,8 @@ TEST(Sweep, AllParametersTogetherAtEveryTempo) {
 // "bsize" changed while a recording is under way: the next tempo query
 // shortens or lengthens the recording under the write position.
 TEST(Sweep, LoopLengthChangesMidRecording) {
-  const float changes[][2] = {{1.0f, 0.0f}, {0.0f, 1.0f}, {1.0f, 0.5f},
-                              {0.5f, 0.1f}, {0.1f, 1.0f}};
+  const float changes[][2] = {
+      {1.0f, 0.0f}, {0.0f, 1.0f}, {1.0f, 0.5f}, {0.5f, 0.1f}, {0.1f, 1.0f}};
   for (double tempo : kTempi) {
     for (const auto& change : changes) {
       SCOPED_TRACE(testing::Message() << "tempo " << tempo << ", bsize "

@@ -36,8 +36,8 @@ class PluginLibrary : public ::testing::Test {
 };
 
 TEST_F(PluginLibrary, ExportsNothingButMain) {
-  for (const char* name : {"korvaneMain", "createEffectInstance",
-                           "hostCanDos", "plugCanDos", "_ZN4myfxD0Ev"}) {
+  for (const char* name : {"korvaneMain", "createEffectInstance", "hostCanDos",
+                           "plugCanDos", "_ZN4myfxD0Ev"}) {
     EXPECT_EQ(dlsym(library, name), nullptr) << name;
   }
 }

@@ -188,9 +188,9 @@ class ReferenceEngine {
   // Where "st rate" (2), "pos" (4) and "len" (6) keep a pending value.
   static int32_t pendingSlot(int32_t index) {
     return index == Param::kStartInterval ? 0
-           : index == Param::kGrainOffset  ? 1
-           : index == Param::kLengthBase   ? 2
-                                           : -1;
+           : index == Param::kGrainOffset ? 1
+           : index == Param::kLengthBase  ? 2
+                                          : -1;
   }
 
   static double clampUnit(float value) {

@@ -249,7 +249,7 @@ inline Scenario extremeScenario(uint32_t seed, int32_t blocks) {
     Block b = make.block(500 + make.below(4000), tempi[make.below(6)], true);
     if (i == 0) {
       const float settings[Param::kCount] = {1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f,
-                                  1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
+                                             1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
       for (int32_t p = 0; p < Param::kCount; ++p) {
         b.parameters.push_back({p, settings[p]});
       }

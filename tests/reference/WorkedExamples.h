@@ -131,7 +131,8 @@ void checkTransposeBases(Make make) {
   for (int32_t semitones = -24; semitones <= 24; ++semitones) {
     for (int accumulate = 0; accumulate < 2; ++accumulate) {
       auto subject = make();
-      subject->setParameter(Param::kTranspose, (semitones + 24.5f) / 48.0f);  // 1 at +24
+      subject->setParameter(Param::kTranspose,
+                            (semitones + 24.5f) / 48.0f);  // 1 at +24
       ASSERT_EQ(subject->state().transpose, semitones);
       Signal in(883, 0.0f, 0.0f);
       Signal out(883, 0.0f, 0.0f);

@@ -2,7 +2,6 @@
 // over, read at the byte offsets a host of this width uses, and entry points
 // that lie in the library itself rather than in the test program.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <cstddef>
