@@ -24,6 +24,9 @@ configure_and_build "$root/build/x86" \
   -DKORVANE_GTEST_FROM_SOURCE=ON -DKORVANE_HOST=OFF
 configure_and_build "$root/build/sanitize" -DKORVANE_SANITIZE=ON
 
+# Every C++ source is laid out as .clang-format says.
+"$root/scripts/check-format.sh"
+
 # The plug-in exports `main` and nothing else.
 "$root/scripts/check-exports.sh" "$root/build/x64/korvane.so"
 "$root/scripts/check-exports.sh" "$root/build/x86/korvane.so"
