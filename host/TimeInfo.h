@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "AEffect.h"
+
 namespace korvane {
 
 struct TimeInfo {
@@ -29,7 +31,7 @@ static_assert(offsetof(TimeInfo, samplePosition) == 0 &&
                   offsetof(TimeInfo, sampleRate) == 8 &&
                   offsetof(TimeInfo, systemTimeNanoseconds) == 16 &&
                   offsetof(TimeInfo, quarterNotePosition) == 24 &&
-                  offsetof(TimeInfo, tempo) == 32 &&
+                  offsetof(TimeInfo, tempo) == kTimeInfoTempoOffset &&
                   offsetof(TimeInfo, barStartPosition) == 40 &&
                   offsetof(TimeInfo, cycleStartPosition) == 48 &&
                   offsetof(TimeInfo, cycleEndPosition) == 56 &&
@@ -51,7 +53,7 @@ constexpr int32_t kAutomationWriting = 64;
 constexpr int32_t kAutomationReading = 128;
 constexpr int32_t kSystemTimeValid = 256;
 constexpr int32_t kQuarterNotesValid = 512;
-constexpr int32_t kTempoValid = 1024;
+constexpr int32_t kTempoValid = kTimeInfoTempoValid;  // 1024
 constexpr int32_t kBarStartValid = 2048;
 constexpr int32_t kCyclePositionsValid = 4096;
 constexpr int32_t kTimeSignatureValid = 8192;
