@@ -63,11 +63,15 @@ pid_t CliTest::start(
   for (std::string& e : envStrings) envp.push_back(e.data());
   envp.push_back(nullptr);
 
+  // Standard input is an empty file of the test's own folder: the tool
+  // reads nothing from it, and no system file is involved.
+  const std::string inPath = path(".stdin");
+  writeText(inPath, "");
   const std::string outPath = path(".stdout");
   const std::string errPath = path(".stderr");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null",
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.c_str(),
                                    O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -94,6 +98,7 @@ CliResult CliTest::finish(pid_t pid) const {
   const std::string errPath = path(".stderr");
   result.out = readText(outPath);
   result.err = readText(errPath);
+  fs::remove(path(".stdin"));
   fs::remove(outPath);
   fs::remove(errPath);
   return result;
