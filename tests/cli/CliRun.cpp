@@ -33,7 +33,10 @@ std::vector<std::string> CliTest::files() const {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir_)) {
     const std::string name = entry.path().filename().string();
-    if (name != ".stdout" && name != ".stderr") names.push_back(name);
+    // The tool's standard streams are the runner's, not the tool's files.
+    if (name != ".stdin" && name != ".stdout" && name != ".stderr") {
+      names.push_back(name);
+    }
   }
   std::sort(names.begin(), names.end());
   return names;
