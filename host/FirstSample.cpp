@@ -3,7 +3,6 @@
 
 #include "ChannelBuffers.h"
 #include "PluginLoader.h"
-#include "opcodes.h"
 
 namespace korvane {
 
@@ -14,8 +13,7 @@ void processFirstSample(PluginInstance& plugin) {
   ChannelBuffers silence(kStereo, effect.numInputs, effect.numOutputs,
                          kFrames);  // cleared on construction
   plugin.resume();
-  if (effect.processReplacing != nullptr &&
-      (effect.flags & EffectFlag::kCanReplacing) != 0) {
+  if (plugin.offersReplacing()) {
     effect.processReplacing(&effect, silence.inputs(), silence.outputs(),
                             kFrames);
   } else if (effect.process != nullptr) {

@@ -57,6 +57,12 @@ class PluginInstance {
   // Checks the record's counts again, for a plug-in that changes them
   // after open; throws as the constructor does.
   void checkRecord() const;
+  // True when the plug-in offers the replacing processing routine: it has
+  // the entry and sets the flag that says so.
+  bool offersReplacing() const {
+    return effect_->processReplacing != nullptr &&
+           (effect_->flags & EffectFlag::kCanReplacing) != 0;
+  }
   // The processing delay the record reports, in samples.
   int32_t initialDelay() const { return effect_->initialDelay; }
   // Sends korvane's seed call; true when the plug-in took the seed.

@@ -36,8 +36,7 @@ Lane makeLane(PluginInstance& plugin, int channels, int onlyChannel,
   plugin.checkRecord();
   AEffect& effect = plugin.effect();
   if (effect.numOutputs < 1) throw failure("the plug-in has no outputs");
-  const bool replacing = !options.dry && effect.processReplacing != nullptr &&
-                         (effect.flags & EffectFlag::kCanReplacing) != 0;
+  const bool replacing = !options.dry && plugin.offersReplacing();
   if (!replacing && effect.process == nullptr) {
     throw failure("the plug-in offers no processing routine");
   }
