@@ -95,6 +95,8 @@ class myfx : public AudioEffectX {
   int32_t control(float& left, float& right);
   void deriveLoopFromTempo();
   void adoptPendingValues();
+  // The loop length from construction until the first tempo query.
+  int32_t placeholderLoop() const { return sampleRateHz; }
   void storeParameterDefaults();
   int32_t advanceCapture(bool triggered);
   void decideStart(double transposeBase);
