@@ -209,6 +209,23 @@ void myfx::adoptPendingValues() {
   }
 }
 
+// host's main thread, audio stopped, when the sample rate changes: "st
+// rate", "pos" and "len" keep their length in time. A value still pending
+// stays as it is, to be converted against the loop of the first query;
+// otherwise the part of the field above the mapping's minimum (its value at
+// 0) is scaled to the new rate, to the nearest whole sample.
+void myfx::rescaleLoopRelativeFields(int32_t oldRate, int32_t newRate) {
+  const int32_t loop = loopLength.load(std::memory_order_relaxed);
+  for (const ParameterTable::Row& row : ParameterTable::rows) {
+    float pending;
+    if (row.pending == nullptr || (this->*row.pending).read(pending)) continue;
+    const double minimum = row.fromNormalised(0.0, loop);
+    const double above = ParameterTable::fieldValue(*this, row) - minimum;
+    ParameterTable::storeField(*this, row,
+                               minimum + rescaled(above, oldRate, newRate));
+  }
+}
+
 // host's main thread during open/close: every parameter's field as the
 // table's defaults give it.
 void myfx::storeParameterDefaults() {

@@ -114,6 +114,10 @@ class Twins {
   }
 
   std::string block(const Block& b) {
+    if (b.resumeAtRate) {
+      TestHost::resumeAtRate(perSample_.effect, *b.resumeAtRate);
+      TestHost::resumeAtRate(tiled_.effect, *b.resumeAtRate);
+    }
     for (const auto& [index, value] : b.parameters) {
       perSample_->setParameter(perSample_.effect, index, value);
       tiled_->setParameter(tiled_.effect, index, value);
@@ -319,6 +323,7 @@ TEST_P(TiledEngine, RandomScenarios) {
   }
   matches(reference::loopChangeScenario(20, 60), 20);
   matches(reference::grainStormScenario(21, 6), 21);
+  matches(reference::rateChangeScenario(22, 12), 22);
 }
 
 // Every way the four arrays can share storage, for both routines: one
