@@ -31,6 +31,8 @@ constexpr double kMinTempo = 1.0;
 constexpr double kMaxTempo = 1000.0;
 constexpr double kMaxTailSeconds = 3600.0;
 constexpr unsigned long long kMaxSeed = 0xFFFFFFFFull;
+constexpr unsigned long long kMaxRate = 10000000;  // 10 MHz
+constexpr int32_t kDefaultInfoRate = 44100;
 constexpr const char* kVersionText = "korvane " KORVANE_TOOL_VERSION;
 
 // Options shared by the commands that set parameters.
@@ -82,18 +84,39 @@ std::optional<double> parseTempo(const std::string& text) {
   return tempo;
 }
 
-uint32_t parseSeed(const std::string& text) {
+// A whole number in decimal digits from `lowest` to `highest`, or nothing.
+std::optional<unsigned long long> wholeNumber(const std::string& text,
+                                              unsigned long long lowest,
+                                              unsigned long long highest) {
   char* end = nullptr;
   errno = 0;
-  const unsigned long long seed = std::strtoull(text.c_str(), &end, 10);
+  const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
   if (text.empty() ||
       text.find_first_not_of("0123456789") != std::string::npos ||
-      *end != '\0' || errno == ERANGE || seed > kMaxSeed) {
+      *end != '\0' || errno == ERANGE || n < lowest || n > highest) {
+    return std::nullopt;
+  }
+  return n;
+}
+
+// A sample rate in Hz: a whole number, as audio files give it.
+int32_t parseRate(const std::string& text) {
+  const auto rate = wholeNumber(text, 1, kMaxRate);
+  if (!rate) {
+    throw usageError("--rate takes a whole number of Hz from 1 to " +
+                     std::to_string(kMaxRate) + "; got \"" + text + "\"");
+  }
+  return static_cast<int32_t>(*rate);
+}
+
+uint32_t parseSeed(const std::string& text) {
+  const auto seed = wholeNumber(text, 0, kMaxSeed);
+  if (!seed) {
     throw usageError(
         "--seed takes a whole number from 0 to 4294967295; got \"" + text +
         "\"");
   }
-  return static_cast<uint32_t>(seed);
+  return static_cast<uint32_t>(*seed);
 }
 
 void checkRenderRequest(const RenderRequest& request) {
@@ -108,15 +131,20 @@ void checkRenderRequest(const RenderRequest& request) {
 
 // The instance is shown as a render at `tempo` starts: settings applied,
 // then the first sample processed (in silence).
+// Every instance gets the stream a render of a file at `rate` gives it, so
+// that counts in samples are those of such a render.
 void runInfo(const std::string& pluginOption,
-             const std::vector<Setting>& settings,
-             std::optional<double> tempo) {
+             const std::vector<Setting>& settings, std::optional<double> tempo,
+             int32_t rate) {
   const std::string path =
       pluginOption.empty() ? defaultPluginPath() : pluginOption;
   PluginLibrary library(path);
   HostContext context(tempo);
+  const int32_t blockSize = RenderRequest{}.blockSize;
   PluginInstance plugin(library, context);
+  plugin.setStream(rate, blockSize);
   PluginInstance scratch(library, context);
+  scratch.setStream(rate, blockSize);
   const std::vector<ParameterValue> values =
       resolveSettings(settings, plugin, &scratch);
   applySettings(values, plugin);
@@ -125,6 +153,7 @@ void runInfo(const std::string& pluginOption,
   // sample processed, so that ranges a plug-in counts in samples of its loop
   // are those of the loop a render at this tempo uses.
   PluginInstance ranges(library, context);
+  ranges.setStream(rate, blockSize);
   applySettings(values, ranges);
   processFirstSample(ranges);
   printInfo(plugin, ranges, path, std::cout);
@@ -209,6 +238,12 @@ int main(int argc, char** argv) {
                    "Tempo of the render whose start to show, or \"none\" "
                    "(default 120)")
       ->type_name("BPM");
+  std::string infoRateText = std::to_string(kDefaultInfoRate);
+  info->add_option("--rate", infoRateText,
+                   "Sample rate of the render whose start to show, in Hz "
+                   "(default " +
+                       std::to_string(kDefaultInfoRate) + ")")
+      ->type_name("HZ");
   infoSettings.addTo(*info);
 
   RenderRequest request;
@@ -299,7 +334,8 @@ int main(int argc, char** argv) {
 
   try {
     if (info->parsed()) {
-      runInfo(infoPlugin, infoSettings.collect(), parseTempo(infoTempoText));
+      runInfo(infoPlugin, infoSettings.collect(), parseTempo(infoTempoText),
+              parseRate(infoRateText));
     } else if (render->parsed()) {
       checkRenderRequest(request);
       request.tempo = parseTempo(tempoText);
