@@ -3,9 +3,11 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -85,9 +87,10 @@ std::string addressText(const void* address) {
 }  // namespace
 
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    throw failure("plug-in library " + path + " does not exist");
+  struct stat status = {};
+  if (stat(path.c_str(), &status) != 0) {
+    throw failure("cannot load plug-in library " + path + ": " +
+                  std::strerror(errno));
   }
   // A path without a slash would make dlopen search the library path.
   std::string loadPath =

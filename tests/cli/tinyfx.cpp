@@ -20,6 +20,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -280,7 +281,7 @@ AEffect* create(HostCallback host) {
   r.numOutputs = number("TINYFX_OUTPUTS", 2);
   r.initialDelay = number("TINYFX_DELAY", 0);
   for (std::vector<float>& history : fx->history) {
-    history.assign(static_cast<std::size_t>(r.initialDelay), 0.0f);
+    history.assign(static_cast<std::size_t>(std::max(r.initialDelay, 0)), 0.0f);
   }
   const char* nullSlot = std::getenv("TINYFX_NULL_SLOT");
   if (nullSlot != nullptr && std::strcmp(nullSlot, "get") == 0) {
