@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <vector>
@@ -55,8 +56,17 @@ constexpr SampleFormat kSampleFormats[] = {
 // What compressed and 8-bit input becomes in a PCM container.
 constexpr int kDefaultSubtype = SF_FORMAT_PCM_24;
 
-// The only rates an Opus stream may have; libsndfile's check does not know.
-constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
+// The only rates a codec takes, where libsndfile's format check does not
+// know them (and its MP3 encoder leaks when it is opened at another rate).
+struct CodecRates {
+  int codec;
+  std::initializer_list<int> rates;
+};
+const CodecRates kCodecRates[] = {
+    {SF_FORMAT_OPUS, {8000, 12000, 16000, 24000, 48000}},
+    {SF_FORMAT_MPEG_LAYER_III,
+     {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}},
+};
 
 // Frames the encoder probe writes: enough for a codec to start encoding.
 constexpr sf_count_t kProbeFrames = 1024;
@@ -73,10 +83,12 @@ const SampleFormat* sampleFormat(int subtype) {
 }
 
 bool fits(int format, int channels, int sampleRate) {
-  if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS &&
-      std::find(std::begin(kOpusRates), std::end(kOpusRates), sampleRate) ==
-          std::end(kOpusRates)) {
-    return false;
+  for (const CodecRates& codec : kCodecRates) {
+    if ((format & SF_FORMAT_SUBMASK) == codec.codec &&
+        std::find(codec.rates.begin(), codec.rates.end(), sampleRate) ==
+            codec.rates.end()) {
+      return false;
+    }
   }
   SF_INFO info = {};
   info.format = format;

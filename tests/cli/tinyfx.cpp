@@ -300,7 +300,11 @@ AEffect* create(HostCallback host) {
   r.uniqueID = fourCharCode("TnFx");
   r.version = 1;
   if (const char* bad = std::getenv("TINYFX_BAD_RECORD")) {
-    return badRecord(bad, &r);
+    // The host must refuse the address without reading it, so nothing
+    // stays to be closed.
+    AEffect* answer = badRecord(bad, &r);
+    delete fx;
+    return answer;
   }
   return &r;
 }
