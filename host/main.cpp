@@ -316,7 +316,10 @@ int run(int argc, char** argv) {
   SettingOptions renderSettings;
   CLI::App* render = app.add_subcommand(
       "render", "Stream IN through the plug-in block by block into OUT");
-  render->add_option("IN", request.input, "Input audio file")->required();
+  render
+      ->add_option("IN", request.input,
+                   "Input audio file, or - for standard input")
+      ->required();
   render
       ->add_option("OUT", request.output,
                    "Output file; IN's format unless its extension says "
