@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
+#include <memory>
 #include <sstream>
 #include <system_error>
 
@@ -147,6 +149,26 @@ void runDemo(const std::string& dir, const std::string& plugin, bool force,
       << "The same renders by hand:\n"
       << "  " << wetCommand << "\n"
       << "  " << mixedCommand << "\n";
+}
+
+Command addDemoCommand(CLI::App& app) {
+  struct DemoOptions {
+    std::string dir = "demo";
+    std::string plugin;
+    bool force = false;
+  };
+  auto options = std::make_shared<DemoOptions>();
+  CLI::App* demo = app.add_subcommand(
+      "demo", "Synthesise a loop, render it through korvane, write both");
+  demo->add_option("DIR", options->dir,
+                   "Where the files go (default " + options->dir + "/)");
+  addPluginOption(*demo, options->plugin);
+  demo->add_flag("--force", options->force,
+                 "Write demo.params even when it exists (the settings you "
+                 "edited are replaced)");
+  return {demo, [options] {
+            runDemo(options->dir, options->plugin, options->force, std::cout);
+          }};
 }
 
 }  // namespace korvane

@@ -5,7 +5,12 @@
 #include <ostream>
 #include <string>
 
+#include "CommandLine.h"
+
 namespace korvane {
+
+// Adds `demo` to the tool.
+Command addDemoCommand(CLI::App& app);
 
 // Writes the loop, the settings and two renders (the grains alone, and the
 // grains over the dry loop) into `dir`, and reports on `out` with the

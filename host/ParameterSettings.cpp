@@ -12,10 +12,9 @@
 #include <cstring>
 #include <map>
 
-#include "FirstSample.h"
 #include "HostError.h"
 #include "ParameterUnits.h"
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 #include "Text.h"
 #include "Warnings.h"
 #include "opcodes.h"
@@ -224,7 +223,7 @@ std::vector<ParameterValue> resolveSettings(
   // In the first pass a value that the settings after it would make
   // reachable is passed over; only the last pass refuses it.
   const int passes = scratch != nullptr ? 2 : 1;
-  if (scratch != nullptr) processFirstSample(*scratch);
+  if (scratch != nullptr) scratch->processFirstSample();
   std::vector<ParameterValue> values;
   for (int pass = 0; pass < passes; ++pass) {
     const bool lastPass = pass == passes - 1;
@@ -243,7 +242,7 @@ std::vector<ParameterValue> resolveSettings(
       if (scratch != nullptr) {
         AEffect& effect = scratch->effect();
         effect.setParameter(&effect, indexes[k], value);
-        processFirstSample(*scratch);
+        scratch->processFirstSample();
       }
       values.push_back({indexes[k], value});
     }

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 #include "Text.h"
 #include "opcodes.h"
 

@@ -12,7 +12,7 @@
 #include "HostError.h"
 #include "OutputFormat.h"
 #include "OutputPath.h"
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 #include "Warnings.h"
 
 namespace korvane {
@@ -149,6 +149,107 @@ void reportRender(const RenderResult& result, bool quiet) {
   std::cerr << "korvane: rendered " << numbers << ", seed " << result.seed
             << (result.seedTaken ? "" : " (not taken by the plug-in)") << " -> "
             << result.output << "\n";
+}
+
+namespace {
+// The words of `render` that are not a RenderRequest's fields as they are.
+struct RenderWords {
+  RenderRequest request;
+  std::string tempo = std::to_string(static_cast<int>(defaults::kTempo));
+  std::string seed;
+  std::string bits;
+  bool quiet = false;
+  bool noDelayCompensation = false;
+  SettingOptions settings;
+  CLI::Option* seedOption = nullptr;
+};
+
+const std::string kBlockRange = std::to_string(defaults::kMinBlockSize) +
+                                " to " +
+                                std::to_string(defaults::kMaxBlockSize);
+
+void checkRenderRequest(const RenderRequest& request) {
+  if (request.blockSize < defaults::kMinBlockSize ||
+      request.blockSize > defaults::kMaxBlockSize) {
+    throw usageError("--block takes " + kBlockRange + " samples; got " +
+                     std::to_string(request.blockSize));
+  }
+  if (!(request.tailSeconds >= 0.0) ||
+      request.tailSeconds > defaults::kMaxTailSeconds) {
+    throw usageError(
+        "--tail takes 0 to " +
+        std::to_string(static_cast<int>(defaults::kMaxTailSeconds)) +
+        " seconds");
+  }
+}
+}  // namespace
+
+Command addRenderCommand(CLI::App& app) {
+  auto options = std::make_shared<RenderWords>();
+  RenderRequest& request = options->request;
+  CLI::App* render = app.add_subcommand(
+      "render", "Stream IN through the plug-in block by block into OUT");
+  render
+      ->add_option("IN", request.input,
+                   "Input audio file, or - for standard input")
+      ->required();
+  render
+      ->add_option("OUT", request.output,
+                   "Output file; IN's format unless its extension says "
+                   "otherwise (wav, aif, aiff, flac, ogg, oga, opus, mp3)")
+      ->required();
+  addPluginOption(*render, request.plugin);
+  render
+      ->add_option("--tempo", options->tempo,
+                   tempoHelp("Tempo the host reports"))
+      ->type_name("BPM");
+  render
+      ->add_option("--block", request.blockSize,
+                   "Samples per processing call, " + kBlockRange +
+                       " (default " + std::to_string(defaults::kBlockSize) +
+                       ")")
+      ->type_name("N");
+  options->settings.addTo(*render);
+  render->add_flag("--dry", request.dry,
+                   "Accumulate over the input, keeping the dry signal under "
+                   "the effect");
+  render
+      ->add_option("--tail", request.tailSeconds,
+                   "Seconds of silence rendered after the input (default 0)")
+      ->type_name("SECONDS");
+  options->seedOption =
+      render
+          ->add_option("--seed", options->seed,
+                       "Seed of the plug-in's random spread, 0 to 4294967295 "
+                       "(default: one picked and shown in the summary)")
+          ->type_name("N");
+  render
+      ->add_option("--bits", options->bits,
+                   "Samples of OUT: 16, 24, 32 or float (default: IN's when "
+                   "OUT's container holds them, else 24)")
+      ->type_name("BITS");
+  render->add_flag("--quiet,-q", options->quiet,
+                   "No summary line after the render");
+  render->add_flag("--no-delay-compensation", options->noDelayCompensation,
+                   "Keep the plug-in's reported delay in OUT instead of "
+                   "lining OUT up with IN");
+  render->add_flag("--force", request.force,
+                   "Replace OUT even when it is write-protected (it keeps "
+                   "its mode)");
+  return {render, [options] {
+            RenderRequest& request = options->request;
+            checkRenderRequest(request);
+            request.tempo = parseTempo(options->tempo);
+            if (options->seedOption->count() > 0) {
+              request.seed = parseSeed(options->seed);
+            }
+            if (!options->bits.empty()) {
+              request.subtype = subtypeForBits(options->bits);
+            }
+            request.compensateDelay = !options->noDelayCompensation;
+            request.settings = options->settings.collect();
+            reportRender(renderFile(request), options->quiet);
+          }};
 }
 
 }  // namespace korvane

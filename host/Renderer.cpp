@@ -10,7 +10,7 @@
 #include "AudioFiles.h"
 #include "ChannelBuffers.h"
 #include "HostError.h"
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 #include "Progress.h"
 
 namespace korvane {

@@ -1,4 +1,5 @@
-// Loading a plug-in library and driving one instance of its effect.
+// A plug-in library, loaded, and one instance of its effect, driven as a
+// host drives it.
 #pragma once
 
 #include <cstdint>
@@ -74,6 +75,11 @@ class PluginInstance {
   void setStream(double sampleRate, int32_t blockSize);
   void resume();
   void suspend();
+  // The first sample of a render, in silence: resumes the plug-in,
+  // processes one sample at the tempo of its host context and suspends it
+  // again. A plug-in that counts its settings in samples of a tempo-synced
+  // loop then shows the counts that a render at that tempo starts with.
+  void processFirstSample();
 
  private:
   AEffect* effect_ = nullptr;

@@ -1,5 +1,5 @@
 // dlopen, the `main` entry point and the dispatcher calls of a host.
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "ChannelBuffers.h"
+#include "Defaults.h"
 #include "HostError.h"
 #include "opcodes.h"
 #include "seedExtension.h"
@@ -26,7 +28,6 @@ namespace {
 // wrote is cut to kMaxTextLength characters.
 constexpr std::size_t kTextBufferBytes = 64 * 1024;
 constexpr std::size_t kMaxTextLength = 63;
-constexpr const char* kPluginFileName = "korvane.so";
 
 // Counts beyond these are a broken record, not a plug-in to allocate for.
 constexpr int32_t kMaxParameters = 1024;
@@ -194,6 +195,21 @@ void PluginInstance::suspend() {
   resumed_ = false;
 }
 
+void PluginInstance::processFirstSample() {
+  constexpr int32_t kFrames = 1;
+  constexpr int kStereo = 2;
+  ChannelBuffers silence(kStereo, effect_->numInputs, effect_->numOutputs,
+                         kFrames);  // cleared on construction
+  resume();
+  if (offersReplacing()) {
+    effect_->processReplacing(effect_, silence.inputs(), silence.outputs(),
+                              kFrames);
+  } else if (effect_->process != nullptr) {
+    effect_->process(effect_, silence.inputs(), silence.outputs(), kFrames);
+  }
+  suspend();
+}
+
 std::string defaultPluginPath() {
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -203,11 +219,13 @@ std::string defaultPluginPath() {
   const fs::path dir = tool.parent_path();
   // Beside the tool in the build tree; under lib/vst once installed.
   for (const fs::path& candidate :
-       {dir / kPluginFileName, dir / ".." / "lib" / "vst" / kPluginFileName}) {
+       {dir / defaults::kPluginFile,
+        dir / ".." / "lib" / "vst" / defaults::kPluginFile}) {
     if (fs::exists(candidate, ec)) return candidate.lexically_normal().string();
   }
-  throw failure(std::string("no ") + kPluginFileName + " beside the tool in " +
-                dir.string() + "; build it or pass --plugin");
+  throw failure(std::string("no ") + defaults::kPluginFile +
+                " beside the tool in " + dir.string() +
+                "; build it or pass --plugin");
 }
 
 }  // namespace korvane
