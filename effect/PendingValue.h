@@ -11,7 +11,7 @@
 // before any audio runs, while the loop length is still the placeholder of
 // construction. "st rate", "pos" and "len" are counts of samples of that
 // loop, so each keeps the value it was set to until the first tempo query
-// has derived the real loop, and is converted again against that loop then.
+// has derived the real loop, and is converted against that loop then.
 //
 // The state is one 32-bit word. A value from 0 to 1 is the bit pattern of
 // its float, at most 0x3F800000, which leaves the two top bits to mark the
@@ -23,32 +23,48 @@
 // Closed and Adopting are never left for Empty or a value again, so a
 // compare-and-swap from an open state cannot succeed after the query.
 //
-// Why a setting racing the first query is neither lost nor converted
-// against the wrong loop. The audio thread stores the new loop length, then
-// turns the word to Adopting or Closed in one fetch_or; a value it finds
-// there it converts and stores in the field, then it stores kClosed. A
-// setter stores its field against the loop in force and then tries to
-// publish its value with a compare-and-swap from the open state it saw:
-// - If the swap lands before the fetch_or, the fetch_or reads this value or
-//   a later one (release, then acquire on the same word), so the setter's
-//   field store happens before the audio thread's, whose conversion of the
-//   newest value is what stays.
-// - If the fetch_or lands first, the swap fails; the setter waits out
-//   Adopting, sees kClosed (which synchronises with the audio thread's
-//   stores of the loop and the field) and stores its field again against
-//   the new loop, after the audio thread's store.
+// The rule that makes every step safe: while the word is open (Empty or a
+// value) nobody writes the field. A setter that finds the word open only
+// publishes its value; whoever closes the word converts the value it finds
+// there (the audio thread, in `adopt`), and a setter that finds it closed
+// converts its own value against the loop in force, as for any parameter.
+//
+// What each side sees at every step. The audio thread stores the new loop
+// length, turns the word to Adopting or Closed in one fetch_or, converts the
+// value it found (if any) into the field and stores kClosed (release).
+// - The engine reads the field only after its own fetch_or, so it reads the
+//   construction value or a conversion against the new loop: never one
+//   against the placeholder.
+// - `answer` reads the word first (acquire). Empty: the field still holds
+//   its construction value, answered against the placeholder loop (also in
+//   the instant after the audio thread stored the new loop but before its
+//   fetch_or). A value, adopting or not: that value. Closed: the field and
+//   the loop length, which the audio thread stored before its release of
+//   kClosed, or a setter stored after it.
+// - A setter whose compare-and-swap lands before the fetch_or has its value
+//   (or a later one) found there and converted against the new loop. If the
+//   fetch_or lands first, the swap fails; the setter waits out Adopting,
+//   sees kClosed (which synchronises with the audio thread's stores of the
+//   loop and the field) and converts its value against the new loop, after
+//   the audio thread's store.
 // Either way the field ends as the last value converted against the new
 // loop, by exactly one of the two, and nothing remains pending. The audio
 // thread never waits: it makes one read-modify-write and at most one store
 // per word. Only a setter may wait, for the few instructions of one
 // conversion.
+//
+// A host that reads a value and writes it back before any audio changes
+// nothing: a value equal to what Empty answers (the field against the
+// placeholder loop) is not made pending, so it cannot be converted against
+// the real loop into another count of samples.
 class PendingValue {
  public:
-  // any thread: `value` (0 to 1) becomes the parameter's setting; `store`
-  // converts it against the loop length in force and stores the field, as
-  // for any other parameter. Before the first query the value is also kept.
-  template <typename Store>
-  void set(float value, Store store) {
+  // any thread: `value` (0 to 1) becomes the parameter's setting.
+  // `placeholderAnswer()` is what the untouched field answers before the
+  // first query; `store()` converts the value against the loop length in
+  // force and stores the field.
+  template <typename PlaceholderAnswer, typename Store>
+  void set(float value, PlaceholderAnswer placeholderAnswer, Store store) {
     const uint32_t bits = bitsOf(value);
     uint32_t seen = word_.load(std::memory_order_acquire);
     for (;;) {
@@ -61,12 +77,23 @@ class PendingValue {
         seen = word_.load(std::memory_order_acquire);
         continue;
       }
-      store();
+      if (seen == kEmpty && value == placeholderAnswer()) return;
       if (word_.compare_exchange_weak(seen, bits, std::memory_order_release,
                                       std::memory_order_acquire)) {
         return;
       }
     }
+  }
+
+  // any thread: what getParameter answers. `fieldAnswer(true)` answers the
+  // field against the placeholder loop, `fieldAnswer(false)` against the
+  // loop length in force.
+  template <typename FieldAnswer>
+  float answer(FieldAnswer fieldAnswer) const {
+    const uint32_t seen = word_.load(std::memory_order_acquire);
+    if (seen == kEmpty) return fieldAnswer(true);
+    if (seen == kClosed) return fieldAnswer(false);
+    return valueOf(seen & kValueBits);
   }
 
   // any thread: the value set before the first query, while it is pending.

@@ -134,7 +134,7 @@ void myfx::deriveLoopFromTempo() {
     const double sixteenthSeconds =
         kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
     const double loopSamples =
-        sixteenths * sixteenthSeconds * static_cast<double>(sampleRateHz);
+        sixteenths * sixteenthSeconds * static_cast<double>(load(sampleRateHz));
     // Limited before the conversion: a very slow tempo gives a product that
     // no 32-bit integer holds.
     derivedLoop = loopSamples > static_cast<double>(bufferCapacity)

@@ -39,9 +39,10 @@ struct MixKernels {
   // after the last read (at most one rate further) and the gain is 0.
   void (*advanceGrains)(GrainLanes& lanes, float ceiling, int32_t frames,
                         float* position, float* gain);
-  // Adds one grain's samples to the channel sums, sample j rounded as the
-  // per-sample engine rounds it. `count` is a multiple of 4; every cell from
-  // the first position's to the highest position's + 7 lies in the buffers.
+  // Adds one grain's `count` samples to the channel sums, sample j rounded as
+  // the per-sample engine rounds it; the sums past `count` keep their bits.
+  // Every cell from the first position's to the highest position's + 7, up
+  // to the next multiple of 4 samples, lies in the buffers.
   void (*mixGrain)(const float* left, const float* right, const float* position,
                    const float* gain, int32_t count, float* sumLeft,
                    float* sumRight);

@@ -180,30 +180,51 @@ __m128 added(const float* sum, __m256d lower, __m256d upper, __m256d fraction,
                                        _mm256_mul_pd(sample, gain)));
 }
 
+// Four samples of one grain from sample j on, added to the sums; only the
+// lanes that `keep` marks are stored, so a sum the grain does not reach keeps
+// its bits (its sign of zero too).
+template <bool Partial>
+void mixGroup(const float* left, const float* right, const float* position,
+              const float* gain, int32_t j, __m128 keep, float* sumLeft,
+              float* sumRight) {
+  const __m128 p = _mm_loadu_ps(position + j);
+  const __m128i cells = _mm_cvttps_epi32(p);
+  const __m256d fraction =
+      _mm256_sub_pd(_mm256_cvtps_pd(p), _mm256_cvtepi32_pd(cells));
+  const __m256d g = _mm256_cvtps_pd(_mm_loadu_ps(gain + j));
+
+  const int32_t first = _mm_cvtsi128_si32(cells);
+  const __m128i offsets = _mm_sub_epi32(cells, _mm_set1_epi32(first));
+  __m256d lowerLeft, upperLeft, lowerRight, upperRight;
+  if (_mm_extract_epi32(offsets, 3) < 7) {
+    windowNeighbours(left, first, offsets, lowerLeft, upperLeft);
+    windowNeighbours(right, first, offsets, lowerRight, upperRight);
+  } else {
+    pairNeighbours(left, cells, lowerLeft, upperLeft);
+    pairNeighbours(right, cells, lowerRight, upperRight);
+  }
+  __m128 resultLeft = added(sumLeft + j, lowerLeft, upperLeft, fraction, g);
+  __m128 resultRight = added(sumRight + j, lowerRight, upperRight, fraction, g);
+  if (Partial) {
+    resultLeft = _mm_blendv_ps(_mm_loadu_ps(sumLeft + j), resultLeft, keep);
+    resultRight = _mm_blendv_ps(_mm_loadu_ps(sumRight + j), resultRight, keep);
+  }
+  _mm_storeu_ps(sumLeft + j, resultLeft);
+  _mm_storeu_ps(sumRight + j, resultRight);
+}
+
 void mixGrain(const float* left, const float* right, const float* position,
               const float* gain, int32_t count, float* sumLeft,
               float* sumRight) {
-  for (int32_t j = 0; j < count; j += 4) {
-    const __m128 p = _mm_loadu_ps(position + j);
-    const __m128i cells = _mm_cvttps_epi32(p);
-    const __m256d fraction =
-        _mm256_sub_pd(_mm256_cvtps_pd(p), _mm256_cvtepi32_pd(cells));
-    const __m256d g = _mm256_cvtps_pd(_mm_loadu_ps(gain + j));
-
-    const int32_t first = _mm_cvtsi128_si32(cells);
-    const __m128i offsets = _mm_sub_epi32(cells, _mm_set1_epi32(first));
-    __m256d lowerLeft, upperLeft, lowerRight, upperRight;
-    if (_mm_extract_epi32(offsets, 3) < 7) {
-      windowNeighbours(left, first, offsets, lowerLeft, upperLeft);
-      windowNeighbours(right, first, offsets, lowerRight, upperRight);
-    } else {
-      pairNeighbours(left, cells, lowerLeft, upperLeft);
-      pairNeighbours(right, cells, lowerRight, upperRight);
-    }
-    _mm_storeu_ps(sumLeft + j,
-                  added(sumLeft + j, lowerLeft, upperLeft, fraction, g));
-    _mm_storeu_ps(sumRight + j,
-                  added(sumRight + j, lowerRight, upperRight, fraction, g));
+  int32_t j = 0;
+  for (; j + 4 <= count; j += 4) {
+    mixGroup<false>(left, right, position, gain, j, _mm_setzero_ps(), sumLeft,
+                    sumRight);
+  }
+  if (j < count) {
+    const __m128 keep = _mm_castsi128_ps(
+        _mm_cmpgt_epi32(_mm_set1_epi32(count - j), _mm_set_epi32(3, 2, 1, 0)));
+    mixGroup<true>(left, right, position, gain, j, keep, sumLeft, sumRight);
   }
 }
 

@@ -153,32 +153,50 @@ __m128d added(__m128d sum, __m128d lower, __m128d upper, __m128d fraction,
   return _mm_add_pd(sum, _mm_mul_pd(sample, gain));
 }
 
+// Four samples of one grain from sample j on, added to the sums; only the
+// lanes that `keep` marks are stored, so a sum the grain does not reach keeps
+// its bits (its sign of zero too).
+template <bool Partial>
+void mixGroup(const float* left, const float* right, const float* position,
+              const float* gain, int32_t j, __m128 keep, float* sumLeft,
+              float* sumRight) {
+  const __m128 p = _mm_loadu_ps(position + j);
+  const __m128i cellVector = _mm_cvttps_epi32(p);
+  // Through memory: four plain loads beat four lane extractions.
+  uint32_t cells[4];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), cellVector);
+  const __m128d fractionLow =
+      _mm_sub_pd(lowPair(p), _mm_cvtepi32_pd(cellVector));
+  const __m128d fractionHigh = _mm_sub_pd(
+      highPair(p), _mm_cvtepi32_pd(_mm_shuffle_epi32(cellVector, 0xEE)));
+  const __m128 g = _mm_loadu_ps(gain + j);
+  const __m128d gainLow = lowPair(g);
+  const __m128d gainHigh = highPair(g);
+
+  for (int32_t channel = 0; channel < 2; ++channel) {
+    const Neighbours n = neighbours(channel == 0 ? left : right, cells);
+    float* sums = (channel == 0 ? sumLeft : sumRight) + j;
+    const __m128 sum = _mm_loadu_ps(sums);
+    __m128 result = narrow(
+        added(lowPair(sum), n.lowerLow, n.upperLow, fractionLow, gainLow),
+        added(highPair(sum), n.lowerHigh, n.upperHigh, fractionHigh, gainHigh));
+    if (Partial) result = select(keep, result, sum);
+    _mm_storeu_ps(sums, result);
+  }
+}
+
 void mixGrain(const float* left, const float* right, const float* position,
               const float* gain, int32_t count, float* sumLeft,
               float* sumRight) {
-  for (int32_t j = 0; j < count; j += 4) {
-    const __m128 p = _mm_loadu_ps(position + j);
-    const __m128i cellVector = _mm_cvttps_epi32(p);
-    // Through memory: four plain loads beat four lane extractions.
-    uint32_t cells[4];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), cellVector);
-    const __m128d fractionLow =
-        _mm_sub_pd(lowPair(p), _mm_cvtepi32_pd(cellVector));
-    const __m128d fractionHigh = _mm_sub_pd(
-        highPair(p), _mm_cvtepi32_pd(_mm_shuffle_epi32(cellVector, 0xEE)));
-    const __m128 g = _mm_loadu_ps(gain + j);
-    const __m128d gainLow = lowPair(g);
-    const __m128d gainHigh = highPair(g);
-
-    for (int32_t channel = 0; channel < 2; ++channel) {
-      const Neighbours n = neighbours(channel == 0 ? left : right, cells);
-      float* sums = (channel == 0 ? sumLeft : sumRight) + j;
-      const __m128 sum = _mm_loadu_ps(sums);
-      _mm_storeu_ps(sums, narrow(added(lowPair(sum), n.lowerLow, n.upperLow,
-                                       fractionLow, gainLow),
-                                 added(highPair(sum), n.lowerHigh, n.upperHigh,
-                                       fractionHigh, gainHigh)));
-    }
+  int32_t j = 0;
+  for (; j + 4 <= count; j += 4) {
+    mixGroup<false>(left, right, position, gain, j, _mm_setzero_ps(), sumLeft,
+                    sumRight);
+  }
+  if (j < count) {
+    const __m128 keep = _mm_castsi128_ps(
+        _mm_cmpgt_epi32(_mm_set1_epi32(count - j), _mm_set_epi32(3, 2, 1, 0)));
+    mixGroup<true>(left, right, position, gain, j, keep, sumLeft, sumRight);
   }
 }
 

@@ -35,13 +35,11 @@ myfx::myfx(HostCallback callback)
   canProcessReplacing(true);
   copyText(programName, identity::kDefaultProgramName, sizeof programName);
 
-  sampleRateHz = static_cast<int32_t>(getSampleRate());
-  bufferCapacity = kCaptureSeconds * sampleRateHz;
-  loopLength.store(sampleRateHz, std::memory_order_relaxed);
-  recordLength = 0;  // derived on the first processed sample, before any use
+  const int32_t rate = static_cast<int32_t>(getSampleRate());
+  sampleRateHz.store(rate, std::memory_order_relaxed);
+  bufferCapacity = kCaptureSeconds * rate;
+  loopLength.store(rate, std::memory_order_relaxed);
   tempoQueried = false;
-  recordPosition = 0;
-  lastInput = 0.0f;
   storeParameterDefaults();
 
   // Cleared, so that cells no capture has written yet play silence.
@@ -49,22 +47,7 @@ myfx::myfx(HostCallback callback)
   recordBufferRight = new (std::nothrow) float[bufferCapacity]();
 
   tempo = kFallbackTempo;
-  for (int32_t i = 0; i < kGrainSlots; ++i) {
-    grainPosition[i] = -1.0f;
-    grainStart[i] = 0.0f;
-    grainJitter[i] = 0;
-    grainRate[i] = 1.0f;
-    grainLength[i] = kDefaultGrainLength;
-    grainLevelStep[i] = 0.0f;
-    grainLevel[i] = 1.0f;
-  }
-
-  startCounter = 0;
-  currentRate = 1.0f;
-  soundingSlots = 0;
-  derivedTempo = 0.0;  // no tempo: the first query derives the loop
-  derivedSixteenths = 0;
-  derivedLoop = 0;
+  resetRunningState();
   tileScratch = new (std::nothrow) tiles::TileScratch();
   if (tileScratch != nullptr) {
     tileScratch->kernels = tiles::kernelsOf(tiles::fastestFamily());

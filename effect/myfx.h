@@ -76,6 +76,12 @@ class myfx : public AudioEffectX {
   int32_t getVendorVersion() override;
   // any thread; 1 for the one capability korvane has, -1 for any other
   int32_t canDo(char* text) override;
+  // host's main thread, audio stopped; allocates only when the rate changed:
+  // a host rate (opcodes 10 and 43) from 8000 to 384000 Hz other than the
+  // one in use becomes the rate of every sample count, with new capture
+  // buffers, and the engine starts again. Anything else changes nothing.
+  void resume() override;
+
   // host's main thread during open/close, before processing starts:
   // korvane's seed call (seedExtension.h) reseeds the random generator as
   // construction does and answers 1; any other vendor call answers 0.
@@ -95,6 +101,14 @@ class myfx : public AudioEffectX {
   int32_t control(float& left, float& right);
   void deriveLoopFromTempo();
   void adoptPendingValues();
+  void adoptSampleRate(int32_t rate);
+  void rescaleLoopRelativeFields(int32_t oldRate, int32_t newRate);
+  void resetRunningState();
+  static double rescaled(double count, int32_t from, int32_t to);
+  // The loop length from construction until the first tempo query.
+  int32_t placeholderLoop() const {
+    return sampleRateHz.load(std::memory_order_relaxed);
+  }
   void storeParameterDefaults();
   int32_t advanceCapture(bool triggered);
   void decideStart(double transposeBase);
@@ -132,7 +146,9 @@ class myfx : public AudioEffectX {
 
   double tempo;
   RelaxedAtomic<int32_t> bufferSixteenths;
-  int32_t sampleRateHz;
+  // The rate of every sample count: the host's, adopted at a resume
+  // (sampleRate.cpp). Parameter calls read it for the placeholder loop.
+  RelaxedAtomic<int32_t> sampleRateHz;
   RelaxedAtomic<float> recordThreshold;
   float lastInput;
   char programName[kProgramNameBytes];

@@ -101,6 +101,11 @@ struct ParameterTable {
                : (effect.*row.floatField).load(std::memory_order_relaxed);
   }
 
+  // The row's field as a normalised value against `loop`.
+  static float answer(const myfx& effect, const Row& row, int32_t loop) {
+    return static_cast<float>(row.toNormalised(fieldValue(effect, row), loop));
+  }
+
   // Converts v (0..1) against `loop` and stores the row's field.
   static void store(myfx& effect, const Row& row, double v, int32_t loop) {
     storeField(effect, row, row.fromNormalised(v, loop));
@@ -154,8 +159,8 @@ static_assert(sizeof ParameterTable::rows / sizeof ParameterTable::rows[0] ==
 
 // any thread; writes one 32-bit field, read by the engine where it next uses
 // it. The loop-relative mappings use the loop length in force now; before
-// the first tempo query their value is also kept pending, to be converted
-// again against the loop that query derives.
+// the first tempo query their value is kept pending instead, to be converted
+// against the loop that query derives (PendingValue.h).
 void myfx::setParameter(int32_t index, float value) {
   if (!isParameter(index)) return;
   const ParameterTable::Row& row = ParameterTable::rows[index];
@@ -165,7 +170,13 @@ void myfx::setParameter(int32_t index, float value) {
                           loopLength.load(std::memory_order_relaxed));
   };
   if (row.pending != nullptr) {
-    (this->*row.pending).set(static_cast<float>(v), store);
+    (this->*row.pending)
+        .set(
+            static_cast<float>(v),
+            [this, &row] {
+              return ParameterTable::answer(*this, row, placeholderLoop());
+            },
+            store);
   } else {
     store();
   }
@@ -175,13 +186,14 @@ void myfx::setParameter(int32_t index, float value) {
 float myfx::getParameter(int32_t index) {
   if (!isParameter(index)) return 0.0f;
   const ParameterTable::Row& row = ParameterTable::rows[index];
-  float pending;
-  if (row.pending != nullptr && (this->*row.pending).read(pending)) {
-    return pending;
-  }
-  return static_cast<float>(
-      row.toNormalised(ParameterTable::fieldValue(*this, row),
-                       loopLength.load(std::memory_order_relaxed)));
+  const auto fieldAnswer = [this, &row](bool beforeFirstQuery) {
+    return ParameterTable::answer(
+        *this, row,
+        beforeFirstQuery ? placeholderLoop()
+                         : loopLength.load(std::memory_order_relaxed));
+  };
+  if (row.pending != nullptr) return (this->*row.pending).answer(fieldAnswer);
+  return fieldAnswer(false);
 }
 
 // audio thread, at the first tempo query, right after the loop length is
@@ -194,6 +206,23 @@ void myfx::adoptPendingValues() {
     (this->*row.pending).adopt([this, &row, loop](float v) {
       ParameterTable::store(*this, row, v, loop);
     });
+  }
+}
+
+// host's main thread, audio stopped, when the sample rate changes: "st
+// rate", "pos" and "len" keep their length in time. A value still pending
+// stays as it is, to be converted against the loop of the first query;
+// otherwise the part of the field above the mapping's minimum (its value at
+// 0) is scaled to the new rate, to the nearest whole sample.
+void myfx::rescaleLoopRelativeFields(int32_t oldRate, int32_t newRate) {
+  const int32_t loop = loopLength.load(std::memory_order_relaxed);
+  for (const ParameterTable::Row& row : ParameterTable::rows) {
+    float pending;
+    if (row.pending == nullptr || (this->*row.pending).read(pending)) continue;
+    const double minimum = row.fromNormalised(0.0, loop);
+    const double above = ParameterTable::fieldValue(*this, row) - minimum;
+    ParameterTable::storeField(*this, row,
+                               minimum + rescaled(above, oldRate, newRate));
   }
 }
 
@@ -218,11 +247,18 @@ void myfx::getParameterLabel(int32_t index, char* label) {
   }
 }
 
-// Shows the effect's own value and unit, not the normalised value.
+// Shows the effect's own value and unit, not the normalised value. A value
+// pending before the first tempo query shows as the count it gives against
+// the placeholder loop, as a set at that moment would have stored it.
 void myfx::getParameterDisplay(int32_t index, char* text) {
   if (!isParameter(index) || text == nullptr) return;
   const ParameterTable::Row& row = ParameterTable::rows[index];
-  if (row.intField != nullptr) {
+  float pending;
+  if (row.pending != nullptr && (this->*row.pending).read(pending)) {
+    long2string(
+        static_cast<int32_t>(row.fromNormalised(pending, placeholderLoop())),
+        text);
+  } else if (row.intField != nullptr) {
     long2string((this->*row.intField).load(std::memory_order_relaxed), text);
   } else {
     float2string((this->*row.floatField).load(std::memory_order_relaxed), text);

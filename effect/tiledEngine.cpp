@@ -284,7 +284,7 @@ void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
                      sumRight);
     } else {
       t.kernels->mixGrain(recordBufferLeft, recordBufferRight, position, gain,
-                          roundUpToLanes(count), sumLeft, sumRight);
+                          count, sumLeft, sumRight);
     }
 
     grainLevel[i] = lanes.level[lane];

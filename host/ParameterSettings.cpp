@@ -1,13 +1,15 @@
 // Parsing NAME=VALUE settings and matching them to parameter names.
 #include "ParameterSettings.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 
 #include "FirstSample.h"
@@ -67,13 +69,27 @@ Setting parseSetting(const std::string& text) {
 }
 
 std::vector<Setting> readParamsFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw failure("cannot read parameter file " + path);
+  const auto cannotRead = [&path](const std::string& reason) {
+    return failure("cannot read parameter file " + path + ": " + reason);
+  };
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw cannotRead(std::strerror(errno));
   // One byte past the limit tells an oversized file (or an endless one).
   std::string text(kMaxFileBytes + 1, '\0');
-  file.read(&text[0], static_cast<std::streamsize>(text.size()));
-  if (file.bad()) throw failure("cannot read parameter file " + path);
-  text.resize(static_cast<std::size_t>(file.gcount()));
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = read(fd, &text[got], text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      throw cannotRead(std::strerror(error));
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  text.resize(got);
   if (text.size() > kMaxFileBytes) {
     throw usageError(path + ": larger than 1 MiB; not a parameter file");
   }
@@ -150,6 +166,15 @@ float valueInUnits(const Setting& setting, int32_t index,
   if (const std::optional<float> value =
           valueShowing(scratch, index, *setting.number)) {
     return *value;
+  }
+  const std::string unit = label.empty() ? "" : " " + label;
+  if (const std::optional<Neighbours> near =
+          neighboursOf(scratch, index, *setting.number)) {
+    throw usageError(setting.origin + "no value of \"" + setting.name +
+                     "\" shows " + shortNumber(*setting.number) + " " +
+                     setting.unit +
+                     "; it moves in steps, and the nearest are " + near->below +
+                     " and " + near->above + unit);
   }
   const DisplayRange range = displayRange(scratch, index);
   throw usageError(setting.origin + "no value of \"" + setting.name +

@@ -2,8 +2,14 @@
 #include "PluginLoader.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -52,12 +58,39 @@ std::string recordFault(const AEffect& effect) {
   }
   return "";
 }
+// True when `record` may be read as a record: outside the first page
+// (where no object lives; small numbers are not addresses), aligned for
+// the record, and readable throughout. Readability is asked of the kernel
+// by writing the bytes into a pipe, which fails with EFAULT instead of
+// faulting the tool.
+bool couldBeRecord(const AEffect* record) {
+  const auto address = reinterpret_cast<std::uintptr_t>(record);
+  const long page = sysconf(_SC_PAGESIZE);
+  if (address < static_cast<std::uintptr_t>(page > 0 ? page : 4096) ||
+      address % alignof(AEffect) != 0) {
+    return false;
+  }
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return true;  // cannot ask; trust it
+  const ssize_t wrote = write(ends[1], record, sizeof(AEffect));
+  close(ends[0]);
+  close(ends[1]);
+  return wrote == static_cast<ssize_t>(sizeof(AEffect));
+}
+
+std::string addressText(const void* address) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%p", address);
+  return text;
+}
+
 }  // namespace
 
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    throw failure("plug-in library " + path + " does not exist");
+  struct stat status = {};
+  if (stat(path.c_str(), &status) != 0) {
+    throw failure("cannot load plug-in library " + path + ": " +
+                  std::strerror(errno));
   }
   // A path without a slash would make dlopen search the library path.
   std::string loadPath =
@@ -82,19 +115,24 @@ AEffect* PluginLibrary::callMain() const { return entry_(&hostCallback); }
 
 PluginInstance::PluginInstance(const PluginLibrary& library,
                                HostContext& context)
-    : context_(context) {
-  effect_ = library.callMain();
-  if (effect_ == nullptr) {
+    : context_(context), library_(library.path()) {
+  AEffect* const answer = library.callMain();
+  if (answer == nullptr) {
     throw failure("plug-in " + library.path() +
                   " declined to create an effect (`main` answered null)");
   }
+  if (!couldBeRecord(answer)) {
+    throw failure("plug-in " + library.path() +
+                  " answered an address that cannot hold an effect record (" +
+                  addressText(answer) + ")");
+  }
+  effect_ = answer;
   if (effect_->magic != kEffectMagic || effect_->dispatcher == nullptr) {
     // Not a record we can drive, and not one we may safely close either.
     throw failure("plug-in " + library.path() +
                   " answered something that is not an effect record");
   }
   effect_->user = &context_;
-  library_ = library.path();
   std::string fault = recordFault(*effect_);
   if (fault.empty()) {
     dispatch(EffectOpcode::kOpen);

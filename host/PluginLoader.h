@@ -46,6 +46,8 @@ class PluginInstance {
 
   AEffect& effect() const { return *effect_; }
   HostContext& context() const { return context_; }
+  // The library's path as the user gave it, for messages.
+  const std::string& libraryPath() const { return library_; }
   intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0,
                     void* ptr = nullptr, float opt = 0.0f) const;
 

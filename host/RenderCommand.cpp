@@ -22,12 +22,14 @@ namespace {
 // How many instances the plug-in's layout needs for a file of `channels`:
 // one for the file, or one per channel for a plug-in of one input and one
 // output. Throws where a file channel would be lost.
-std::size_t instancesFor(const AEffect& effect, int channels) {
+std::size_t instancesFor(const PluginInstance& plugin, int channels) {
+  const AEffect& effect = plugin.effect();
   if (effect.numInputs == 1 && effect.numOutputs == 1) {
     return static_cast<std::size_t>(channels);
   }
   if (effect.numInputs == 1 && channels > 1) {
-    throw failure("the plug-in takes one input and gives " +
+    throw failure("plug-in " + plugin.libraryPath() +
+                  " takes one input and gives " +
                   std::to_string(effect.numOutputs) +
                   " outputs; it can render a mono file, not a stereo one");
   }
@@ -42,8 +44,15 @@ uint32_t pickSeed() {
 }  // namespace
 
 RenderResult renderFile(const RenderRequest& request) {
-  const OutputTarget target = resolveOutput(request.output);
-  if (sameFile(request.input, target.path)) {
+  if (request.output == kStandardStream) {
+    throw usageError(
+        "OUT - would be standard output, and korvane writes files only (a "
+        "WAV's header is completed once the audio is known); name a file, "
+        "or ./- for a file called -");
+  }
+  const OutputTarget target = resolveOutput(request.output, request.force);
+  if (request.input != kStandardStream &&
+      sameFile(request.input, target.path)) {
     throw usageError("OUT is the same file as IN (" + request.output +
                      "); the input would be lost");
   }
@@ -54,8 +63,7 @@ RenderResult renderFile(const RenderRequest& request) {
   HostContext context(request.tempo);
   std::vector<std::unique_ptr<PluginInstance>> instances;
   instances.push_back(std::make_unique<PluginInstance>(library, context));
-  const std::size_t count =
-      instancesFor(instances.front()->effect(), in.channels());
+  const std::size_t count = instancesFor(*instances.front(), in.channels());
   while (instances.size() < count) {
     instances.push_back(std::make_unique<PluginInstance>(library, context));
   }
@@ -91,7 +99,7 @@ RenderResult renderFile(const RenderRequest& request) {
   format.inputFormat = in.format();
   format.channels = in.channels();
   format.sampleRate = in.sampleRate();
-  format.frames = in.frames() + tailFrames;
+  format.frames = in.lengthKnown() ? in.frames() + tailFrames : -1;
   format.subtype = request.subtype;
   const int outFormat = outputFormat(format);
   OutputFile out(target, outFormat, in.channels(), in.sampleRate());
@@ -105,10 +113,17 @@ RenderResult renderFile(const RenderRequest& request) {
   options.integerOutput = storesIntegers(outFormat);
   result.summary = render(plugins, in, out, options);
   out.commit();
-  if (in.truncated()) {
-    warn("IN " + request.input +
+  if (in.truncated(result.summary.inputFrames)) {
+    warn("IN " + in.name() +
          " is shorter than its header says (truncated?); read " +
          std::to_string(result.summary.inputFrames) + " frames");
+  }
+  if (in.undeclaredBytes() > 0) {
+    warn("IN " + in.name() + " declares no audio in its header, though " +
+         std::to_string(in.undeclaredBytes()) +
+         " bytes follow it (a recording cut off before its header was "
+         "finished?); repair it, for example with `sox --ignore-length " +
+         request.input + " repaired.wav`, and render that");
   }
   return result;
 }

@@ -23,6 +23,7 @@ struct RenderRequest {
   std::optional<uint32_t> seed;  // nullopt: the tool picks one
   std::optional<int> subtype;    // from --bits
   bool compensateDelay = true;
+  bool force = false;  // replace a write-protected OUT
 };
 
 struct RenderResult {
@@ -35,7 +36,8 @@ struct RenderResult {
 };
 
 // Checks the request against the files and the plug-in, renders, and moves
-// OUT into place only when everything succeeded. Throws HostError.
+// OUT into place only when everything succeeded and OUT reads back whole.
+// IN "-" is standard input; OUT "-" is refused. Throws HostError.
 RenderResult renderFile(const RenderRequest& request);
 
 // The summary line of a render, and the warnings it calls for (silence,

@@ -1,8 +1,13 @@
 // The korvane command-line host: info, render, demo and help.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -31,7 +36,11 @@ constexpr double kMinTempo = 1.0;
 constexpr double kMaxTempo = 1000.0;
 constexpr double kMaxTailSeconds = 3600.0;
 constexpr unsigned long long kMaxSeed = 0xFFFFFFFFull;
+constexpr unsigned long long kMaxRate = 10000000;  // 10 MHz
+constexpr int32_t kDefaultInfoRate = 44100;
 constexpr const char* kVersionText = "korvane " KORVANE_TOOL_VERSION;
+// More than any command prints to stdout.
+constexpr std::size_t kStdoutBufferBytes = 1 << 16;
 
 // Options shared by the commands that set parameters.
 struct SettingOptions {
@@ -82,18 +91,39 @@ std::optional<double> parseTempo(const std::string& text) {
   return tempo;
 }
 
-uint32_t parseSeed(const std::string& text) {
+// A whole number in decimal digits from `lowest` to `highest`, or nothing.
+std::optional<unsigned long long> wholeNumber(const std::string& text,
+                                              unsigned long long lowest,
+                                              unsigned long long highest) {
   char* end = nullptr;
   errno = 0;
-  const unsigned long long seed = std::strtoull(text.c_str(), &end, 10);
+  const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
   if (text.empty() ||
       text.find_first_not_of("0123456789") != std::string::npos ||
-      *end != '\0' || errno == ERANGE || seed > kMaxSeed) {
+      *end != '\0' || errno == ERANGE || n < lowest || n > highest) {
+    return std::nullopt;
+  }
+  return n;
+}
+
+// A sample rate in Hz: a whole number, as audio files give it.
+int32_t parseRate(const std::string& text) {
+  const auto rate = wholeNumber(text, 1, kMaxRate);
+  if (!rate) {
+    throw usageError("--rate takes a whole number of Hz from 1 to " +
+                     std::to_string(kMaxRate) + "; got \"" + text + "\"");
+  }
+  return static_cast<int32_t>(*rate);
+}
+
+uint32_t parseSeed(const std::string& text) {
+  const auto seed = wholeNumber(text, 0, kMaxSeed);
+  if (!seed) {
     throw usageError(
         "--seed takes a whole number from 0 to 4294967295; got \"" + text +
         "\"");
   }
-  return static_cast<uint32_t>(seed);
+  return static_cast<uint32_t>(*seed);
 }
 
 void checkRenderRequest(const RenderRequest& request) {
@@ -108,15 +138,20 @@ void checkRenderRequest(const RenderRequest& request) {
 
 // The instance is shown as a render at `tempo` starts: settings applied,
 // then the first sample processed (in silence).
+// Every instance gets the stream a render of a file at `rate` gives it, so
+// that counts in samples are those of such a render.
 void runInfo(const std::string& pluginOption,
-             const std::vector<Setting>& settings,
-             std::optional<double> tempo) {
+             const std::vector<Setting>& settings, std::optional<double> tempo,
+             int32_t rate) {
   const std::string path =
       pluginOption.empty() ? defaultPluginPath() : pluginOption;
   PluginLibrary library(path);
   HostContext context(tempo);
+  const int32_t blockSize = RenderRequest{}.blockSize;
   PluginInstance plugin(library, context);
+  plugin.setStream(rate, blockSize);
   PluginInstance scratch(library, context);
+  scratch.setStream(rate, blockSize);
   const std::vector<ParameterValue> values =
       resolveSettings(settings, plugin, &scratch);
   applySettings(values, plugin);
@@ -125,6 +160,7 @@ void runInfo(const std::string& pluginOption,
   // sample processed, so that ranges a plug-in counts in samples of its loop
   // are those of the loop a render at this tempo uses.
   PluginInstance ranges(library, context);
+  ranges.setStream(rate, blockSize);
   applySettings(values, ranges);
   processFirstSample(ranges);
   printInfo(plugin, ranges, path, std::cout);
@@ -176,23 +212,112 @@ void checkCommandWord(const CLI::App& app, const std::string& word) {
                    " (commands: info, render, demo, help)");
 }
 
-// What CLI11 left over: unknown options and arguments nobody takes.
+// What CLI11 left over: unknown options and arguments nobody takes. A
+// word that starts with '-' may be a file name, which `--` or `./` reach.
 void checkLeftovers(const CLI::App& command) {
   for (const std::string& word : command.remaining()) {
     if (word.size() > 1 && word[0] == '-') {
-      throw usageError("unknown option '" + word + "' of '" +
-                       command.get_name() + "'" +
-                       didYouMean(word, optionNames(command)));
+      const std::string suggestion = didYouMean(word, optionNames(command));
+      throw usageError(
+          "unknown option '" + word + "' of '" + command.get_name() + "'" +
+          (!suggestion.empty() && word.rfind("--", 0) == 0
+               ? suggestion
+               : "; if it is a file name, put -- before it (korvane " +
+                     command.get_name() + " -- " + word + ") or write ./" +
+                     word));
     }
     throw usageError("unexpected argument '" + word + "' after '" +
                      command.get_name() + "'");
   }
 }
 
-}  // namespace
+// The words after the command, ready for CLI11: every word that starts with
+// '-' must be a known option of the command (or the value of one that takes
+// a value), so that a file name like -take1.wav is named as such, not
+// taken for something else; after `--` every word is a file name, and one
+// that starts with '-' is passed on as ./WORD (the same file). "-" alone is
+// standard input wherever it stands. Returned in CLI11's reversed order.
+std::vector<std::string> prepareWords(const CLI::App& app, int argc,
+                                      char** argv) {
+  std::vector<std::string> words(argv + 1, argv + argc);
+  const CLI::App* command = nullptr;
+  if (!words.empty()) {
+    try {
+      command = app.get_subcommand(words.front());
+    } catch (const CLI::OptionNotFound&) {
+      command = nullptr;
+    }
+  }
+  for (std::size_t i = 1; command != nullptr && i < words.size(); ++i) {
+    const std::string word = words[i];
+    if (word == "--") {
+      words.erase(words.begin() + static_cast<std::ptrdiff_t>(i));
+      for (std::size_t k = i; k < words.size(); ++k) {
+        if (words[k].size() > 1 && words[k][0] == '-') {
+          words[k] = "./" + words[k];
+        }
+      }
+      break;
+    }
+    if (word.size() < 2 || word[0] != '-') continue;
+    const std::string name = word.substr(0, word.find('='));
+    const CLI::Option* option = command->get_option_no_throw(name);
+    if (option == nullptr && name != "-h" && name != "--help") {
+      const std::string suggestion = didYouMean(word, optionNames(*command));
+      throw usageError(
+          "unknown option '" + word + "' of '" + command->get_name() + "'" +
+          (!suggestion.empty() && word.rfind("--", 0) == 0
+               ? suggestion
+               : "; if it is a file name, put -- before it (korvane " +
+                     command->get_name() + " -- " + word + ") or write ./" +
+                     word));
+    }
+    // The option's value is the next word, whatever it starts with.
+    if (option != nullptr && option->get_expected_max() > 0 &&
+        word.find('=') == std::string::npos) {
+      ++i;
+    }
+  }
+  std::reverse(words.begin(), words.end());
+  return words;
+}
 
-int main(int argc, char** argv) {
-  installInterruptHandlers();
+// An option or argument given as an empty string is a mistake (an unset
+// shell variable, say), not a request for the default.
+void checkEmptyValues(const CLI::App& command) {
+  for (const CLI::Option* option : command.get_options()) {
+    if (option->get_expected_max() == 0) continue;  // a flag
+    for (const std::string& value : option->results()) {
+      if (!value.empty()) continue;
+      const std::string name = option->get_positional()
+                                   ? option->get_name(true, false)
+                                   : option->get_name(false, true);
+      throw usageError(name + " of '" + command.get_name() +
+                       "' is an empty string; give a value");
+    }
+  }
+}
+
+// Whatever the tool printed must have reached its streams: a full disk
+// under `korvane info > file` is a failure, not an empty file and exit 0.
+int checkStreams(int code) {
+  // The stream flushes stdio's buffer; its errno is the reason.
+  errno = 0;
+  std::cout.flush();
+  const bool outFailed =
+      std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || std::cout.bad();
+  const int outErrno = errno;
+  if (outFailed) {
+    std::cerr << "korvane: cannot write standard output: "
+              << (outErrno != 0 ? std::strerror(outErrno) : "write error")
+              << "\n";
+  }
+  const bool errFailed =
+      std::fflush(stderr) != 0 || std::ferror(stderr) != 0 || std::cerr.bad();
+  return (outFailed || errFailed) && code == 0 ? kExitFailure : code;
+}
+
+int run(int argc, char** argv) {
   CLI::App app{"korvane: renders audio files through the korvane plug-in"};
   app.require_subcommand(1);
   app.set_version_flag("--version", kVersionText);
@@ -209,6 +334,12 @@ int main(int argc, char** argv) {
                    "Tempo of the render whose start to show, or \"none\" "
                    "(default 120)")
       ->type_name("BPM");
+  std::string infoRateText = std::to_string(kDefaultInfoRate);
+  info->add_option("--rate", infoRateText,
+                   "Sample rate of the render whose start to show, in Hz "
+                   "(default " +
+                       std::to_string(kDefaultInfoRate) + ")")
+      ->type_name("HZ");
   infoSettings.addTo(*info);
 
   RenderRequest request;
@@ -220,7 +351,10 @@ int main(int argc, char** argv) {
   SettingOptions renderSettings;
   CLI::App* render = app.add_subcommand(
       "render", "Stream IN through the plug-in block by block into OUT");
-  render->add_option("IN", request.input, "Input audio file")->required();
+  render
+      ->add_option("IN", request.input,
+                   "Input audio file, or - for standard input")
+      ->required();
   render
       ->add_option("OUT", request.output,
                    "Output file; IN's format unless its extension says "
@@ -262,6 +396,9 @@ int main(int argc, char** argv) {
   render->add_flag("--no-delay-compensation", noDelayCompensation,
                    "Keep the plug-in's reported delay in OUT instead of "
                    "lining OUT up with IN");
+  render->add_flag("--force", request.force,
+                   "Replace OUT even when it is write-protected (it keeps "
+                   "its mode)");
 
   std::string demoDir = "demo";
   std::string demoPlugin;
@@ -284,12 +421,21 @@ int main(int argc, char** argv) {
 
   try {
     checkCommandWord(app, argc > 1 ? argv[1] : "");
-    app.parse(argc, argv);
+    std::vector<std::string> words = prepareWords(app, argc, argv);
+    app.parse(words);
     for (CLI::App* command : {info, render, demo, help}) {
-      if (command->parsed()) checkLeftovers(*command);
+      if (!command->parsed()) continue;
+      checkLeftovers(*command);
+      checkEmptyValues(*command);
     }
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    // --version printed here without flushing, so that a write error is
+    // seen at the end with its reason; --help by CLI11.
+    if (dynamic_cast<const CLI::CallForVersion*>(&e) != nullptr) {
+      std::cout << e.what() << "\n";
+      return 0;
+    }
+    if (e.get_exit_code() == 0) return app.exit(e);
     std::cerr << "korvane: " << oneLine(e.what()) << "\n";
     return kExitUsage;
   } catch (const HostError& e) {
@@ -299,7 +445,8 @@ int main(int argc, char** argv) {
 
   try {
     if (info->parsed()) {
-      runInfo(infoPlugin, infoSettings.collect(), parseTempo(infoTempoText));
+      runInfo(infoPlugin, infoSettings.collect(), parseTempo(infoTempoText),
+              parseRate(infoRateText));
     } else if (render->parsed()) {
       checkRenderRequest(request);
       request.tempo = parseTempo(tempoText);
@@ -330,4 +477,16 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  installInterruptHandlers();
+  // Off a terminal, everything a command prints is flushed at the end, where
+  // a write error is seen with its reason.
+  if (isatty(STDOUT_FILENO) == 0) {
+    std::setvbuf(stdout, nullptr, _IOFBF, kStdoutBufferBytes);
+  }
+  return checkStreams(run(argc, argv));
 }

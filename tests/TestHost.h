@@ -10,6 +10,7 @@
 #include "AEffect.h"
 #include "EffectLoader.h"
 #include "myfx.h"
+#include "opcodes.h"
 
 struct HostCall {
   AEffect* effect;
@@ -66,6 +67,12 @@ class TestHost {
     return e->dispatcher(e, opcode, index, value, ptr, opt);
   }
   static void close(AEffect* e) { dispatch(e, 1); }
+  // Sets the sample rate and restarts processing, as hosts do.
+  static void resumeAtRate(AEffect* e, float rate) {
+    dispatch(e, EffectOpcode::kSuspendResume, 0, 0);
+    dispatch(e, EffectOpcode::kSetSampleRate, 0, 0, nullptr, rate);
+    dispatch(e, EffectOpcode::kSuspendResume, 0, 1);
+  }
 
  private:
   static TestHost*& current() {

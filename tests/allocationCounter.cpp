@@ -9,9 +9,14 @@
 namespace {
 std::atomic<bool> counting{false};
 std::atomic<int> counted{0};
+std::atomic<int> failingFrom{0};
 
 void* allocate(std::size_t size) noexcept {
-  if (counting.load(std::memory_order_relaxed)) ++counted;
+  if (counting.load(std::memory_order_relaxed)) {
+    const int n = ++counted;
+    const int fail = failingFrom.load(std::memory_order_relaxed);
+    if (fail > 0 && n >= fail) return nullptr;
+  }
   return std::malloc(size == 0 ? 1 : size);
 }
 }  // namespace
@@ -23,8 +28,11 @@ void startCountingAllocations() {
 
 int stopCountingAllocations() {
   counting = false;
+  failingFrom = 0;
   return counted.load();
 }
+
+void failAllocationsFrom(int n) { failingFrom = n; }
 
 void* operator new(std::size_t size) {
   if (void* p = allocate(size)) return p;

@@ -114,26 +114,6 @@ TEST(Effect, ProgramName) {
             std::string(31, 'n'));
 }
 
-TEST(Effect, SampleRateFromHostDoesNotChangeSampleCounts) {
-  TestHost host;
-  EffectHandle at44(host.load());
-  EffectHandle at48(host.load());
-  TestHost::dispatch(at48.effect, EffectOpcode::kSetSampleRate, 0, 0, nullptr,
-                     48000.0f);
-  float in[2][1] = {}, out[2][1];
-  float* inputs[] = {in[0], in[1]};
-  float* outputs[] = {out[0], out[1]};
-  at44->processReplacing(at44.effect, inputs, outputs, 1);
-  at48->processReplacing(at48.effect, inputs, outputs, 1);
-  // "pos" at 1 stores the loop length: 88200 samples at 120 bpm either way.
-  at44->setParameter(at44.effect, Param::kGrainOffset, 1.0f);
-  at48->setParameter(at48.effect, Param::kGrainOffset, 1.0f);
-  EXPECT_EQ(text(at44.effect, EffectOpcode::kGetParameterDisplay, 4),
-            "  88200");
-  EXPECT_EQ(text(at48.effect, EffectOpcode::kGetParameterDisplay, 4),
-            "  88200");
-}
-
 TEST(Effect, InstancesAreIndependent) {
   TestHost host;
   EffectHandle a(host.load());

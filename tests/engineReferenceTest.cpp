@@ -143,5 +143,13 @@ TEST(EngineMatchesModel, LoopAndTempoChangesWhileRecording) {
   }
 }
 
+// The host's rate changed between blocks: adopted rates move the buffers,
+// the loop and the loop-relative settings, other rates change nothing.
+TEST(EngineMatchesModel, SampleRateChangesBetweenBlocks) {
+  for (uint32_t seed = 401; seed <= 406; ++seed) {
+    EXPECT_EQ(compareRun(seed, rateChangeScenario(seed, 25)), "");
+  }
+}
+
 }  // namespace
 }  // namespace reference

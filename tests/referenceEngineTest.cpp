@@ -66,9 +66,11 @@ TEST(ReferenceModel, ParameterValuesAfterConstruction) {
 TEST(ReferenceModel, ParameterMappings) {
   ModelSubject model;
   const EngineState& s = model.state();
+  // Before any processing the value waits for the loop of the first query.
   model.setParameter(Param::kStartInterval, 1.0f);
-  EXPECT_EQ(s.startInterval, 2798);  // loop of 44100 before any processing
+  EXPECT_EQ(model.getParameter(Param::kStartInterval), 1.0f);
   runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);
+  EXPECT_EQ(s.startInterval, 5554);
 
   const std::pair<float, int32_t> bsize[] = {{0.0f, 1}, {0.5f, 32}, {1.0f, 64}};
   for (auto [v, stored] : bsize) {

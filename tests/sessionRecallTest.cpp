@@ -182,52 +182,129 @@ TEST(SessionRecall, FirstSampleConvertsWithoutExtraQueries) {
   EXPECT_EQ(myfxProbe::grainStart(f)[0], 22050.0f);
 }
 
-// A setting on another thread racing the first tempo query: whichever wins,
-// the parameter ends with the last value set, converted once against the
-// loop of the first query, and nothing stays pending.
-TEST(SessionRecall, SettingRacingTheFirstQueryIsNeverLost) {
+// A setting on another thread racing the first tempo query. During the
+// race the engine reads, and getParameter answers, only what some step of
+// it may hold: the construction value, or a value set converted against the
+// loop of the first query; never one converted against the placeholder.
+// Afterwards the parameter holds the last value set, converted once.
+TEST(SessionRecall, SettingRacingTheFirstQueryShowsNoPlaceholderConversion) {
   TestHost host;
-  host.tempo = 90.0;
-  // What a set against the real loop of 235200 samples gives.
-  EffectHandle settled{host.load()};
-  settled->setParameter(settled.effect, Param::kBufferSixteenths, 0.5f);
-  processSilence(settled.effect, 1);
+  host.tempo = 90.0;  // 32 sixteenths: 235200 samples
+  constexpr int32_t kLoopRelative[] = {Param::kStartInterval,
+                                       Param::kGrainOffset, Param::kLengthBase};
+  constexpr float kValues[] = {0.5f, 0.25f};  // exact against every loop
+  // Fields and answers allowed during the race, from instances that settled
+  // each value against the real loop.
+  std::vector<int32_t> fields[Param::kCount];
+  std::vector<float> answers[Param::kCount];
+  auto field = [](const myfx& f, int32_t i) {
+    return i == Param::kStartInterval ? myfxProbe::startInterval(f)
+           : i == Param::kGrainOffset ? myfxProbe::grainOffset(f)
+                                      : myfxProbe::lengthBase(f);
+  };
+  for (int setting = -1; setting < 2; ++setting) {
+    EffectHandle settled{host.load()};
+    settled->setParameter(settled.effect, Param::kBufferSixteenths, 0.5f);
+    processSilence(settled.effect, 1);
+    for (int32_t i : kLoopRelative) {
+      if (setting >= 0)
+        settled->setParameter(settled.effect, i, kValues[setting]);
+      fields[i].push_back(field(settled.object(), i));
+      answers[i].push_back(settled->getParameter(settled.effect, i));
+    }
+  }
+  auto allowed = [](const auto& list, auto value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+  };
 
-  constexpr int kRounds = 1000;
-  constexpr int kSetsPerRound = 8;
+  constexpr int kRounds = 3000;
   for (int round = 0; round < kRounds; ++round) {
     EffectHandle e{host.load()};
     e->setParameter(e.effect, Param::kBufferSixteenths, 0.5f);
-    for (int32_t i :
-         {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase})
-      e->setParameter(e.effect, i, 0.9f);
-    float last[Param::kCount] = {};
-    std::atomic<int> ready{0};
+    std::atomic<int> stage{0};
+    int last[Param::kCount] = {};
     std::thread setter([&] {
-      ready.fetch_add(1);
-      while (ready.load() < 2) {
+      stage.fetch_add(1);
+      while (stage.load() < 2) {
       }
-      for (int k = 1; k <= kSetsPerRound; ++k) {
-        for (int32_t i :
-             {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase}) {
-          last[i] = static_cast<float>((round * 7 + k * 13 + i) % 1000) / 1000;
-          e->setParameter(e.effect, i, last[i]);
+      // Keeps setting until the first sample is done, and a little after.
+      for (int k = 0, after = 0; after < 16; ++k) {
+        if (stage.load(std::memory_order_relaxed) == 3) ++after;
+        for (int32_t i : kLoopRelative) {
+          last[i] = (k + i + round) % 2;
+          e->setParameter(e.effect, i, kValues[last[i]]);
         }
       }
     });
-    ready.fetch_add(1);
-    while (ready.load() < 2) {
+    stage.fetch_add(1);
+    while (stage.load() < 2) {
     }
     processSilence(e.effect, 1);
+    stage.store(3);
+    // What the engine would read now and what a host would be answered.
+    for (int look = 0; look < 200; ++look) {
+      for (int32_t i : kLoopRelative) {
+        const int32_t f = field(e.object(), i);
+        ASSERT_TRUE(allowed(fields[i], f))
+            << "round " << round << ", parameter " << i << ", field " << f;
+        const float a = e->getParameter(e.effect, i);
+        ASSERT_TRUE(allowed(answers[i], a))
+            << "round " << round << ", parameter " << i << ", answer " << a;
+      }
+    }
     setter.join();
-    for (int32_t i :
-         {Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase}) {
-      settled->setParameter(settled.effect, i, last[i]);
-      ASSERT_EQ(display(e.effect, i), display(settled.effect, i))
+    for (int32_t i : kLoopRelative) {
+      ASSERT_EQ(field(e.object(), i), fields[i][1 + last[i]])
           << "round " << round << ", parameter " << i;
-      ASSERT_EQ(e->getParameter(e.effect, i),
-                settled->getParameter(settled.effect, i))
-          << "round " << round << ", parameter " << i;
+    }
+  }
+}
+
+// A host that reads every value of a new instance and writes it back before
+// processing (as some hosts do for each new instance) changes nothing, nor
+// does one that writes back what it read after restoring a session: the
+// same output, bit for bit, and the same values and texts.
+TEST(SessionRecall, WritingBackWhatWasReadChangesNothing) {
+  for (double tempo : {90.0, 120.0}) {
+    TestHost host;
+    host.tempo = tempo;
+    const Saved played = playAndSave(host, 13.0f / 63.0f);
+    for (bool restoreFirst : {false, true}) {
+      EffectHandle plain{host.load()};
+      EffectHandle written{host.load()};
+      for (EffectHandle* e : {&plain, &written}) {
+        if (restoreFirst) restore(e->effect, played, kIndexOrder);
+        e->object().seedRandom(1);
+      }
+      const Saved before = save(written.effect);
+      for (const std::vector<int32_t>& order :
+           {kIndexOrder,
+            std::vector<int32_t>{10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}}) {
+        restore(written.effect, save(written.effect), order);
+      }
+      expectSame(save(written.effect), before, "before audio");
+      const std::string at = "tempo " + std::to_string(tempo) +
+                             (restoreFirst ? ", restored" : ", new");
+      std::vector<float> in(9000), out[2][2];
+      for (size_t k = 0; k < in.size(); ++k) {
+        in[k] = static_cast<float>(std::sin(0.01 * static_cast<double>(k)));
+      }
+      int n = 0;
+      for (EffectHandle* e : {&plain, &written}) {
+        out[n][0].assign(in.size(), 0.0f);
+        out[n][1].assign(in.size(), 0.0f);
+        float* inputs[] = {in.data(), in.data()};
+        float* outputs[] = {out[n][0].data(), out[n][1].data()};
+        (*e)->processReplacing(e->effect, inputs, outputs,
+                               static_cast<int32_t>(in.size()));
+        ++n;
+      }
+      EXPECT_EQ(std::memcmp(out[0][0].data(), out[1][0].data(),
+                            in.size() * sizeof(float)),
+                0)
+          << at;
+      expectSame(save(written.effect), save(plain.effect), at);
+      if (restoreFirst) expectSame(save(written.effect), played, at);
     }
   }
 }

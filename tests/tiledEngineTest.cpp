@@ -4,7 +4,9 @@
 // range of tile sizes, on scenarios built to meet each hazard of tiling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <ostream>
 #include <random>
 #include <string>
@@ -28,17 +30,27 @@ using reference::Scenario;
 
 constexpr int32_t kTileSizes[] = {1, 2, 3, 4, 5, 7, 16, 33, 63, 64};
 
-// How a block's arrays meet: apart, the outputs being the inputs, each
-// output being the other channel's input, or outputs one sample past the
-// inputs (a host fault, which the per-sample engine takes).
-enum class Arrays { kApart, kSame, kCrossed, kShifted };
+// How a block's four arrays (input left, input right, output left, output
+// right) meet: array a holds the first of them whose number is a, so the
+// fifteen ways to share arrays are the strings whose every digit is at most
+// one above the largest before it ("0000": all four one array, "0011": each
+// output on its own input, "0122": both outputs on one array). The last
+// layout puts the outputs one sample past the inputs, a host fault that the
+// per-sample engine takes.
+constexpr const char* kLayouts[] = {
+    "0000", "0001", "0010", "0011", "0012", "0100", "0101", "0102",
+    "0110", "0111", "0112", "0120", "0121", "0122", "0123", "shifted"};
+constexpr int32_t kLayoutCount = sizeof kLayouts / sizeof kLayouts[0];
+constexpr int32_t kApart = kLayoutCount - 2;  // "0123"
 
 // Two instances from one host: one runs the per-sample engine alone, the
 // other the tiled engine with the chosen kernels and tile size.
 class Twins {
  public:
-  Twins(tiles::KernelFamily family, int32_t tileSize, uint32_t seed)
-      : arrays_(seed) {
+  // Each block takes a layout drawn from `seed`, or `layout` when given.
+  Twins(tiles::KernelFamily family, int32_t tileSize, uint32_t seed,
+        int32_t layout = -1)
+      : arrays_(seed), layout_(layout) {
     myfxProbe::tileScratch(perSample_.object())->enabled = false;
     tiles::TileScratch* t = myfxProbe::tileScratch(tiled_.object());
     t->kernels = tiles::kernelsOf(family);
@@ -56,50 +68,62 @@ class Twins {
     return buffers();
   }
 
+  // Array a of the last block as the per-sample engine left it.
+  const std::vector<float>& lastArray(size_t a) const {
+    return last_.arrays[a];
+  }
+
   const tiles::TileScratch& tiles() {
     return *myfxProbe::tileScratch(tiled_.object());
   }
 
  private:
   struct Io {
-    std::vector<float> left, right, outLeft, outRight;
+    std::vector<std::vector<float>> arrays;
     float* inputs[2];
     float* outputs[2];
   };
 
-  // The block's input and prior output, laid out as `how` says.
-  static Io lay(const Block& b, Arrays how) {
-    Io io;
+  // The block's input and prior output, laid out as kLayouts[layout] says.
+  static Io lay(const Block& b, int32_t layout) {
     const size_t n = b.left.size();
-    io.left = b.left;
-    io.right = b.right;
-    io.left.resize(n + 1, 0.25f);
-    io.right.resize(n + 1, -0.25f);
-    io.outLeft = b.priorLeft;
-    io.outRight = b.priorRight;
-    io.inputs[0] = io.left.data();
-    io.inputs[1] = io.right.data();
-    io.outputs[0] = io.outLeft.data();
-    io.outputs[1] = io.outRight.data();
-    if (how == Arrays::kSame) {
-      io.outputs[0] = io.inputs[0];
-      io.outputs[1] = io.inputs[1];
-    } else if (how == Arrays::kCrossed) {
-      io.outputs[0] = io.inputs[1];
-      io.outputs[1] = io.inputs[0];
-    } else if (how == Arrays::kShifted) {
-      io.outputs[0] = io.inputs[0] + 1;
-      io.outputs[1] = io.inputs[1] + 1;
+    const std::vector<float>* content[] = {&b.left, &b.right, &b.priorLeft,
+                                           &b.priorRight};
+    float* pointers[4];
+    Io io;
+    io.arrays.reserve(4);
+    const std::string digits =
+        layout == kLayoutCount - 1 ? "0123" : kLayouts[layout];
+    for (int32_t a = 0; a < 4; ++a) {
+      const size_t shared = static_cast<size_t>(digits[a] - '0');
+      if (shared == io.arrays.size()) {
+        io.arrays.push_back(*content[a]);
+        io.arrays.back().resize(n + 1, a % 2 == 0 ? 0.25f : -0.25f);
+      }
+      pointers[a] = io.arrays[shared].data();
     }
+    if (layout == kLayoutCount - 1) {
+      pointers[2] = pointers[0] + 1;
+      pointers[3] = pointers[1] + 1;
+    }
+    io.inputs[0] = pointers[0];
+    io.inputs[1] = pointers[1];
+    io.outputs[0] = pointers[2];
+    io.outputs[1] = pointers[3];
     return io;
   }
 
   std::string block(const Block& b) {
+    if (b.resumeAtRate) {
+      TestHost::resumeAtRate(perSample_.effect, *b.resumeAtRate);
+      TestHost::resumeAtRate(tiled_.effect, *b.resumeAtRate);
+    }
     for (const auto& [index, value] : b.parameters) {
       perSample_->setParameter(perSample_.effect, index, value);
       tiled_->setParameter(tiled_.effect, index, value);
     }
-    const Arrays how = static_cast<Arrays>(arrays_() % 4);
+    const int32_t how =
+        layout_ >= 0 ? layout_ : static_cast<int32_t>(arrays_() % kLayoutCount);
     Io expected = lay(b, how);
     Io actual = lay(b, how);
     host_.tempo = b.tempo;
@@ -116,18 +140,20 @@ class Twins {
       return "host calls " + std::to_string(perSampleCalls) + " against " +
              std::to_string(host_.calls.size() - perSampleCalls);
     }
-    for (auto member : {&Io::left, &Io::right, &Io::outLeft, &Io::outRight}) {
-      const std::vector<float>& e = expected.*member;
-      const std::vector<float>& a = actual.*member;
+    for (size_t a = 0; a < expected.arrays.size(); ++a) {
+      const std::vector<float>& e = expected.arrays[a];
+      const std::vector<float>& c = actual.arrays[a];
       for (size_t k = 0; k < e.size(); ++k) {
-        if (!reference::sameBits(e[k], a[k])) {
-          return "sample " + std::to_string(k) + " of " +
-                 std::to_string(b.frames) + ", arrays " +
-                 std::to_string(static_cast<int>(how)) + ": " +
-                 std::to_string(e[k]) + " against " + std::to_string(a[k]);
+        if (!reference::sameBits(e[k], c[k])) {
+          return "sample " + std::to_string(k) + " of array " +
+                 std::to_string(a) + " (" + std::to_string(b.frames) +
+                 " frames, arrays " + kLayouts[how] +
+                 "): " + std::to_string(e[k]) + " against " +
+                 std::to_string(c[k]);
         }
       }
     }
+    last_ = std::move(expected);
     const std::string d =
         reference::StateDiff::first(reference::snapshot(perSample_.object()),
                                     reference::snapshot(tiled_.object()));
@@ -155,6 +181,8 @@ class Twins {
   EffectHandle perSample_{host_.load()};
   EffectHandle tiled_{host_.load()};
   std::mt19937 arrays_;
+  int32_t layout_;
+  Io last_;
 };
 
 // `blocks` blocks, each made by block(make, i).
@@ -295,6 +323,48 @@ TEST_P(TiledEngine, RandomScenarios) {
   }
   matches(reference::loopChangeScenario(20, 60), 20);
   matches(reference::grainStormScenario(21, 6), 21);
+  matches(reference::rateChangeScenario(22, 12), 22);
+}
+
+// Every way the four arrays can share storage, for both routines: one
+// output array for both channels receives the left result, then the right
+// one on top of it, as the per-sample engine writes them.
+TEST_P(TiledEngine, EveryArrayLayoutBothRoutines) {
+  for (int32_t layout = 0; layout < kLayoutCount; ++layout) {
+    for (bool accumulate : {false, true}) {
+      const Scenario blocks = scenario(
+          30 + layout, 6, [&](reference::ScenarioMaker& make, int32_t) {
+            Block b = make.block(1 + make.below(2000), 120.0, false);
+            b.accumulate = accumulate;
+            b.parameters.push_back({Param::kStartInterval, 0.1f * make.unit()});
+            return b;
+          });
+      for (int32_t tileSize : {5, 64}) {
+        Twins twins(GetParam(), tileSize, 30, layout);
+        EXPECT_EQ(twins.run(blocks), "")
+            << kLayouts[layout] << (accumulate ? ", adding" : ", replacing")
+            << ", tiles of " << tileSize;
+      }
+    }
+  }
+}
+
+// A grain ending inside a group of four samples adds nothing to the samples
+// after its end: a sum that an earlier grain left at -0 stays -0.
+TEST_P(TiledEngine, SumsAfterAGrainsEndKeepTheirSignOfZero) {
+  Block b;
+  b.parameters = {{Param::kStartInterval, 0.0f},
+                  {Param::kLengthBase, 28.0f / 22050.0f}};  // 70 samples
+  b.frames = 256;
+  b.left.assign(256, 0.0f);
+  std::fill(b.left.begin(), b.left.begin() + 60,
+            -std::numeric_limits<float>::denorm_min());
+  b.right = b.left;
+  b.priorLeft.assign(256, 1.0f);
+  b.priorRight = b.priorLeft;
+  Twins twins(GetParam(), 64, 1, kApart);
+  EXPECT_EQ(twins.run({b}), "");
+  EXPECT_TRUE(reference::sameBits(twins.lastArray(2)[175], -0.0f));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, TiledEngine,

@@ -64,12 +64,22 @@ TEST_F(Info, ShowsTheSampleCountsARenderAtTheTempoStartsWith) {
             std::string::npos)
       << slower.out;
   EXPECT_EQ(info({"--tempo", "none"}).out, standard.out);  // korvane's 120
+  // At 48 kHz the same 32 sixteenths last as long: 192000 samples.
+  const CliResult at48 = info({"--rate", "48000"});
+  ASSERT_EQ(at48.exitCode, 0) << at48.err;
+  EXPECT_NE(row(at48.out, "pos").find("0.500000    96000"), std::string::npos)
+      << at48.out;
+  EXPECT_EQ(info({"--rate", "44100"}).out, standard.out);
 
-  const CliResult bad = info({"--tempo", "0"});
-  EXPECT_EQ(bad.exitCode, 2);
-  EXPECT_NE(bad.err.find("--tempo takes beats per minute from 1 to 1000"),
-            std::string::npos)
-      << bad.err;
+  const std::pair<std::vector<std::string>, const char*> bad[] = {
+      {{"--tempo", "0"}, "--tempo takes beats per minute from 1 to 1000"},
+      {{"--rate", "0"}, "--rate takes a whole number of Hz from 1 to"},
+      {{"--rate", "44.1k"}, "--rate takes a whole number of Hz from 1 to"}};
+  for (const auto& [args, message] : bad) {
+    const CliResult r = info(args);
+    EXPECT_EQ(r.exitCode, 2) << args[1];
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  }
 }
 
 TEST_F(Info, LoadsAnotherPluginByPath) {

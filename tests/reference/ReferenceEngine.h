@@ -12,7 +12,7 @@
 namespace reference {
 
 constexpr int32_t kSlots = 32;
-constexpr int32_t kSampleRate = 44100;          // fixed at construction
+constexpr int32_t kSampleRate = 44100;          // at construction
 constexpr int32_t kCapacity = 8 * kSampleRate;  // cells per capture buffer
 constexpr float kFree = -1.0f;                  // read position of a free slot
 constexpr double kFallbackTempo = 120.0;        // beats per minute
@@ -88,6 +88,8 @@ class ReferenceRandom {
 class ReferenceEngine {
  public:
   EngineState s;
+  int32_t sampleRate = kSampleRate;  // the rate of every sample count
+  int32_t capacity = kCapacity;      // 8 seconds at that rate
   std::vector<float> bufferLeft = std::vector<float>(kCapacity, 0.0f);
   std::vector<float> bufferRight = std::vector<float>(kCapacity, 0.0f);
   int64_t tempoQueries = 0;  // samples that asked the host, since creation
@@ -95,15 +97,58 @@ class ReferenceEngine {
   void seed(uint32_t value) { random_.seed(value); }
 
   // Host values are first clamped into 0..1, NaN counting as 0. Until the
-  // first tempo query, "st rate", "pos" and "len" also keep the clamped
-  // value, which getParameter answers and that query converts again against
-  // the loop it derives.
+  // first tempo query, "st rate", "pos" and "len" instead keep the clamped
+  // value, which getParameter answers and that query converts against the
+  // loop it derives; a value equal to what the parameter answers while
+  // nothing is pending (a host writing back what it read) changes nothing.
   void setParameter(int32_t index, float value) {
     const double v = clampUnit(value);
-    if (!queried_ && pendingSlot(index) >= 0) {
-      pending_[pendingSlot(index)] = single(v);
+    const int32_t slot = pendingSlot(index);
+    if (!queried_ && slot >= 0) {
+      if (pending_[slot] || single(v) != getParameter(index)) {
+        pending_[slot] = single(v);
+      }
+      return;
     }
     store(index, v, s.loopLength);
+  }
+
+  // A resume after the host set `hostRate`: a rate from 8000 to 384000 Hz,
+  // truncated, other than the one in use, gives new cleared buffers of 8
+  // seconds, the loop and the settings of "st rate", "pos" and "len" scaled
+  // to the same time (the part above 42 for the two lengths; a pending value
+  // stays as it is), and the engine as construction leaves it, random
+  // generator and other settings kept. Anything else changes nothing.
+  void resume(float hostRate) {
+    if (!(hostRate >= 8000.0f && hostRate < 384001.0f)) return;
+    const int32_t r = trunc32(hostRate);
+    if (r == sampleRate) return;
+    auto scaled = [&](int32_t count) {
+      return trunc32(std::round(double(count) * double(r) / sampleRate));
+    };
+    s.loopLength = scaled(s.loopLength);
+    if (!pending_[0]) s.startInterval = 42 + scaled(s.startInterval - 42);
+    if (!pending_[1]) s.grainOffset = scaled(s.grainOffset);
+    if (!pending_[2]) s.lengthBase = 42 + scaled(s.lengthBase - 42);
+    sampleRate = r;
+    capacity = 8 * r;
+    bufferLeft.assign(capacity, 0.0f);
+    bufferRight.assign(capacity, 0.0f);
+    const EngineState fresh;
+    s.lastInput = fresh.lastInput;
+    s.recordPosition = fresh.recordPosition;
+    s.recordLength = fresh.recordLength;
+    s.startCounter = fresh.startCounter;
+    s.currentRate = fresh.currentRate;
+    for (int32_t i = 0; i < kSlots; ++i) {
+      s.grainPosition[i] = fresh.grainPosition[i];
+      s.grainStart[i] = fresh.grainStart[i];
+      s.grainJitter[i] = fresh.grainJitter[i];
+      s.grainRate[i] = fresh.grainRate[i];
+      s.grainLength[i] = fresh.grainLength[i];
+      s.grainLevel[i] = fresh.grainLevel[i];
+      s.grainLevelStep[i] = fresh.grainLevelStep[i];
+    }
   }
 
   // The field of parameter `index` set from v against loop length L.
@@ -248,11 +293,11 @@ class ReferenceEngine {
     if (host && std::isfinite(*host) && *host > 0.0) bpm = *host;
     s.tempo = bpm;
     double samples =
-        double(s.bufferSixteenths) * (60.0 / (bpm * 4.0)) * double(kSampleRate);
-    if (samples > kCapacity) samples = kCapacity;
+        double(s.bufferSixteenths) * (60.0 / (bpm * 4.0)) * double(sampleRate);
+    if (samples > capacity) samples = capacity;
     s.loopLength = trunc32(samples);
     s.recordLength = 2 * s.loopLength;
-    if (s.recordLength > kCapacity) s.recordLength = kCapacity;
+    if (s.recordLength > capacity) s.recordLength = capacity;
     if (!queried_) {
       queried_ = true;
       for (int32_t index : {2, 4, 6}) {
@@ -303,8 +348,8 @@ class ReferenceEngine {
   }
 
   // Cells outside the buffer read as silence.
-  static double cell(const std::vector<float>& buffer, int32_t n) {
-    return n < 0 || n >= kCapacity ? 0.0 : double(buffer[n]);
+  double cell(const std::vector<float>& buffer, int32_t n) const {
+    return n < 0 || n >= capacity ? 0.0 : double(buffer[n]);
   }
 
   void mixGrain(int32_t i, float& sumLeft, float& sumRight) {

@@ -6,6 +6,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <utility>
 #include <vector>
@@ -18,8 +19,10 @@ namespace reference {
 struct Block {
   std::vector<std::pair<int32_t, float>> parameters;  // set before the block
   int32_t frames = 0;                                 // 0 or less: no work
-  bool accumulate = false;  // process instead of processReplacing
-  bool inPlace = false;     // the outputs are the input arrays
+  bool accumulate = false;            // process instead of processReplacing
+  bool inPlace = false;               // the outputs are the input arrays
+  std::optional<float> resumeAtRate;  // the host sets a rate and resumes
+                                      // before the block's parameters
   HostTempo tempo = 120.0;
   std::vector<float> left, right;            // input
   std::vector<float> priorLeft, priorRight;  // outputs before the call,
@@ -300,6 +303,36 @@ inline Scenario grainStormScenario(uint32_t seed, int32_t blocks) {
     b.parameters.push_back({4, make.unit()});
     b.parameters.push_back({8, make.unit()});
     b.parameters.push_back({10, make.unit()});
+    run.push_back(std::move(b));
+  }
+  return run;
+}
+
+// The host's rate changed between blocks now and then, to rates korvane
+// adopts and to ones it ignores, with random settings, some of them set
+// before the first block and so still pending at the first resume.
+inline Scenario rateChangeScenario(uint32_t seed, int32_t blocks) {
+  ScenarioMaker make(seed);
+  Scenario run;
+  const float rates[] = {48000.0f,  96000.0f,  44100.0f, 8000.0f,
+                         22050.5f,  384000.9f, 7999.9f,  0.0f,
+                         -48000.0f, NAN,       1e9f,     INFINITY};
+  for (int32_t i = 0; i < blocks; ++i) {
+    Block b = make.block(make.frames(), make.tempo(), false);
+    if (i == 0) {
+      make.setAll(b);
+      b.frames = 0;  // settings before any audio, then the first resume
+    } else if (i == 1 || make.chance(0.3f)) {
+      b.resumeAtRate = rates[make.below(12)];
+    }
+    while (make.chance(0.25f)) {
+      const int32_t index = make.below(Param::kCount);
+      b.parameters.push_back({index, make.parameterValue(index)});
+    }
+    if (b.frames > 0) {  // a capture at every block's start
+      b.left[0] = 0.8f;
+      b.right[0] = 0.8f;
+    }
     run.push_back(std::move(b));
   }
   return run;

@@ -80,6 +80,8 @@ class EffectSubject {
     entry(effect.effect, inputs, outputs, frames);
   }
   void seed(uint32_t value) { object().seedRandom(value); }
+  // The host sets its rate and restarts processing, as between renders.
+  void resumeAtRate(float rate) { TestHost::resumeAtRate(effect.effect, rate); }
   void setParameter(int32_t index, float v) {
     effect->setParameter(effect.effect, index, v);
   }
@@ -106,6 +108,13 @@ class SideBySide {
   // One block on both sides; with `stepwise` the block goes in one-sample
   // calls, each compared, to find the first sample that departs.
   std::string block(const Block& b, bool stepwise) {
+    if (b.resumeAtRate) {
+      effect_.resumeAtRate(*b.resumeAtRate);
+      model_.resume(*b.resumeAtRate);
+      std::string d = StateDiff::first(model_.s, effect_.state());
+      if (d.empty()) d = parameters();
+      if (!d.empty()) return at() + "after a resume: " + d;
+    }
     for (const auto& [index, value] : b.parameters) {
       effect_.setParameter(index, value);
       model_.setParameter(index, value);
@@ -129,7 +138,10 @@ class SideBySide {
   std::string buffers() const {
     const float* left = myfxProbe::recordBufferLeft(effect_.object());
     const float* right = myfxProbe::recordBufferRight(effect_.object());
-    for (int32_t n = 0; n < kCapacity; ++n) {
+    if (myfxProbe::bufferCapacity(effect_.object()) != model_.capacity) {
+      return "capture capacity";
+    }
+    for (int32_t n = 0; n < model_.capacity; ++n) {
       if (!sameBits(left[n], model_.bufferLeft[n]) ||
           !sameBits(right[n], model_.bufferRight[n])) {
         std::ostringstream out;
@@ -304,7 +316,7 @@ class SideBySide {
       const float position = model_.s.grainPosition[i];
       if (position == kFree) continue;
       ++busy;
-      if (position >= float(kCapacity - 1)) ++coverage_.beyondBuffer;
+      if (position >= float(model_.capacity - 1)) ++coverage_.beyondBuffer;
     }
     if (busy == kSlots) ++coverage_.allSlotsBusy;
     if (busy == 0) ++coverage_.noGrain;
