@@ -368,6 +368,9 @@ def compare(work, korvane, library):
              f"{text}")
         if not equal and check.name.startswith("defaults"):
             explain_defaults(work, korvane, library, found, block, got)
+        if not equal and check.effect == STAND_IN:
+            explain_rate(work, korvane, library, check, apps, block, values,
+                         got)
         if not ok:
             failures.append(check.name)
         print(f"korvane-audacity: {check.name} {'FAIL' if not ok else 'PASS'}")
@@ -392,6 +395,29 @@ def explain_defaults(work, korvane, library, found, block, got):
           "render: " + ("korvane took its own answers, written back, as "
                         "settings that differ from its defaults"
                         if equal else "the difference is elsewhere"))
+
+
+def explain_rate(work, korvane, library, check, apps, block, values, got):
+    """When Audacity resumed the instance at another rate than the one it
+    announced later, renders the same samples at the rate of the resume and
+    says whether that is what Audacity rendered."""
+    if len(apps) != 1 or apps[0].resumed_at in (None, apps[0].rate):
+        return
+    rate = int(apps[0].resumed_at)
+    channels, _ = floatwav.read(os.path.join(work, check.input))
+    source = os.path.join(work, f"input-{check.name}-at-{rate}.wav")
+    floatwav.write(source, channels, rate)
+    target = os.path.join(work, f"korvane-{check.name}-at-{rate}.wav")
+    korvane_render(korvane, library, source, target, block, values)
+    ours, _ = floatwav.read(got)
+    theirs, _ = floatwav.read(target)
+    same = [a.tobytes() for a in ours] == [b.tobytes() for b in theirs]
+    print(f"  Audacity resumed the instance at {rate} Hz and announced "
+          f"{apps[0].rate:g} Hz after that, before the first sample; "
+          f"korvane render of the same samples at {rate} Hz "
+          f"{'gives exactly' if same else 'does not give'} Audacity's "
+          "samples" + (": korvane ran at the rate of the resume, not at the "
+                       "rate it was given before processing" if same else ""))
 
 
 def main():
