@@ -19,7 +19,7 @@ tests="$root/tests/audacity"
 install_limit=1200
 register_limit=60 # Audacity's start-up with its plug-in scan
 answer_limit=60   # from start-up to the first answer on the pipe
-session_limit=300 # one whole Audacity run
+session_limit=180 # one whole Audacity run
 exit_limit=30     # from "Exit:" to the end of Audacity
 reference_limit=300
 
@@ -255,14 +255,17 @@ session() {
     "$work" >"$work/$name-commands.log" 2>&1 || status=$?
   show_log "$work/$name-commands.log"
   if [ $status -ne 0 ]; then
+    # A failed command leaves a dialog open; Audacity was not told to exit.
+    stop_audacity
+    remove_leftovers
     show_log "$work/$name.log"
     fail "$name: a command failed (exit status $status)"
+    return 1
   fi
   await_audacity "$exit_limit" || {
     echo "  Audacity did not exit; stopped"
     fail "$name: Audacity did not exit"
   }
-  [ $status -eq 0 ]
 }
 
 # What the test leaves: nothing of its user's, no pipe, no X server files.

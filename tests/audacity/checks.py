@@ -301,6 +301,69 @@ def compare_files(got, want):
     return differing == 0 and peak >= MIN_PEAK, text
 
 
+def check_one(work, korvane, library, found, traced_block, check):
+    """Prints what one check measured; answers whether it passed."""
+    ok = True
+
+    def note(condition, text):
+        nonlocal ok
+        print(f"  {'ok' if condition else 'FAIL'}: {text}")
+        ok = ok and condition
+
+    got = render_path(work, check)
+    if not os.path.exists(got):
+        note(False, f"Audacity exported no {os.path.basename(got)}")
+        return False
+    block = None
+    apps = found.get(check.name, [])
+    if check.effect == STAND_IN:
+        note(len(apps) == check.passes,
+             f"{len(apps)} instance(s) processed audio, one for each of "
+             f"{check.passes} application(s)")
+        input_rate = floatwav.read(os.path.join(work, check.input))[1]
+        for number, app in enumerate(apps):
+            size = block_size(app.blocks)
+            block = block or size
+            note(size is not None and size == block,
+                 f"{len(app.blocks)} processing calls of {app.blocks[0]}"
+                 f" frames, the last of {app.blocks[-1]}")
+            late = ("" if app.resumed_at == app.rate else
+                    f" (after the resume call, which came at "
+                    f"{app.resumed_at:g} Hz)")
+            note(app.rate == input_rate, "sample rate announced before "
+                 f"processing: {app.rate:g} Hz{late}")
+            note(app.tempo == TEMPO, f"tempo reported: {app.tempo}")
+            if number == 0:
+                writes = ", ".join(f"{n}={v}" for n, v in app.writes)
+                print(f"  Audacity's writes before processing: {writes}")
+            if check.settings:
+                note(len(app.sets) == len(SETTINGS.splitlines()),
+                     f"the stand-in set {len(app.sets)} values after "
+                     "them, before the first sample")
+    else:
+        block = traced_block
+        note(block is not None, "the block size is that of the traced "
+             f"check: {block}")
+    if block is None:
+        return False
+    values = os.path.join(work, "values") if check.settings else None
+    source = os.path.join(work, check.input)
+    passes = check.passes + (check.opens.passes if check.opens else 0)
+    for number in range(1, passes + 1):
+        target = os.path.join(work, f"korvane-{check.name}-{number}.wav")
+        korvane_render(korvane, library, source, target, block, values)
+        source = target
+    equal, text = compare_files(got, source)
+    note(equal, f"equals korvane render ({passes} pass(es), tempo "
+         f"{TEMPO}, blocks of {block}{', settings' if values else ''}): "
+         f"{text}")
+    if not equal and check.name.startswith("defaults"):
+        explain_defaults(work, korvane, library, found, block, got)
+    if not equal and check.effect == STAND_IN:
+        explain_rate(work, korvane, library, check, apps, block, values, got)
+    return ok
+
+
 def compare(work, korvane, library):
     found = applications(work)
     failures = []
@@ -310,70 +373,10 @@ def compare(work, korvane, library):
     traced_block = block_size(traced[0].blocks) if traced else None
     for check in CHECKS:
         print(f"== {check.name}: {check.what}")
-        ok = True
-
-        def note(condition, text):
-            nonlocal ok
-            print(f"  {'ok' if condition else 'FAIL'}: {text}")
-            ok = ok and condition
-
-        got = render_path(work, check)
-        if not os.path.exists(got):
-            note(False, f"Audacity exported no {os.path.basename(got)}")
-            failures.append(check.name)
-            continue
-        block = None
-        if check.effect == STAND_IN:
-            apps = found.get(check.name, [])
-            note(len(apps) == check.passes,
-                 f"{len(apps)} instance(s) processed audio, one for each of "
-                 f"{check.passes} application(s)")
-            input_rate = floatwav.read(os.path.join(work, check.input))[1]
-            for number, app in enumerate(apps):
-                size = block_size(app.blocks)
-                block = block or size
-                note(size is not None and size == block,
-                     f"{len(app.blocks)} processing calls of {app.blocks[0]}"
-                     f" frames, the last of {app.blocks[-1]}")
-                late = ("" if app.resumed_at == app.rate else
-                        f" (after the resume call, which came at "
-                        f"{app.resumed_at:g} Hz)")
-                note(app.rate == input_rate, "sample rate announced before "
-                     f"processing: {app.rate:g} Hz{late}")
-                note(app.tempo == TEMPO, f"tempo reported: {app.tempo}")
-                if number == 0:
-                    writes = ", ".join(f"{n}={v}" for n, v in app.writes)
-                    print(f"  Audacity's writes before processing: {writes}")
-                if check.settings:
-                    note(len(app.sets) == len(SETTINGS.splitlines()),
-                         f"the stand-in set {len(app.sets)} values after "
-                         "them, before the first sample")
-        else:
-            block = traced_block
-            note(block is not None, "the block size is that of the traced "
-                 f"check: {block}")
-        if block is None:
-            failures.append(check.name)
-            continue
-        values = os.path.join(work, "values") if check.settings else None
-        source = os.path.join(work, check.input)
-        passes = check.passes + (check.opens.passes if check.opens else 0)
-        for number in range(1, passes + 1):
-            target = os.path.join(work, f"korvane-{check.name}-{number}.wav")
-            korvane_render(korvane, library, source, target, block, values)
-            source = target
-        equal, text = compare_files(got, source)
-        note(equal, f"equals korvane render ({passes} pass(es), tempo "
-             f"{TEMPO}, blocks of {block}{', settings' if values else ''}): "
-             f"{text}")
-        if not equal and check.name.startswith("defaults"):
-            explain_defaults(work, korvane, library, found, block, got)
-        if not equal and check.effect == STAND_IN:
-            explain_rate(work, korvane, library, check, apps, block, values,
-                         got)
+        ok = check_one(work, korvane, library, found, traced_block, check)
         if not ok:
             failures.append(check.name)
-        print(f"korvane-audacity: {check.name} {'FAIL' if not ok else 'PASS'}")
+        print(f"korvane-audacity: {check.name} {'PASS' if ok else 'FAIL'}")
     return failures
 
 

@@ -21,6 +21,10 @@ PIPE = "/tmp/audacity_script_pipe.%s.%s"
 PROBE = "Help: Command=Help"
 PROBE_WAIT = 5  # seconds for an answer to one probe
 CLOSED_WAIT = 10  # seconds of end-of-file before the pipe counts as closed
+# Seconds for the answer to one command: applying korvane to 8 s of audio
+# takes about one. A command that fails opens a dialog and is not answered
+# until someone closes it.
+COMMAND_WAIT = 60
 VERDICT = "BatchCommand finished: "
 
 
@@ -108,9 +112,10 @@ def main_with(args):
     for command in args:
         print(f"> {command}", flush=True)
         pipes.send(command)
-        reply = pipes.answer(float("inf"))  # the caller's time limit rules
+        reply = pipes.answer(time.monotonic() + COMMAND_WAIT)
         if reply is None:
-            print("  Audacity closed its pipe without answering")
+            print(f"  no answer in {COMMAND_WAIT} s (Audacity ended, or shows "
+                  "a dialog: a command that fails opens one)")
             return 1
         show("  ", reply)
         if VERDICT + "OK" not in reply:
