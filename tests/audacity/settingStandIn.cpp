@@ -2,14 +2,16 @@
 // cannot be told any (Audacity ignores effect parameters given by script).
 // It loads the real library (the file named by KORVANE_STANDIN_LIBRARY) and
 // hands the host, for each instance, a copy of the real record whose entry
-// points forward every call. On an instance's first processing call, after
-// everything the host itself has set and before the first sample, it sets
-// the values read from the file named by KORVANE_STANDIN_VALUES when the
-// instance was created: `NAME = VALUE` lines, normalised values, `#`
-// comments, the format of `korvane render --params`, so that the same file
-// drives the reference render. A missing or empty file sets nothing, and the
-// stand-in then only forwards. It answers the effect name "korvane stand-in",
-// so that a host lists it beside the real library.
+// points forward every call. On an instance's first processing call after
+// each resume, after everything the host itself has set and before the
+// first sample, it sets the values read from the file named by
+// KORVANE_STANDIN_VALUES when the instance was created (Audacity processes
+// several selected tracks through one instance, suspending it, writing its
+// own values and resuming it before each): `NAME = VALUE` lines, normalised
+// values, `#` comments, the format of `korvane render --params`, so that the
+// same file drives the reference render. A missing or empty file sets nothing,
+// and the stand-in then only forwards. It answers the effect name "korvane
+// stand-in", so that a host lists it beside the real library.
 //
 // Every call is written to the file named by KORVANE_STANDIN_LOG, one line
 // each with the instance's number, flushed at once; processing calls are
@@ -27,6 +29,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "AEffect.h"
@@ -39,7 +42,7 @@ constexpr int kMaxParameters = 64;
 constexpr int kNameBytes = 64;  // room for a parameter name, with the NUL
 
 struct Instance {
-  AEffect record;  // the host's copy; first, so that its address is ours
+  AEffect record;  // the host's copy of the real record
   AEffect* real = nullptr;
   int number = 0;
   std::vector<std::pair<int, float>> values;
@@ -48,6 +51,9 @@ struct Instance {
   long timeRequests = 0;
   char names[kMaxParameters][kNameBytes] = {};
 };
+
+// The host's record is the first member, so its address is the instance's.
+static_assert(std::is_standard_layout_v<Instance>, "record first");
 
 std::mutex lock;
 FILE* logFile = nullptr;
@@ -160,7 +166,7 @@ void readValues(Instance* instance) {
   std::fclose(file);
 }
 
-// Sets the chosen values once, before the instance's first sample.
+// Sets the chosen values once after each resume, before its first sample.
 void applyValues(Instance* instance) {
   if (instance->applied) return;
   instance->applied = true;
@@ -183,6 +189,9 @@ intptr_t standInDispatcher(AEffect* effect, int32_t opcode, int32_t index,
        instance->number, opcode, index, static_cast<long>(value), opt,
        static_cast<long>(answer));
   copyFields(instance);
+  if (opcode == EffectOpcode::kSuspendResume && value != 0) {
+    instance->applied = false;
+  }
   if (opcode == EffectOpcode::kGetEffectName && ptr != nullptr) {
     std::strcpy(static_cast<char*>(ptr), kStandInName);
   }
