@@ -29,7 +29,7 @@ reference_limit=300
 
 install_missing() {
   local packages=() package
-  for package in audacity xvfb xauth python3 g++; do
+  for package in audacity xvfb xauth python3 g++ procps; do
     installed "$package" || packages+=("$package")
   done
   [ ${#packages[@]} -eq 0 ] && return 0
@@ -206,6 +206,7 @@ register() {
       grep -q "^Path=$work/vst/korvane.so;" "$registry" &&
       ! pgrep -g "$audacity_group" -f -- "audacity --host" >/dev/null && break
   done
+  sleep 2 # the registry may still be being written
   local alive=true
   kill -0 "$audacity_group" 2>/dev/null || alive=false
   stop_audacity
