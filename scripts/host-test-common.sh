@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # Sourced by the scripts that run korvane in other hosts (test-ardour.sh,
-# test-lmms.sh): installing the host, steps under a time limit, the list of
-# failed checks, and the display of a step's log.
+# test-audacity.sh, test-lmms.sh): installing the host, building the
+# command-line host, steps under a time limit, the list of failed checks,
+# and the display of a step's log.
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -28,6 +29,25 @@ apt_install() {
   "${apt[@]}" install -y --no-install-recommends "$@" >/dev/null ||
     { "${apt[@]}" update &&
       "${apt[@]}" install -y --no-install-recommends "$@" >/dev/null; }
+}
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
+}
+
+# Builds the command-line host and the Linux library and prints their
+# folder: build/x64 when it exists (test.sh has just built it), or
+# build/NAME-host, a Release build of their own.
+build_host() {
+  local dir="$root/build/x64"
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    dir="$root/build/$1-host"
+    "$root/scripts/install-deps.sh" >&2
+    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
+      -DKORVANE_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$dir" -j2 --target korvane korvane_cli >&2
+  echo "$dir"
 }
 
 # Runs a command in its own process group, stopped after $1 seconds; when it

@@ -26,13 +26,9 @@ render_limit=120
 reference_limit=120
 check_limit=120
 
-# apt_install, run_bounded, fail and show_log
+# apt_install, installed, build_host, run_bounded, fail and show_log
 # shellcheck source=host-test-common.sh
 . "$root/scripts/host-test-common.sh"
-
-installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
-}
 
 # LMMS's plug-in effect and its remote host exist in Debian 12 for i386
 # only; installing lmms:i386 replaces an amd64 lmms.
@@ -55,20 +51,6 @@ build_dll() {
     -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}" >/dev/null
   cmake --build "$dir" -j2 --target korvane >&2
   echo "$dir/korvane.dll"
-}
-
-# The command-line host and the Linux library: those of build/x64 when it
-# exists (test.sh has just built it), or a build of their own.
-build_host() {
-  local dir="$root/build/x64"
-  if [ ! -f "$dir/CMakeCache.txt" ]; then
-    dir="$root/build/lmms-host"
-    "$root/scripts/install-deps.sh" >&2
-    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
-      -DKORVANE_TESTS=OFF >/dev/null
-  fi
-  cmake --build "$dir" -j2 --target korvane korvane_cli >&2
-  echo "$dir"
 }
 
 # LMMS with "Sync VST plugins" on keeps the tempo in a System V
@@ -221,7 +203,7 @@ started=$(date +%s)
 install_missing
 dll=${1:-$(build_dll)}
 [ -f "$dll" ] || { echo "no library at $dll" >&2; exit 1; }
-host_dir=$(build_host)
+host_dir=$(build_host lmms)
 
 work=$(mktemp -d /tmp/korvane-lmms.XXXXXX)
 mkdir -p "$work/home" "$work/config" "$work/cache" "$work/data" \

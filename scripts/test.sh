@@ -2,8 +2,9 @@
 # Builds korvane and runs the whole test suite three times: the 64-bit build,
 # the 32-bit build (where the record is 144 bytes) and the 64-bit build under
 # AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes the plug-in
-# record for a minute (scripts/fuzz.sh) and has Ardour host the 64-bit library
-# (scripts/test-ardour.sh); then cross-builds korvane.dll for 32-bit and 64-bit
+# record for a minute (scripts/fuzz.sh), has Ardour host the 64-bit library
+# (scripts/test-ardour.sh) and Audacity apply it to audio files
+# (scripts/test-audacity.sh); then cross-builds korvane.dll for 32-bit and 64-bit
 # Windows and runs the suite against each under Wine (scripts/test-windows.sh);
 # then has LMMS host the 32-bit korvane.dll under Wine (scripts/test-lmms.sh).
 # Ends with the summary of the test runner.
@@ -43,6 +44,8 @@ echo "== The README's build commands, with GCC and Clang"
 "$root/scripts/test-readme.sh" || status=1
 echo "== Ardour hosting the 64-bit build"
 "$root/scripts/test-ardour.sh" "$root/build/x64/korvane.so" || status=1
+echo "== Audacity applying the 64-bit build to audio files"
+"$root/scripts/test-audacity.sh" "$root/build/x64/korvane.so" || status=1
 echo "== Windows builds under Wine"
 "$root/scripts/test-windows.sh" || status=1
 echo "== LMMS hosting the 32-bit korvane.dll"
