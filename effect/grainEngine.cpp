@@ -13,7 +13,6 @@ namespace {
 using engine::kAccumulatingBase;
 using engine::kFreeSlot;
 using engine::kReplacingBase;
-using engine::load;
 
 constexpr double kSecondsPerMinute = 60.0;
 constexpr double kSixteenthsPerBeat = 4.0;
@@ -76,7 +75,7 @@ void myfx::run(float** inputs, float** outputs, int32_t sampleFrames) {
       recordBufferRight[cell] = right;
     }
 
-    if (startCounter >= load(startInterval)) decideStart(transposeBase);
+    if (startCounter >= startInterval.load()) decideStart(transposeBase);
 
     float sumLeft = 0.0f;
     float sumRight = 0.0f;
@@ -107,7 +106,7 @@ int32_t myfx::control(float& left, float& right) {
       (static_cast<double>(left) + static_cast<double>(right)) / 2.0);
   const double change =
       std::fabs(static_cast<double>(mono) - static_cast<double>(lastInput));
-  const bool triggered = change > static_cast<double>(load(recordThreshold));
+  const bool triggered = change > static_cast<double>(recordThreshold.load());
 
   if (triggered || recordPosition == 0) deriveLoopFromTempo();
   const int32_t cell = advanceCapture(triggered);
@@ -129,12 +128,12 @@ void myfx::deriveLoopFromTempo() {
 
   // While idle this runs on every sample; an unchanged tempo and loop
   // setting give the same loop as last time, so the arithmetic is skipped.
-  const int32_t sixteenths = load(bufferSixteenths);
+  const int32_t sixteenths = bufferSixteenths.load();
   if (tempo != derivedTempo || sixteenths != derivedSixteenths) {
     const double sixteenthSeconds =
         kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
-    const double loopSamples =
-        sixteenths * sixteenthSeconds * static_cast<double>(load(sampleRateHz));
+    const double loopSamples = sixteenths * sixteenthSeconds *
+                               static_cast<double>(sampleRateHz.load());
     // Limited before the conversion: a very slow tempo gives a product that
     // no 32-bit integer holds.
     derivedLoop = loopSamples > static_cast<double>(bufferCapacity)
@@ -144,7 +143,7 @@ void myfx::deriveLoopFromTempo() {
     derivedSixteenths = sixteenths;
   }
   const int32_t loop = derivedLoop;
-  loopLength.store(loop, std::memory_order_relaxed);
+  loopLength.store(loop);
   recordLength = std::min(2 * loop, bufferCapacity);
   // Settings made before the first query were meant for this loop.
   if (!tempoQueried) {
@@ -171,9 +170,9 @@ void myfx::decideStart(double transposeBase) {
   if (soundingSlots != kAllSlotsSounding) {
     startGrain(lowestSlot(~soundingSlots), transposeBase);
   }
-  const int32_t interval = load(startInterval);
+  const int32_t interval = startInterval.load();
   const float r = randomFraction();
-  startCounter = static_cast<int32_t>(static_cast<double>(load(startJitter)) *
+  startCounter = static_cast<int32_t>(static_cast<double>(startJitter.load()) *
                                       r * interval) -
                  interval / 2;
 }
@@ -181,27 +180,27 @@ void myfx::decideStart(double transposeBase) {
 // Draws position, length and pitch spread, in this order, and sets the slot
 // sounding with a rising envelope.
 void myfx::startGrain(int32_t slot, double transposeBase) {
-  const int32_t loop = load(loopLength);
+  const int32_t loop = loopLength.load();
 
   const float r1 = randomFraction();
   const float p =
-      static_cast<float>(static_cast<double>(load(positionJitter)) * r1);
+      static_cast<float>(static_cast<double>(positionJitter.load()) * r1);
   grainJitter[slot] = static_cast<int32_t>((loop / 4) * static_cast<double>(p));
 
   const float r2 = randomFraction();
   const float q =
-      static_cast<float>(static_cast<double>(load(lengthJitter)) * r2);
+      static_cast<float>(static_cast<double>(lengthJitter.load()) * r2);
   grainLength[slot] =
       static_cast<int32_t>((loop / 16) * static_cast<double>(q)) +
-      load(lengthBase);
+      lengthBase.load();
 
   const float r3 = randomFraction();
   currentRate = static_cast<float>(
       kRateAtLowestTranspose *
-      std::pow(transposeBase, load(transpose) + kTransposeSpan));
+      std::pow(transposeBase, transpose.load() + kTransposeSpan));
   currentRate = static_cast<float>(
       static_cast<double>(currentRate) +
-      (2.0 * r3 - 0.5) * (2.0 * static_cast<double>(load(pitchJitter))));
+      (2.0 * r3 - 0.5) * (2.0 * static_cast<double>(pitchJitter.load())));
   if (currentRate < kMinRate) currentRate = kMinRate;
   grainRate[slot] = currentRate;
 
@@ -210,7 +209,7 @@ void myfx::startGrain(int32_t slot, double transposeBase) {
       static_cast<double>(currentRate) *
       (1.0 / (static_cast<double>(grainLength[slot]) / 2.0)));
   grainPosition[slot] =
-      static_cast<float>(grainJitter[slot] + load(grainOffset));
+      static_cast<float>(grainJitter[slot] + grainOffset.load());
   grainStart[slot] = grainPosition[slot];
   soundingSlots |= 1u << slot;
 }
@@ -219,7 +218,7 @@ void myfx::startGrain(int32_t slot, double transposeBase) {
 // interpolated sample to the channel sums, in slot order (the sums are
 // rounded after each grain, so the order is part of the result).
 void myfx::mix(float& sumLeftOut, float& sumRightOut) {
-  const float ceiling = load(envelopeCeiling);
+  const float ceiling = envelopeCeiling.load();
   const float* const left = recordBufferLeft;
   const float* const right = recordBufferRight;
   const int32_t capacity = bufferCapacity;

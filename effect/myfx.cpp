@@ -36,9 +36,9 @@ myfx::myfx(HostCallback callback)
   copyText(programName, identity::kDefaultProgramName, sizeof programName);
 
   const int32_t rate = static_cast<int32_t>(getSampleRate());
-  sampleRateHz.store(rate, std::memory_order_relaxed);
+  sampleRateHz.store(rate);
   bufferCapacity = kCaptureSeconds * rate;
-  loopLength.store(rate, std::memory_order_relaxed);
+  loopLength.store(rate);
   tempoQueried = false;
   storeParameterDefaults();
 

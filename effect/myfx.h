@@ -2,11 +2,11 @@
 // tempo-synced buffers and plays up to 32 overlapping grains from them.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "PendingValue.h"
 #include "RandomGenerator.h"
+#include "RelaxedAtomic.h"
 #include "audioeffectx.h"
 #include "parameterIndex.h"
 
@@ -106,9 +106,7 @@ class myfx : public AudioEffectX {
   void resetRunningState();
   static double rescaled(double count, int32_t from, int32_t to);
   // The loop length from construction until the first tempo query.
-  int32_t placeholderLoop() const {
-    return sampleRateHz.load(std::memory_order_relaxed);
-  }
+  int32_t placeholderLoop() const { return sampleRateHz.load(); }
   void storeParameterDefaults();
   int32_t advanceCapture(bool triggered);
   void decideStart(double transposeBase);
@@ -126,73 +124,63 @@ class myfx : public AudioEffectX {
   void mixLanes(uint32_t slots, int32_t frames, float ceiling, float* sumLeft,
                 float* sumRight);
 
-  // Fields that parameter calls write from host threads while the audio
-  // thread reads them are relaxed atomics: plain 32-bit loads and stores on
-  // every supported target, and no data race in the language's sense.
-  template <typename T>
-  using RelaxedAtomic = std::atomic<T>;
-  // Why that is safe on the supported targets (x86 and x86-64): a 4-byte
-  // aligned atomic is lock-free there and its relaxed load or store is one
-  // plain move, so the audio thread never waits and never sees a torn value.
-  // Every value a parameter call can store is sound on its own (setParameter
-  // clamps before it stores, and grain reads outside the buffers read as
-  // silence), so a change landing between two reads, even between the draws
-  // of one grain start, can only mix an old and a new setting, never produce
-  // an unsafe one. `loopLength` goes the other way (the engine writes it,
-  // parameter calls read it) under the same reasoning.
-  static_assert(std::atomic<int32_t>::is_always_lock_free &&
-                    std::atomic<float>::is_always_lock_free,
-                "parameter fields must be lock-free");
-
-  double tempo;
+  // Written by parameter calls from any host thread, read by the audio
+  // thread where it next uses them (RelaxedAtomic.h says why that is safe).
   RelaxedAtomic<int32_t> bufferSixteenths;
-  // The rate of every sample count: the host's, adopted at a resume
-  // (sampleRate.cpp). Parameter calls read it for the placeholder loop.
-  RelaxedAtomic<int32_t> sampleRateHz;
   RelaxedAtomic<float> recordThreshold;
-  float lastInput;
-  char programName[kProgramNameBytes];
-  float* recordBufferLeft;
-  float* recordBufferRight;
-  int32_t bufferCapacity;
-  int32_t recordPosition;
-  RelaxedAtomic<int32_t> loopLength;
-  int32_t recordLength;
-  // Set at the first tempo query; until then "st rate", "pos" and "len"
-  // keep their settings pending (PendingValue.h).
-  bool tempoQueried;
+  RelaxedAtomic<int32_t> startInterval;
+  RelaxedAtomic<float> startJitter;
+  RelaxedAtomic<int32_t> grainOffset;
+  RelaxedAtomic<float> positionJitter;
+  RelaxedAtomic<int32_t> lengthBase;
+  RelaxedAtomic<float> lengthJitter;
+  RelaxedAtomic<int32_t> transpose;
+  RelaxedAtomic<float> pitchJitter;
+  RelaxedAtomic<float> envelopeCeiling;
+  // Until the first tempo query "st rate", "pos" and "len" keep their
+  // settings here (PendingValue.h); that query converts them.
   PendingValue pendingStartInterval;
   PendingValue pendingOffset;
   PendingValue pendingLength;
-  RelaxedAtomic<int32_t> grainOffset;
-  RelaxedAtomic<float> positionJitter;
-  RelaxedAtomic<int32_t> startInterval;
-  RelaxedAtomic<float> startJitter;
+  char programName[kProgramNameBytes];
+
+  // Written by the host's main thread while audio is stopped (construction
+  // and a resume at a new rate); parameter calls read the rate for the
+  // placeholder loop.
+  RelaxedAtomic<int32_t> sampleRateHz;
+  float* recordBufferLeft;
+  float* recordBufferRight;
+  int32_t bufferCapacity;
+  // The main thread seeds it (the seed call), the audio thread draws from it.
+  RandomGenerator random;
+  // The tiled engine's working memory; null when it could not be allocated,
+  // and then the per-sample engine runs alone.
+  tiles::TileScratch* tileScratch;
+
+  // Written by the audio thread. Parameter calls read the loop length.
+  RelaxedAtomic<int32_t> loopLength;
+  double tempo;
+  float lastInput;
+  int32_t recordPosition;
+  int32_t recordLength;
+  // Set at the first tempo query, which adopts the pending values.
+  bool tempoQueried;
   int32_t startCounter;
   float grainPosition[kGrainSlots];
   float grainStart[kGrainSlots];
   int32_t grainJitter[kGrainSlots];
   float grainRate[kGrainSlots];
   int32_t grainLength[kGrainSlots];
-  RelaxedAtomic<int32_t> lengthBase;
-  RelaxedAtomic<float> lengthJitter;
   float grainLevel[kGrainSlots];
   float grainLevelStep[kGrainSlots];
-  RelaxedAtomic<float> envelopeCeiling;
-  RelaxedAtomic<int32_t> transpose;
-  RelaxedAtomic<float> pitchJitter;
   float currentRate;
   // Bit i is set while slot i sounds (its grainPosition is not -1): lets the
   // mix and the free-slot search visit only the slots that matter.
   uint32_t soundingSlots;
-  RandomGenerator random;
   // The inputs and result of the last loop derivation (deriveLoopFromTempo).
   double derivedTempo;
   int32_t derivedSixteenths;
   int32_t derivedLoop;
-  // The tiled engine's working memory; null when it could not be allocated,
-  // and then the per-sample engine runs alone.
-  tiles::TileScratch* tileScratch;
 };
 
 // Builds one effect instance for a host; null when the host answers version 0

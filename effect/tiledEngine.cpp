@@ -32,7 +32,6 @@ namespace {
 using engine::kAccumulatingBase;
 using engine::kFreeSlot;
 using engine::kReplacingBase;
-using engine::load;
 
 // Cells past a grain's last cell that a kernel's window may load.
 constexpr int32_t kWindowReach = 7;
@@ -165,7 +164,7 @@ void myfx::runTiled(float** inputs, float** outputs, int32_t sampleFrames) {
     };
 
     controlSample(0);
-    const int32_t interval = load(startInterval);
+    const int32_t interval = startInterval.load();
     if (startCounter >= interval) decideStart(transposeBase);
     // The tile ends before the next sample whose start clock is due.
     const int64_t untilDue = static_cast<int64_t>(interval) - startCounter;
@@ -207,7 +206,7 @@ template void myfx::runTiled<true>(float**, float**, int32_t);
 void myfx::mixTile(int32_t frames, float* sumLeft, float* sumRight) {
   std::fill(sumLeft, sumLeft + roundUpToLanes(frames), 0.0f);
   std::fill(sumRight, sumRight + roundUpToLanes(frames), 0.0f);
-  const float ceiling = load(envelopeCeiling);
+  const float ceiling = envelopeCeiling.load();
   uint32_t pending = soundingSlots;
   while (pending != 0) {
     uint32_t slots = 0;

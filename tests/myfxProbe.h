@@ -9,9 +9,13 @@
 
 struct myfxProbe {
   static double tempo(const myfx& f) { return f.tempo; }
-  static int32_t bufferSixteenths(const myfx& f) { return f.bufferSixteenths; }
-  static int32_t sampleRateHz(const myfx& f) { return f.sampleRateHz; }
-  static float recordThreshold(const myfx& f) { return f.recordThreshold; }
+  static int32_t bufferSixteenths(const myfx& f) {
+    return f.bufferSixteenths.load();
+  }
+  static int32_t sampleRateHz(const myfx& f) { return f.sampleRateHz.load(); }
+  static float recordThreshold(const myfx& f) {
+    return f.recordThreshold.load();
+  }
   static float lastInput(const myfx& f) { return f.lastInput; }
   static const float* recordBufferLeft(const myfx& f) {
     return f.recordBufferLeft;
@@ -21,25 +25,27 @@ struct myfxProbe {
   }
   static int32_t bufferCapacity(const myfx& f) { return f.bufferCapacity; }
   static int32_t recordPosition(const myfx& f) { return f.recordPosition; }
-  static int32_t loopLength(const myfx& f) { return f.loopLength; }
+  static int32_t loopLength(const myfx& f) { return f.loopLength.load(); }
   static int32_t recordLength(const myfx& f) { return f.recordLength; }
-  static int32_t grainOffset(const myfx& f) { return f.grainOffset; }
-  static float positionJitter(const myfx& f) { return f.positionJitter; }
-  static int32_t startInterval(const myfx& f) { return f.startInterval; }
-  static float startJitter(const myfx& f) { return f.startJitter; }
+  static int32_t grainOffset(const myfx& f) { return f.grainOffset.load(); }
+  static float positionJitter(const myfx& f) { return f.positionJitter.load(); }
+  static int32_t startInterval(const myfx& f) { return f.startInterval.load(); }
+  static float startJitter(const myfx& f) { return f.startJitter.load(); }
   static int32_t startCounter(const myfx& f) { return f.startCounter; }
   static const float* grainPosition(const myfx& f) { return f.grainPosition; }
   static const float* grainStart(const myfx& f) { return f.grainStart; }
   static const int32_t* grainJitter(const myfx& f) { return f.grainJitter; }
   static const float* grainRate(const myfx& f) { return f.grainRate; }
   static const int32_t* grainLength(const myfx& f) { return f.grainLength; }
-  static int32_t lengthBase(const myfx& f) { return f.lengthBase; }
-  static float lengthJitter(const myfx& f) { return f.lengthJitter; }
+  static int32_t lengthBase(const myfx& f) { return f.lengthBase.load(); }
+  static float lengthJitter(const myfx& f) { return f.lengthJitter.load(); }
   static const float* grainLevel(const myfx& f) { return f.grainLevel; }
   static const float* grainLevelStep(const myfx& f) { return f.grainLevelStep; }
-  static float envelopeCeiling(const myfx& f) { return f.envelopeCeiling; }
-  static int32_t transpose(const myfx& f) { return f.transpose; }
-  static float pitchJitter(const myfx& f) { return f.pitchJitter; }
+  static float envelopeCeiling(const myfx& f) {
+    return f.envelopeCeiling.load();
+  }
+  static int32_t transpose(const myfx& f) { return f.transpose.load(); }
+  static float pitchJitter(const myfx& f) { return f.pitchJitter.load(); }
   static float currentRate(const myfx& f) { return f.currentRate; }
   static uint32_t soundingSlots(const myfx& f) { return f.soundingSlots; }
   // The tiled engine's settings: tests choose the kernel family and the tile
