@@ -1,6 +1,11 @@
 // What the per-sample and the tiled grain engine share: the mark of a free
-// grain slot and the two transposition bases.
+// grain slot, the two transposition bases, the two conversions every formula
+// names, and the rules both engines apply to a grain: the guarded read of a
+// capture cell, the interpolated add of one grain sample, the lowest slot of
+// a set.
 #pragma once
+
+#include <cstdint>
 
 namespace engine {
 constexpr float kFreeSlot = -1.0f;  // grainPosition of a slot with no grain
@@ -8,4 +13,30 @@ constexpr float kFreeSlot = -1.0f;  // grainPosition of a slot with no grain
 // +13 semitones only, and each processing routine keeps its own.
 constexpr double kReplacingBase = 1.059463094;
 constexpr double kAccumulatingBase = 1.059463094359;
+
+// The engine computes in double precision and stores in single precision
+// and 32-bit integers; these name the two points where a value is cut.
+inline float single(double x) { return static_cast<float>(x); }
+inline int32_t trunc32(double x) { return static_cast<int32_t>(x); }
+
+// A grain can reach past the recorded cells (a tempo rise shortens the loop
+// under positions set for a longer one); such cells read as silence.
+inline double readCell(const float* buffer, int32_t capacity, int32_t cell) {
+  return static_cast<uint32_t>(cell) < static_cast<uint32_t>(capacity)
+             ? buffer[cell]
+             : 0.0;
+}
+
+// One grain's sample added to a channel sum: the cells `lower` and `upper`
+// either side of its read position interpolated at `fraction`, scaled by
+// its gain, added in double precision and rounded once.
+inline float addInterpolated(float sum, double lower, double upper,
+                             double fraction, double gain) {
+  return single(double(sum) + ((upper - lower) * fraction + lower) * gain);
+}
+
+// Slot sets: bit i stands for grain slot i.
+inline uint32_t slotBit(int32_t slot) { return 1u << slot; }
+// The lowest slot of a non-empty set.
+inline int32_t lowestSlot(uint32_t slots) { return __builtin_ctz(slots); }
 }  // namespace engine

@@ -13,6 +13,11 @@ namespace {
 using engine::kAccumulatingBase;
 using engine::kFreeSlot;
 using engine::kReplacingBase;
+using engine::lowestSlot;
+using engine::readCell;
+using engine::single;
+using engine::slotBit;
+using engine::trunc32;
 
 constexpr double kSecondsPerMinute = 60.0;
 constexpr double kSixteenthsPerBeat = 4.0;
@@ -26,19 +31,8 @@ float finiteOrSilence(float sample) {
   return std::isfinite(sample) ? sample : 0.0f;
 }
 
-// A grain can reach past the recorded cells (a tempo rise shortens the loop
-// under positions set for a longer one); such cells read as silence.
-double readCell(const float* buffer, int32_t capacity, int32_t cell) {
-  return static_cast<uint32_t>(cell) < static_cast<uint32_t>(capacity)
-             ? buffer[cell]
-             : 0.0;
-}
-
 constexpr uint32_t kAllSlotsSounding = 0xFFFFFFFFu;
 static_assert(myfx::kGrainSlots == 32, "one bit per grain slot");
-
-// The lowest slot whose bit is set in a non-empty mask.
-int32_t lowestSlot(uint32_t slots) { return __builtin_ctz(slots); }
 }  // namespace
 
 // audio thread
@@ -82,15 +76,8 @@ void myfx::run(float** inputs, float** outputs, int32_t sampleFrames) {
     mix(sumLeft, sumRight);
     ++startCounter;
 
-    sumLeft = mixOutput::clipToUnit(mixOutput::divided(sumLeft));
-    sumRight = mixOutput::clipToUnit(mixOutput::divided(sumRight));
-    if (Accumulate) {
-      outputs[0][k] += sumLeft;
-      outputs[1][k] += sumRight;
-    } else {
-      outputs[0][k] = sumLeft;
-      outputs[1][k] = sumRight;
-    }
+    mixOutput::deliver<Accumulate>(sumLeft, sumRight, outputs[0][k],
+                                   outputs[1][k]);
   }
 }
 
@@ -102,11 +89,9 @@ int32_t myfx::control(float& left, float& right) {
   left = finiteOrSilence(left);
   right = finiteOrSilence(right);
 
-  const float mono = static_cast<float>(
-      (static_cast<double>(left) + static_cast<double>(right)) / 2.0);
-  const double change =
-      std::fabs(static_cast<double>(mono) - static_cast<double>(lastInput));
-  const bool triggered = change > static_cast<double>(recordThreshold.load());
+  const float mono = single((double(left) + double(right)) / 2.0);
+  const double change = std::fabs(double(mono) - double(lastInput));
+  const bool triggered = change > double(recordThreshold.load());
 
   if (triggered || recordPosition == 0) deriveLoopFromTempo();
   const int32_t cell = advanceCapture(triggered);
@@ -132,13 +117,12 @@ void myfx::deriveLoopFromTempo() {
   if (tempo != derivedTempo || sixteenths != derivedSixteenths) {
     const double sixteenthSeconds =
         kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
-    const double loopSamples = sixteenths * sixteenthSeconds *
-                               static_cast<double>(sampleRateHz.load());
+    const double loopSamples =
+        sixteenths * sixteenthSeconds * double(sampleRateHz.load());
     // Limited before the conversion: a very slow tempo gives a product that
     // no 32-bit integer holds.
-    derivedLoop = loopSamples > static_cast<double>(bufferCapacity)
-                      ? bufferCapacity
-                      : static_cast<int32_t>(loopSamples);
+    derivedLoop = loopSamples > double(bufferCapacity) ? bufferCapacity
+                                                       : trunc32(loopSamples);
     derivedTempo = tempo;
     derivedSixteenths = sixteenths;
   }
@@ -172,9 +156,8 @@ void myfx::decideStart(double transposeBase) {
   }
   const int32_t interval = startInterval.load();
   const float r = randomFraction();
-  startCounter = static_cast<int32_t>(static_cast<double>(startJitter.load()) *
-                                      r * interval) -
-                 interval / 2;
+  startCounter =
+      trunc32(double(startJitter.load()) * r * interval) - interval / 2;
 }
 
 // Draws position, length and pitch spread, in this order, and sets the slot
@@ -182,36 +165,33 @@ void myfx::decideStart(double transposeBase) {
 void myfx::startGrain(int32_t slot, double transposeBase) {
   const int32_t loop = loopLength.load();
 
+  // Position: up to a quarter loop past "pos".
   const float r1 = randomFraction();
-  const float p =
-      static_cast<float>(static_cast<double>(positionJitter.load()) * r1);
-  grainJitter[slot] = static_cast<int32_t>((loop / 4) * static_cast<double>(p));
+  const float p = single(double(positionJitter.load()) * r1);
+  grainJitter[slot] = trunc32((loop / 4) * double(p));
 
+  // Length: up to a sixteenth of the loop more than "len".
   const float r2 = randomFraction();
-  const float q =
-      static_cast<float>(static_cast<double>(lengthJitter.load()) * r2);
-  grainLength[slot] =
-      static_cast<int32_t>((loop / 16) * static_cast<double>(q)) +
-      lengthBase.load();
+  const float q = single(double(lengthJitter.load()) * r2);
+  grainLength[slot] = trunc32((loop / 16) * double(q)) + lengthBase.load();
 
+  // Rate: the transposition's, spread by "p jitter", never below kMinRate.
   const float r3 = randomFraction();
-  currentRate = static_cast<float>(
-      kRateAtLowestTranspose *
-      std::pow(transposeBase, transpose.load() + kTransposeSpan));
-  currentRate = static_cast<float>(
-      static_cast<double>(currentRate) +
-      (2.0 * r3 - 0.5) * (2.0 * static_cast<double>(pitchJitter.load())));
+  currentRate =
+      single(kRateAtLowestTranspose *
+             std::pow(transposeBase, transpose.load() + kTransposeSpan));
+  currentRate = single(double(currentRate) +
+                       (2.0 * r3 - 0.5) * (2.0 * double(pitchJitter.load())));
   if (currentRate < kMinRate) currentRate = kMinRate;
   grainRate[slot] = currentRate;
 
+  // The envelope rises from 0 to its peak over half the grain.
   grainLevel[slot] = 0.0f;
-  grainLevelStep[slot] = static_cast<float>(
-      static_cast<double>(currentRate) *
-      (1.0 / (static_cast<double>(grainLength[slot]) / 2.0)));
-  grainPosition[slot] =
-      static_cast<float>(grainJitter[slot] + grainOffset.load());
+  grainLevelStep[slot] =
+      single(double(currentRate) * (1.0 / (double(grainLength[slot]) / 2.0)));
+  grainPosition[slot] = single(grainJitter[slot] + grainOffset.load());
   grainStart[slot] = grainPosition[slot];
-  soundingSlots |= 1u << slot;
+  soundingSlots |= slotBit(slot);
 }
 
 // Advances every sounding grain's envelope and read position and adds its
@@ -227,9 +207,8 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
   for (uint32_t pending = soundingSlots; pending != 0; pending &= pending - 1) {
     const int32_t i = lowestSlot(pending);
 
-    float level = static_cast<float>(static_cast<double>(grainLevel[i]) +
-                                     static_cast<double>(grainLevelStep[i]) *
-                                         static_cast<double>(ceiling));
+    float level = single(double(grainLevel[i]) +
+                         double(grainLevelStep[i]) * double(ceiling));
     if (level > ceiling) {  // the peak: from here on it falls
       level = ceiling;
       grainLevelStep[i] = -grainLevelStep[i];
@@ -241,8 +220,8 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
     // Read positions stay far inside the 32-bit range: start cells and
     // lengths derive from loop lengths no larger than the buffers.
     const float position = grainPosition[i];
-    const int32_t cell = static_cast<int32_t>(position);
-    const double fraction = static_cast<double>(position) - cell;
+    const int32_t cell = trunc32(position);
+    const double fraction = double(position) - cell;
     double left0, left1, right0, right1;
     if (static_cast<uint32_t>(cell) < static_cast<uint32_t>(capacity - 1)) {
       left0 = left[cell];
@@ -255,18 +234,13 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
       right0 = readCell(right, capacity, cell);
       right1 = readCell(right, capacity, cell + 1);
     }
-    sumLeft = static_cast<float>(static_cast<double>(sumLeft) +
-                                 ((left1 - left0) * fraction + left0) * gain);
+    sumLeft = engine::addInterpolated(sumLeft, left0, left1, fraction, gain);
     sumRight =
-        static_cast<float>(static_cast<double>(sumRight) +
-                           ((right1 - right0) * fraction + right0) * gain);
+        engine::addInterpolated(sumRight, right0, right1, fraction, gain);
 
-    const float next = static_cast<float>(static_cast<double>(position) +
-                                          static_cast<double>(grainRate[i]));
-    if (static_cast<double>(next) >= static_cast<double>(grainStart[i]) +
-                                         static_cast<double>(grainLength[i])) {
-      grainPosition[i] = kFreeSlot;  // the grain has ended
-      soundingSlots &= ~(1u << i);
+    const float next = single(double(position) + double(grainRate[i]));
+    if (double(next) >= double(grainStart[i]) + double(grainLength[i])) {
+      freeSlot(i);  // the grain has ended
     } else {
       grainPosition[i] = next;
     }
@@ -275,8 +249,13 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
   sumRightOut = sumRight;
 }
 
+// Marks a slot free: its grain has ended.
+void myfx::freeSlot(int32_t slot) {
+  grainPosition[slot] = kFreeSlot;
+  soundingSlots &= ~slotBit(slot);
+}
+
 // A random fraction from 0 to 1, both included.
 float myfx::randomFraction() {
-  return static_cast<float>(static_cast<double>(random.next()) /
-                            kRandomDivisor);
+  return single(double(random.next()) / kRandomDivisor);
 }

@@ -112,6 +112,7 @@ class myfx : public AudioEffectX {
   void decideStart(double transposeBase);
   void startGrain(int32_t slot, double transposeBase);
   void mix(float& sumLeft, float& sumRight);
+  void freeSlot(int32_t slot);
   float randomFraction();
 
   // The same engine a tile of samples at a time, with vector kernels

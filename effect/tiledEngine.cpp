@@ -8,8 +8,9 @@
 // engine; a start decision falls only on a tile's first sample, because a
 // tile ends before the next sample whose clock is due. Each grain's
 // recurrences (level, gain, position, end) depend on nothing but the grain,
-// so they may run ahead over the tile, four grains side by side; every step
-// is the same double-precision formula rounded at the same point. The mix
+// so they may run ahead over the tile, one grain per vector lane (four with
+// SSE2, eight with AVX2); every step is the same double-precision formula
+// rounded at the same point. The mix
 // then adds grain after grain in slot order into per-sample sums, so every
 // sum sees the same additions in the same order and rounds the same way. The
 // buffers already hold the tile's capture writes when the grains read them:
@@ -30,17 +31,18 @@
 
 namespace {
 using engine::kAccumulatingBase;
-using engine::kFreeSlot;
 using engine::kReplacingBase;
-
-// Cells past a grain's last cell that a kernel's window may load.
-constexpr int32_t kWindowReach = 7;
+using engine::lowestSlot;
+using engine::single;
+using engine::slotBit;
+using engine::trunc32;
+using tiles::kWindowReach;
 
 // The smallest float at or above x: for a float p, p >= x exactly when p
 // reaches this float, so the end test needs no double precision.
 float firstFloatFrom(double x) {
-  const float nearest = static_cast<float>(x);
-  return static_cast<double>(nearest) < x
+  const float nearest = single(x);
+  return double(nearest) < x
              ? std::nextafter(nearest, std::numeric_limits<float>::infinity())
              : nearest;
 }
@@ -62,9 +64,7 @@ struct GuardedRead {
   const float* buffer;
   int32_t capacity;
   double operator()(int32_t cell, int32_t) const {
-    return static_cast<uint32_t>(cell) < static_cast<uint32_t>(capacity)
-               ? buffer[cell]
-               : 0.0;
+    return engine::readCell(buffer, capacity, cell);
   }
 };
 
@@ -101,16 +101,12 @@ void mixGrainScalar(const Read& left, const Read& right, const float* position,
                     const float* gain, int32_t count, float* sumLeft,
                     float* sumRight) {
   for (int32_t j = 0; j < count; ++j) {
-    const int32_t cell = static_cast<int32_t>(position[j]);
-    const double fraction = static_cast<double>(position[j]) - cell;
-    const double g = gain[j];
-    const double left0 = left(cell, j), left1 = left(cell + 1, j);
-    const double right0 = right(cell, j), right1 = right(cell + 1, j);
-    sumLeft[j] = static_cast<float>(static_cast<double>(sumLeft[j]) +
-                                    ((left1 - left0) * fraction + left0) * g);
-    sumRight[j] =
-        static_cast<float>(static_cast<double>(sumRight[j]) +
-                           ((right1 - right0) * fraction + right0) * g);
+    const int32_t cell = trunc32(position[j]);
+    const double fraction = double(position[j]) - cell;
+    sumLeft[j] = engine::addInterpolated(sumLeft[j], left(cell, j),
+                                         left(cell + 1, j), fraction, gain[j]);
+    sumRight[j] = engine::addInterpolated(
+        sumRight[j], right(cell, j), right(cell + 1, j), fraction, gain[j]);
   }
 }
 }  // namespace
@@ -182,17 +178,8 @@ void myfx::runTiled(float** inputs, float** outputs, int32_t sampleFrames) {
                            : t.kernels->replace(t.sumLeft, t.sumRight, outLeft,
                                                 outRight, frames);
     for (; j < frames; ++j) {
-      const float left =
-          mixOutput::clipToUnit(mixOutput::divided(t.sumLeft[j]));
-      const float right =
-          mixOutput::clipToUnit(mixOutput::divided(t.sumRight[j]));
-      if (Accumulate) {
-        outLeft[j] += left;
-        outRight[j] += right;
-      } else {
-        outLeft[j] = left;
-        outRight[j] = right;
-      }
+      mixOutput::deliver<Accumulate>(t.sumLeft[j], t.sumRight[j], outLeft[j],
+                                     outRight[j]);
     }
     k0 += frames;
   }
@@ -201,8 +188,8 @@ void myfx::runTiled(float** inputs, float** outputs, int32_t sampleFrames) {
 template void myfx::runTiled<false>(float**, float**, int32_t);
 template void myfx::runTiled<true>(float**, float**, int32_t);
 
-// The channel sums of a tile: every sounding grain, four at a time in slot
-// order.
+// The channel sums of a tile: every sounding grain, as many at a time as the
+// kernels have lanes, in slot order.
 void myfx::mixTile(int32_t frames, float* sumLeft, float* sumRight) {
   std::fill(sumLeft, sumLeft + roundUpToLanes(frames), 0.0f);
   std::fill(sumRight, sumRight + roundUpToLanes(frames), 0.0f);
@@ -212,14 +199,15 @@ void myfx::mixTile(int32_t frames, float* sumLeft, float* sumRight) {
     uint32_t slots = 0;
     for (int32_t lane = 0; lane < tileScratch->kernels->lanes && pending != 0;
          ++lane) {
-      slots |= pending & (~pending + 1);  // the lowest pending slot
+      slots |= slotBit(lowestSlot(pending));
       pending &= pending - 1;
     }
     mixLanes(slots, frames, ceiling, sumLeft, sumRight);
   }
 }
 
-// Up to four grains (the set bits of `slots`) advanced over the tile and
+// Up to a kernel's lanes of grains (the set bits of `slots`) advanced over
+// the tile and
 // added to the sums in slot order; their state is written back.
 void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
                     float* sumLeft, float* sumRight) {
@@ -228,14 +216,14 @@ void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
   int32_t slotOf[tiles::kMaxLanes];
   int32_t used = 0;
   for (uint32_t rest = slots; rest != 0; rest &= rest - 1, ++used) {
-    const int32_t i = __builtin_ctz(rest);
+    const int32_t i = lowestSlot(rest);
     slotOf[used] = i;
     lanes.level[used] = grainLevel[i];
     lanes.levelStep[used] = grainLevelStep[i];
     lanes.position[used] = grainPosition[i];
     lanes.rate[used] = grainRate[i];
-    lanes.end[used] = firstFloatFrom(static_cast<double>(grainStart[i]) +
-                                     static_cast<double>(grainLength[i]));
+    lanes.end[used] =
+        firstFloatFrom(double(grainStart[i]) + double(grainLength[i]));
   }
   for (int32_t lane = used; lane < t.kernels->lanes; ++lane) {
     lanes.level[lane] = 0.0f;
@@ -259,15 +247,13 @@ void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
     // may load up to kWindowReach cells past the position one rate further.
     const float first = position[0];
     const float last = position[count - 1];
-    const bool inside =
-        first >= 0.0f && static_cast<double>(last) +
-                                 static_cast<double>(grainRate[i]) + 2.0 +
-                                 kWindowReach <
-                             static_cast<double>(bufferCapacity);
+    const bool inside = first >= 0.0f && double(last) + double(grainRate[i]) +
+                                                 2.0 + kWindowReach <
+                                             double(bufferCapacity);
     bool written = false;
     if (t.writeCount > 0) {
       const double low = first;
-      const double high = static_cast<double>(last) + 1.0;
+      const double high = double(last) + 1.0;
       for (int32_t r = 0; r < t.runCount && !written; ++r) {
         written = t.runs[r].first <= high && low < t.runs[r].last + 1;
       }
@@ -289,8 +275,7 @@ void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
     grainLevel[i] = lanes.level[lane];
     grainLevelStep[i] = lanes.levelStep[lane];
     if (lanes.ended[lane]) {
-      grainPosition[i] = kFreeSlot;
-      soundingSlots &= ~(1u << i);
+      freeSlot(i);
     } else {
       grainPosition[i] = lanes.position[lane];
     }
