@@ -20,7 +20,7 @@
 #include "myfxProbe.h"
 #include "opcodes.h"
 #include "parameterIndex.h"
-#include "tileScratch.h"
+#include "seedExtension.h"
 
 namespace {
 // Counted outside the timed loop: how many grain slots are sounding.
@@ -131,7 +131,8 @@ class Session {
         output_(2, std::vector<float>(kMaxBlock)),
         blockSize_(blockSize) {
     if (effect_ == nullptr) return;
-    engine().seedRandom(kSeed);
+    effect_->dispatcher(effect_, seedExtension::kOpcode, seedExtension::kIndex,
+                        kSeed, nullptr, 0.0f);
     for (const auto& [index, value] : workload.parameters) {
       effect_->setParameter(effect_, index, value);
     }
@@ -148,15 +149,11 @@ class Session {
 
   // False when this build or processor lacks the kernels.
   bool use(Path path) {
-    tiles::TileScratch* t = myfxProbe::tileScratch(engine());
-    if (path == Path::kPerSample) {
-      t->enabled = false;
-      return true;
-    }
-    t->kernels =
-        tiles::kernelsOf(path == Path::kAvx2 ? tiles::KernelFamily::kAvx2
-                                             : tiles::KernelFamily::kSse2);
-    return t->kernels != nullptr;
+    perSample_ = path == Path::kPerSample;
+    if (path == Path::kPerSample) return true;
+    return myfxProbe::tiled(engine()).useKernels(
+        path == Path::kAvx2 ? tiles::KernelFamily::kAvx2
+                            : tiles::KernelFamily::kSse2);
   }
 
   void processSecond() { processSecond(blockSize_); }
@@ -184,7 +181,11 @@ class Session {
     float* inputs[2] = {input_.left.data() + start,
                         input_.right.data() + start};
     float* outputs[2] = {output_[0].data(), output_[1].data()};
-    effect_->processReplacing(effect_, inputs, outputs, frames);
+    if (perSample_) {
+      myfxProbe::runPerSample(engine(), inputs, outputs, frames);
+    } else {
+      effect_->processReplacing(effect_, inputs, outputs, frames);
+    }
   }
   myfx& engine() const {
     return *static_cast<myfx*>(static_cast<AudioEffect*>(effect_->object));
@@ -194,6 +195,7 @@ class Session {
   Signal input_;
   std::vector<std::vector<float>> output_;
   int32_t blockSize_;
+  bool perSample_ = false;  // otherwise the engine a host gets
 };
 
 // Seconds of processor time this thread has used: on a shared machine the

@@ -1,13 +1,14 @@
-// What the per-sample and the tiled grain engine share: the mark of a free
-// grain slot, the two transposition bases, the two conversions every formula
-// names, and the rules both engines apply to a grain: the guarded read of a
-// capture cell, the interpolated add of one grain sample, the lowest slot of
-// a set.
+// What the per-sample and the tiled grain engine share: the state both run
+// on, the mark of a free grain slot, the two transposition bases, the two
+// conversions every formula names, and the rules both engines apply to a
+// grain: the guarded read of a capture cell, the interpolated add of one
+// grain sample, the lowest slot of a set.
 #pragma once
 
 #include <cstdint>
 
 namespace engine {
+constexpr int32_t kGrainSlots = 32;
 constexpr float kFreeSlot = -1.0f;  // grainPosition of a slot with no grain
 // Two approximations of the twelfth root of 2; they give different rates at
 // +13 semitones only, and each processing routine keeps its own.
@@ -39,4 +40,30 @@ inline float addInterpolated(float sum, double lower, double upper,
 inline uint32_t slotBit(int32_t slot) { return 1u << slot; }
 // The lowest slot of a non-empty set.
 inline int32_t lowestSlot(uint32_t slots) { return __builtin_ctz(slots); }
+
+// The capture buffers and the grain slots: what the per-sample engine
+// (myfx) and the tiled engine (tiles::TiledEngine) both read and write.
+// The host's main thread sets the buffers with audio stopped; the audio
+// thread writes everything else.
+struct State {
+  float* recordBufferLeft;
+  float* recordBufferRight;
+  int32_t bufferCapacity;
+  float grainPosition[kGrainSlots];  // kFreeSlot while the slot is free
+  float grainStart[kGrainSlots];
+  int32_t grainJitter[kGrainSlots];
+  float grainRate[kGrainSlots];
+  int32_t grainLength[kGrainSlots];
+  float grainLevel[kGrainSlots];
+  float grainLevelStep[kGrainSlots];
+  // Bit i is set while slot i sounds (its grainPosition is not kFreeSlot):
+  // lets the mix and the free-slot search visit only the slots that matter.
+  uint32_t soundingSlots;
+
+  // Marks a slot free: its grain has ended.
+  void freeSlot(int32_t slot) {
+    grainPosition[slot] = kFreeSlot;
+    soundingSlots &= ~slotBit(slot);
+  }
+};
 }  // namespace engine

@@ -1,17 +1,19 @@
-// The grain engine: per sample, the change test, the tempo query, capture
-// into the two buffers, the grain-start clock, grain start and the mix of all
-// sounding grains. Both processing routines run this one engine.
+// The per-sample grain engine: per sample, the change test, the tempo
+// query, capture into the two buffers, the grain-start clock, grain start and
+// the mix of all sounding grains. It is the readable account of the effect.
+// The processing routines run the tiled engine instead wherever it fits
+// (myfx.h says when); runTiled below drives it with this engine's control
+// part, so the two differ only in how the mix is computed.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "engineShared.h"
 #include "mixOutput.h"
 #include "myfx.h"
-#include "tileScratch.h"
 
 namespace {
 using engine::kAccumulatingBase;
-using engine::kFreeSlot;
 using engine::kReplacingBase;
 using engine::lowestSlot;
 using engine::readCell;
@@ -35,19 +37,17 @@ constexpr uint32_t kAllSlotsSounding = 0xFFFFFFFFu;
 static_assert(myfx::kGrainSlots == 32, "one bit per grain slot");
 }  // namespace
 
-// audio thread
 void myfx::processReplacing(float** inputs, float** outputs,
                             int32_t sampleFrames) {
-  if (tiledPathFits(inputs, outputs, sampleFrames)) {
+  if (tiled.fits(inputs, outputs, sampleFrames)) {
     runTiled<false>(inputs, outputs, sampleFrames);
   } else {
     run<false>(inputs, outputs, sampleFrames);
   }
 }
 
-// audio thread
 void myfx::process(float** inputs, float** outputs, int32_t sampleFrames) {
-  if (tiledPathFits(inputs, outputs, sampleFrames)) {
+  if (tiled.fits(inputs, outputs, sampleFrames)) {
     runTiled<true>(inputs, outputs, sampleFrames);
   } else {
     run<true>(inputs, outputs, sampleFrames);
@@ -78,6 +78,38 @@ void myfx::run(float** inputs, float** outputs, int32_t sampleFrames) {
 
     mixOutput::deliver<Accumulate>(sumLeft, sumRight, outputs[0][k],
                                    outputs[1][k]);
+  }
+}
+
+// The same block a tile at a time: the control part runs sample by sample as
+// in `run`, a start decision falls only on a tile's first sample (a tile ends
+// before the next sample whose start clock is due), and the tiled engine
+// mixes and delivers the tile.
+template <bool Accumulate>
+void myfx::runTiled(float** inputs, float** outputs, int32_t sampleFrames) {
+  const double transposeBase = Accumulate ? kAccumulatingBase : kReplacingBase;
+  const int32_t tileSize = tiled.tileSize();
+  for (int32_t k0 = 0; k0 < sampleFrames;) {
+    tiled.beginTile();
+    auto controlSample = [&](int32_t j) {
+      float left = inputs[0][k0 + j];
+      float right = inputs[1][k0 + j];
+      const int32_t cell = control(left, right);
+      if (cell >= 0) tiled.capture(*this, j, cell, left, right);
+    };
+
+    controlSample(0);
+    const int32_t interval = startInterval.load();
+    if (startCounter >= interval) decideStart(transposeBase);
+    const int64_t untilDue = static_cast<int64_t>(interval) - startCounter;
+    const int32_t frames = static_cast<int32_t>(std::max<int64_t>(
+        1, std::min<int64_t>({untilDue, tileSize, sampleFrames - k0})));
+    for (int32_t j = 1; j < frames; ++j) controlSample(j);
+    startCounter += frames;
+
+    tiled.mixAndDeliver<Accumulate>(*this, envelopeCeiling.load(), frames,
+                                    outputs[0] + k0, outputs[1] + k0);
+    k0 += frames;
   }
 }
 
@@ -247,12 +279,6 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
   }
   sumLeftOut = sumLeft;
   sumRightOut = sumRight;
-}
-
-// Marks a slot free: its grain has ended.
-void myfx::freeSlot(int32_t slot) {
-  grainPosition[slot] = kFreeSlot;
-  soundingSlots &= ~slotBit(slot);
 }
 
 // A random fraction from 0 to 1, both included.

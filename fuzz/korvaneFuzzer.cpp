@@ -16,6 +16,7 @@
 #include "hostileValues.h"
 #include "myfx.h"
 #include "opcodes.h"
+#include "seedExtension.h"
 
 namespace {
 
@@ -311,8 +312,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(effect->magic == kEffectMagic, "record magic");
   state.effect = effect;
   // Repeatable draws, so that every finding reproduces.
-  static_cast<myfx*>(static_cast<AudioEffect*>(effect->object))
-      ->seedRandom(in.ConsumeIntegral<uint32_t>());
+  effect->dispatcher(effect, seedExtension::kOpcode, seedExtension::kIndex,
+                     static_cast<intptr_t>(in.ConsumeIntegral<uint32_t>()),
+                     nullptr, 0.0f);
 
   int64_t budget = kMaxFramesPerRun;
   for (int step = 0; step < kMaxSteps && in.remaining_bytes() > 0; ++step) {

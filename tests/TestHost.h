@@ -11,6 +11,7 @@
 #include "EffectLoader.h"
 #include "myfx.h"
 #include "opcodes.h"
+#include "seedExtension.h"
 
 struct HostCall {
   AEffect* effect;
@@ -66,7 +67,12 @@ class TestHost {
                            float opt = 0.0f) {
     return e->dispatcher(e, opcode, index, value, ptr, opt);
   }
-  static void close(AEffect* e) { dispatch(e, 1); }
+  static void close(AEffect* e) { dispatch(e, EffectOpcode::kClose); }
+  // korvane's seed call, as a host that wants a repeatable render makes it.
+  static intptr_t seed(AEffect* e, uint32_t seed) {
+    return dispatch(e, seedExtension::kOpcode, seedExtension::kIndex,
+                    static_cast<intptr_t>(seed));
+  }
   // Sets the sample rate and restarts processing, as hosts do.
   static void resumeAtRate(AEffect* e, float rate) {
     dispatch(e, EffectOpcode::kSuspendResume, 0, 0);

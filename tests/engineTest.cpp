@@ -34,7 +34,7 @@ std::vector<float> signal(int32_t frames, int channel) {
 
 AEffect* loadSeeded(TestHost& host) {
   AEffect* e = host.load();
-  static_cast<myfx*>(static_cast<AudioEffect*>(e->object))->seedRandom(kSeed);
+  TestHost::seed(e, kSeed);
   return e;
 }
 

@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "myfx.h"
-#include "tileScratch.h"
 
 struct myfxProbe {
   static double tempo(const myfx& f) { return f.tempo; }
@@ -48,7 +47,15 @@ struct myfxProbe {
   static float pitchJitter(const myfx& f) { return f.pitchJitter.load(); }
   static float currentRate(const myfx& f) { return f.currentRate; }
   static uint32_t soundingSlots(const myfx& f) { return f.soundingSlots; }
-  // The tiled engine's settings: tests choose the kernel family and the tile
-  // size, or switch the tiled path off to run the per-sample engine alone.
-  static tiles::TileScratch* tileScratch(myfx& f) { return f.tileScratch; }
+  // The tiled engine: tests choose the kernel family and the tile size, or
+  // switch the tiled path off to run the per-sample engine alone.
+  static tiles::TiledEngine& tiled(myfx& f) { return f.tiled; }
+  // The per-sample engine alone, as processReplacing runs it where the tiled
+  // engine does not fit; for the benchmarks, whose build has no probes.
+  static void runPerSample(myfx& f, float** inputs, float** outputs,
+                           int32_t frames) {
+    f.run<false>(inputs, outputs, frames);
+  }
+  // A copy of the random generator, to see its next draws.
+  static RandomGenerator random(const myfx& f) { return f.random; }
 };

@@ -181,7 +181,7 @@ TEST(SampleRate, ResumesThatAdoptNothingChangeNothing) {
     EffectHandle plain(host.load());
     EffectHandle tried(host.load());
     for (EffectHandle* e : {&plain, &tried}) {
-      e->object().seedRandom(7);
+      TestHost::seed(e->effect, 7);
       (*e)->setParameter(e->effect, Param::kStartInterval, 0.05f);
       render(e->effect, 20000);
     }

@@ -274,7 +274,7 @@ TEST(SessionRecall, WritingBackWhatWasReadChangesNothing) {
       EffectHandle written{host.load()};
       for (EffectHandle* e : {&plain, &written}) {
         if (restoreFirst) restore(e->effect, played, kIndexOrder);
-        e->object().seedRandom(1);
+        TestHost::seed(e->effect, 1);
       }
       const Saved before = save(written.effect);
       for (const std::vector<int32_t>& order :

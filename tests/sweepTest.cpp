@@ -32,7 +32,7 @@ class SweepRun {
  public:
   explicit SweepRun(double tempo) : e_(host_.load()) {
     host_.tempo = tempo;
-    e_.object().seedRandom(4242);
+    TestHost::seed(e_.effect, 4242);
     capacity_ = myfxProbe::bufferCapacity(e_.object());
   }
 

@@ -79,7 +79,7 @@ class EffectSubject {
     float* outputs[2] = {ol, orr};
     entry(effect.effect, inputs, outputs, frames);
   }
-  void seed(uint32_t value) { object().seedRandom(value); }
+  void seed(uint32_t value) { TestHost::seed(effect.effect, value); }
   // The host sets its rate and restarts processing, as between renders.
   void resumeAtRate(float rate) { TestHost::resumeAtRate(effect.effect, rate); }
   void setParameter(int32_t index, float v) {
@@ -101,7 +101,7 @@ struct Coverage {
 class SideBySide {
  public:
   explicit SideBySide(uint32_t seed) {
-    effect_.object().seedRandom(seed);
+    effect_.seed(seed);
     model_.seed(seed);
   }
 
