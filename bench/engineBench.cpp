@@ -22,18 +22,17 @@
 #include "parameterIndex.h"
 #include "seedExtension.h"
 
+// The registrations, too, stay inside this namespace, where `engine` names
+// the benchmark below and not the effect's namespace.
 namespace {
 // Counted outside the timed loop: how many grain slots are sounding.
 int soundingGrains(const myfx& effect) {
-  constexpr float kFreeSlot = -1.0f;
   const float* positions = myfxProbe::grainPosition(effect);
   return static_cast<int>(
       std::count_if(positions, positions + myfx::kGrainSlots,
-                    [](float p) { return p != kFreeSlot; }));
+                    [](float p) { return p != engine::kFreeSlot; }));
 }
-}  // namespace
 
-namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int32_t kSampleRate = 44100;  // one iteration is one second
@@ -45,13 +44,12 @@ constexpr uint32_t kSeed = 1;      // the same random draws on every run
 constexpr intptr_t kHostVersion = 2400;
 constexpr double kHostTempo = 120.0;
 
-struct TimeInfoBlock {
-  alignas(8) char bytes[kTimeInfoTempoOffset + sizeof(double)] = {};
-  TimeInfoBlock() {
-    std::memcpy(bytes + kTimeInfoTempoOffset, &kHostTempo, sizeof kHostTempo);
-  }
-};
-const TimeInfoBlock timeInfo;
+VstTimeInfo timeInfoAt(double tempo) {
+  VstTimeInfo info = {};
+  info.tempo = tempo;
+  return info;
+}
+const VstTimeInfo timeInfo = timeInfoAt(kHostTempo);
 
 int64_t tempoQueries = 0;  // counted so that the report shows how often
 
@@ -59,7 +57,7 @@ intptr_t benchHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
   if (opcode == HostOpcode::kVersion) return kHostVersion;
   if (opcode == HostOpcode::kGetTime) {
     ++tempoQueries;
-    return reinterpret_cast<intptr_t>(timeInfo.bytes);
+    return reinterpret_cast<intptr_t>(&timeInfo);
   }
   return 0;
 }
@@ -317,7 +315,6 @@ void denormalCost(benchmark::State& state, const Workload& workload,
   denormal.inputScale = kDenormalScale;
   sideBySide(state, denormal, path, workload, path, "denormal_cost");
 }
-}  // namespace
 
 #define KORVANE_ENGINE_BENCH(name, workload) \
   BENCHMARK_CAPTURE(engine, name, workload)  \
@@ -352,3 +349,4 @@ KORVANE_RATIO_BENCH(denormalCost, defaults_sse2, kAfterConstruction,
                     Path::kSse2);
 KORVANE_RATIO_BENCH(denormalCost, defaults_avx2, kAfterConstruction,
                     Path::kAvx2);
+}  // namespace

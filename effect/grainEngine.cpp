@@ -136,9 +136,9 @@ int32_t myfx::control(float& left, float& right) {
 // most the buffer's capacity. The first query also converts the settings of
 // "st rate", "pos" and "len" made before it against the loop it derives.
 void myfx::deriveLoopFromTempo() {
-  const VstTimeInfo* timeInfo = getTimeInfo(kTimeInfoTempoValid);
+  const VstTimeInfo* timeInfo = getTimeInfo(TimeFlag::kTempoValid);
   const double hostTempo =
-      timeInfo != nullptr ? timeInfoTempo(timeInfo) : kFallbackTempo;
+      timeInfo != nullptr ? timeInfo->tempo : kFallbackTempo;
   // A tempo that is not a positive number means as much as no tempo at all.
   tempo =
       std::isfinite(hostTempo) && hostTempo > 0.0 ? hostTempo : kFallbackTempo;

@@ -27,7 +27,6 @@ constexpr int32_t kParameters = myfx::kNumParams;
 constexpr std::size_t kTextBytes = 512;
 constexpr std::size_t kValueTextBytes = 9;  // 8 characters and a terminator
 constexpr std::size_t kNameBytes = 32;
-constexpr std::size_t kTimeInfoBytes = 128;
 constexpr int kMaxSpeakers = 8;
 constexpr char kUntouched = 0x5A;
 constexpr float kUntouchedSample = 1234.5f;
@@ -52,7 +51,7 @@ struct Host {
   double tempo = 120.0;
   AEffect* effect = nullptr;
   long calls = 0;
-  alignas(8) unsigned char timeInfo[kTimeInfoBytes] = {};
+  VstTimeInfo timeInfo = {};
 };
 Host* host = nullptr;
 
@@ -67,11 +66,10 @@ intptr_t callback(AEffect* effect, int32_t opcode, int32_t /*index*/,
   }
   require(opcode == HostOpcode::kGetTime, "unexpected host opcode", opcode);
   require(effect == host->effect, "time query names another record");
-  require(value == kTimeInfoTempoValid, "time query mask", value);
+  require(value == TimeFlag::kTempoValid, "time query mask", value);
   if (!host->hasTimeInfo) return 0;
-  std::memcpy(host->timeInfo + kTimeInfoTempoOffset, &host->tempo,
-              sizeof host->tempo);
-  return reinterpret_cast<intptr_t>(host->timeInfo);
+  host->timeInfo.tempo = host->tempo;
+  return reinterpret_cast<intptr_t>(&host->timeInfo);
 }
 
 void chooseTimeInfo(FuzzedDataProvider& in) {

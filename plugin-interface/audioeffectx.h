@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "AudioEffect.h"
+#include "timeRecord.h"
 
 // Capability words: what an effect may ask the host (`canHostDo`) and what a
 // host may ask the effect (dispatcher opcode 51).
@@ -30,7 +31,7 @@ class AudioEffectX : public AudioEffect {
   virtual EffectEditor* getEditor();
   // any thread
   virtual void wantEvents(int32_t filter = 1);
-  // audio thread; the grain engine asks it for the tempo
+  // audio thread, while processing; the host's time record or null
   virtual VstTimeInfo* getTimeInfo(int32_t filter);
   // any thread
   virtual int32_t tempoAt(int32_t position);

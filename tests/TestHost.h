@@ -12,6 +12,7 @@
 #include "myfx.h"
 #include "opcodes.h"
 #include "seedExtension.h"
+#include "timeRecord.h"
 
 struct HostCall {
   AEffect* effect;
@@ -48,12 +49,11 @@ class TestHost {
     TestHost* host = current();
     if (host == nullptr) return 0;
     host->calls.push_back({effect, opcode, index, value, ptr, opt});
-    if (opcode == 1) return host->versionAnswer;
-    if (opcode == 7) {
+    if (opcode == HostOpcode::kVersion) return host->versionAnswer;
+    if (opcode == HostOpcode::kGetTime) {
       if (!host->tempo) return 0;
-      std::memcpy(host->timeInfo + kTimeInfoTempoOffset, &*host->tempo,
-                  sizeof(double));
-      return reinterpret_cast<intptr_t>(host->timeInfo);
+      host->timeInfo.tempo = *host->tempo;
+      return reinterpret_cast<intptr_t>(&host->timeInfo);
     }
     return host->defaultAnswer;
   }
@@ -85,7 +85,7 @@ class TestHost {
     static thread_local TestHost* host = nullptr;
     return host;
   }
-  alignas(8) char timeInfo[128] = {};
+  VstTimeInfo timeInfo = {};
 };
 
 // Closes the effect when the test ends.

@@ -144,7 +144,7 @@ TEST(Engine, TempoIsAskedOnIdleAndTriggeringSamplesOnly) {
   EXPECT_EQ(host.count(HostOpcode::kGetTime), frames);
   for (const HostCall& call : host.calls) {
     if (call.opcode != HostOpcode::kGetTime) continue;
-    EXPECT_EQ(call.value, kTimeInfoTempoValid);
+    EXPECT_EQ(call.value, TimeFlag::kTempoValid);
     EXPECT_EQ(call.effect, e.effect);
   }
 
