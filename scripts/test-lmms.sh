@@ -41,13 +41,13 @@ install_missing() {
   apt_install --i386 "${packages[@]}"
 }
 
+# shellcheck source=configure-and-build.sh
+. "$root/scripts/configure-and-build.sh"
+
 build_dll() {
   local dir="$root/build/win32"
   "$root/scripts/install-windows-deps.sh" >&2
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake" \
-    -DKORVANE_GTEST_FROM_SOURCE=ON -DKORVANE_HOST=OFF -DKORVANE_BENCH=OFF \
-    -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}" >/dev/null
+  configure win32 -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}"
   cmake --build "$dir" -j2 --target korvane >&2
   echo "$dir/korvane.dll"
 }
@@ -57,10 +57,9 @@ build_dll() {
 build_host() {
   local dir="$root/build/x64"
   if [ ! -f "$dir/CMakeCache.txt" ]; then
-    dir="$root/build/lmms-host"
+    dir="$root/build/release"
     "$root/scripts/install-deps.sh" >&2
-    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
-      -DKORVANE_TESTS=OFF >/dev/null
+    configure release
   fi
   cmake --build "$dir" -j2 --target korvane korvane_cli >&2
   echo "$dir"
