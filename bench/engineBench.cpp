@@ -27,10 +27,7 @@
 namespace {
 // Counted outside the timed loop: how many grain slots are sounding.
 int soundingGrains(const myfx& effect) {
-  const float* positions = myfxProbe::grainPosition(effect);
-  return static_cast<int>(
-      std::count_if(positions, positions + myfx::kGrainSlots,
-                    [](float p) { return p != engine::kFreeSlot; }));
+  return __builtin_popcount(myfxProbe::soundingSlots(effect));
 }
 
 using Clock = std::chrono::steady_clock;

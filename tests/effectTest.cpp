@@ -127,10 +127,6 @@ TEST(Effect, InstancesAreIndependent) {
   EXPECT_EQ(b->getParameter(b.effect, Param::kTranspose), 0.5f);
 }
 
-}  // namespace
-
-namespace {
-
 using seedExtension::kIndex;
 using seedExtension::kOpcode;
 

@@ -155,8 +155,8 @@ class Twins {
     }
     last_ = std::move(expected);
     const std::string d =
-        reference::StateDiff::first(reference::snapshot(perSample_.object()),
-                                    reference::snapshot(tiled_.object()));
+        reference::StateDiff::first(myfxProbe::state(perSample_.object()),
+                                    myfxProbe::state(tiled_.object()));
     if (!d.empty()) return d;
     if (myfxProbe::soundingSlots(perSample_.object()) !=
         myfxProbe::soundingSlots(tiled_.object())) {
