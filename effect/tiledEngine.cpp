@@ -10,9 +10,9 @@
 // recurrences (level, gain, position, end) depend on nothing but the grain,
 // so they may run ahead over the tile, one grain per vector lane (four with
 // SSE2, eight with AVX2); every step is the same double-precision formula
-// rounded at the same point. The mix
-// then adds grain after grain in slot order into per-sample sums, so every
-// sum sees the same additions in the same order and rounds the same way. The
+// rounded at the same point (the recurrence in mixKernels.h). The mix then
+// adds grain after grain in slot order into per-sample sums, so every sum
+// sees the same additions in the same order and rounds the same way. The
 // buffers already hold the tile's capture writes when the grains read them:
 // a grain whose cells meet a write in this tile reads through a view that
 // gives each cell its value at that sample, and a grain that comes near the
