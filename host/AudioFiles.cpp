@@ -1,4 +1,5 @@
-// libsndfile input, and output through a temporary file.
+// libsndfile input, and output through a replacement file that is read
+// back before it takes the path.
 #include "AudioFiles.h"
 
 #include <fcntl.h>
@@ -11,8 +12,10 @@
 #include <system_error>
 #include <vector>
 
+#include "FileReplacement.h"
 #include "HostError.h"
 #include "Interruption.h"
+#include "OutputFormat.h"
 
 namespace korvane {
 
@@ -22,135 +25,275 @@ namespace {
 
 // Room for libsndfile's notes on the header of an input file.
 constexpr std::size_t kLogBytes = 8192;
+// The data size a WAV writer leaves when it does not know the length.
+constexpr const char* kOpenLengthNote = "data : 4294967295";
+// What a stream on standard input is called in messages.
+constexpr const char* kStandardInputName = "standard input";
+// Frames decoded per call when the written file is read back.
+constexpr int64_t kVerifyChunkFrames = 65536;
+// A lossy codec may decode to up to this many frames more than it was
+// given (its own padding), never fewer.
+constexpr int64_t kCodecPaddingFrames = 4096;
+// How much of a WAV's start is searched for its data chunk.
+constexpr std::size_t kRiffSearchBytes = 1 << 16;
+constexpr std::size_t kRiffChunkHeaderBytes = 8;
+constexpr std::size_t kRiffFormHeaderBytes = 12;
 
-std::string systemError() { return std::strerror(errno); }
+// libsndfile's notes on a file's header, one string.
+std::string headerLog(SNDFILE* file) {
+  std::vector<char> log(kLogBytes + 1, '\0');
+  sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(kLogBytes));
+  return log.data();
+}
 
 // libsndfile shortens the audio to what the file holds, and notes a data
 // chunk that claims more as "(should be ...)" in its log of the header.
-bool headerPromisesMore(SNDFILE* file) {
-  char log[kLogBytes] = {};
-  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log - 1);
-  for (const char* line = log; *line != '\0';) {
-    const char* end = std::strchr(line, '\n');
-    const std::string text(line,
-                           end != nullptr ? end : line + std::strlen(line));
-    if ((text.rfind("data", 0) == 0 || text.rfind("SSND", 0) == 0) &&
-        text.find("(should be") != std::string::npos) {
+bool headerPromisesMore(const std::string& log) {
+  for (std::size_t start = 0; start < log.size();) {
+    std::size_t end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    const std::string line = log.substr(start, end - start);
+    start = end + 1;
+    if ((line.rfind("data", 0) == 0 || line.rfind("SSND", 0) == 0) &&
+        line.find("(should be") != std::string::npos &&
+        line.rfind(kOpenLengthNote, 0) != 0) {
       return true;
     }
-    line = end != nullptr ? end + 1 : line + text.size();
   }
   return false;
 }
 
+uint32_t littleEndian32(const unsigned char* bytes) {
+  return static_cast<uint32_t>(bytes[0]) |
+         static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 |
+         static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// The bytes after the data chunk's header of a RIFF WAV whose data chunk
+// declares a size of 0; 0 when it declares more or is not found.
+int64_t bytesAfterEmptyDataChunk(int fd) {
+  struct stat status = {};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+  std::vector<unsigned char> head(kRiffSearchBytes);
+  const ssize_t got = pread(fd, head.data(), head.size(), 0);
+  if (got < static_cast<ssize_t>(kRiffFormHeaderBytes) ||
+      std::memcmp(head.data(), "RIFF", 4) != 0) {
+    return 0;
+  }
+  const auto size = static_cast<std::size_t>(got);
+  for (std::size_t at = kRiffFormHeaderBytes;
+       at + kRiffChunkHeaderBytes <= size;) {
+    const uint32_t length = littleEndian32(&head[at + 4]);
+    if (std::memcmp(&head[at], "data", 4) == 0) {
+      const int64_t after =
+          status.st_size - static_cast<int64_t>(at + kRiffChunkHeaderBytes);
+      return length == 0 && after > 0 ? after : 0;
+    }
+    at += kRiffChunkHeaderBytes + length + (length & 1);
+  }
+  return 0;
+}
+
+// Why libsndfile could not write: the system's reason when there is one
+// (libsndfile reports some failed writes of its encoders only as
+// "Unspecified internal error"), else libsndfile's.
+std::string writeReason(SNDFILE* file, int error) {
+  if (error != 0) return std::strerror(error);
+  const std::string reason = file != nullptr ? sf_strerror(file) : "";
+  return reason.empty() ? "the file could not be finished" : reason;
+}
+
+// libsndfile's reason for failing to open, without its placeholder for
+// errors it has no text for.
+std::string openReason() {
+  const std::string reason = sf_strerror(nullptr);
+  if (reason.empty() || reason.find("No error") != std::string::npos) {
+    return "not an audio file korvane can read";
+  }
+  return reason;
+}
+
+// Silences stderr while alive: the MP3 decoder behind libsndfile prints its
+// own notes on a damaged file there, which are not the tool's to show. The
+// signal handlers keep writing to the real stderr.
+class QuietStandardError {
+ public:
+  QuietStandardError() {
+    saved_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ < 0 || sink < 0) {
+      if (sink >= 0) close(sink);
+      return;  // the notes may show; nothing worse
+    }
+    redirectMessages(saved_);
+    dup2(sink, STDERR_FILENO);
+    close(sink);
+  }
+  ~QuietStandardError() {
+    if (saved_ < 0) return;
+    dup2(saved_, STDERR_FILENO);
+    redirectMessages(STDERR_FILENO);
+    close(saved_);
+  }
+  QuietStandardError(const QuietStandardError&) = delete;
+  QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+// Why the finished file is not whole; empty when it is. The file is read
+// back from its start through a second descriptor: it must open as audio
+// and decode to exactly the frames written (a lossy codec may add its
+// padding), and a PCM container's header must count them too.
+std::string notWhole(int fd, int format, int channels, int64_t written) {
+  const int reader = dup(fd);
+  if (reader < 0 || lseek(reader, 0, SEEK_SET) != 0) {
+    const std::string reason = systemReason();
+    if (reader >= 0) close(reader);
+    return "it cannot be read back (" + reason + ")";
+  }
+  const QuietStandardError quiet;
+  SF_INFO info = {};
+  SNDFILE* file = sf_open_fd(reader, SFM_READ, &info, SF_TRUE);
+  if (file == nullptr) {
+    return "it does not open as audio (" + openReason() + ")";
+  }
+  std::vector<float> buffer(
+      static_cast<std::size_t>(kVerifyChunkFrames * channels));
+  int64_t decoded = 0;
+  for (sf_count_t got = 0;
+       (got = sf_readf_float(file, buffer.data(), kVerifyChunkFrames)) > 0;) {
+    decoded += got;
+  }
+  const bool readError = sf_error(file) != SF_ERR_NO_ERROR;
+  const int64_t declared = info.frames;
+  sf_close(file);
+  const bool lossy = isLossy(format);
+  const int64_t most = written + (lossy ? kCodecPaddingFrames : 0);
+  const bool exactHeader =
+      !lossy && (format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC;
+  if (readError || decoded < written || decoded > most ||
+      (exactHeader && declared != written)) {
+    return "it holds " + std::to_string(decoded) + " of the " +
+           std::to_string(written) + " frames rendered";
+  }
+  return "";
+}
+
 }  // namespace
 
-InputFile::InputFile(const std::string& path) : path_(path) {
-  std::error_code ec;
-  if (!fs::exists(path, ec)) {
-    throw failure("input file " + path + " does not exist");
+InputFile::InputFile(const std::string& path) : name_(path) {
+  int fd = STDIN_FILENO;
+  if (path == kStandardStream) {
+    name_ = kStandardInputName;
+  } else {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw failure("cannot read IN " + path + ": " + systemReason());
+    struct stat status = {};
+    if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+      close(fd);
+      throw failure("IN " + path + " is a directory, not an audio file");
+    }
   }
-  if (fs::is_directory(path, ec)) {
-    throw failure("input " + path + " is a directory, not an audio file");
-  }
-  file_ = sf_open(path.c_str(), SFM_READ, &info_);
+  // The descriptor of a file is libsndfile's to close; standard input stays.
+  file_ = sf_open_fd(fd, SFM_READ, &info_, fd != STDIN_FILENO);
   if (file_ == nullptr) {
-    throw failure("cannot read " + path + ": " + sf_strerror(nullptr));
+    throw failure("cannot read IN " + name_ + ": " + openReason());
   }
   if (info_.channels > 2) {
     const int channels = info_.channels;
     sf_close(file_);
-    throw failure(path + " has " + std::to_string(channels) +
+    throw failure("IN " + name_ + " has " + std::to_string(channels) +
                   " channels; only mono and stereo files can be rendered");
   }
-  truncated_ = headerPromisesMore(file_);
+  const std::string log = headerLog(file_);
+  promisesMore_ = headerPromisesMore(log);
+  lengthOpen_ =
+      log.find(std::string("\n") + kOpenLengthNote) != std::string::npos;
+  // libsndfile measures a file it can seek in; a stream it cannot.
+  lengthKnown_ = info_.seekable != 0;
+  if (info_.frames == 0 &&
+      (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+    undeclaredBytes_ = bytesAfterEmptyDataChunk(fd);
+  }
 }
 
 InputFile::~InputFile() { sf_close(file_); }
 
+bool InputFile::truncated(int64_t framesRead) const {
+  return promisesMore_ ||
+         (!lengthKnown_ && !lengthOpen_ && framesRead < info_.frames);
+}
+
 int64_t InputFile::read(float* interleaved, int64_t frames) {
   const sf_count_t got = sf_readf_float(file_, interleaved, frames);
   if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR) {
-    throw failure("error reading " + path_ + ": " + sf_strerror(file_));
+    throw failure("error reading IN " + name_ + ": " + sf_strerror(file_));
   }
   return got;
 }
 
 OutputFile::OutputFile(const OutputTarget& target, int format, int channels,
                        int sampleRate)
-    : path_(target.path) {
+    : path_(target.path),
+      format_(format),
+      channels_(channels),
+      maxFrames_(maxFramesOf(format, channels)) {
   if (target.discard) return;
-  createTemporary(format, channels, sampleRate);
-}
-
-void OutputFile::createTemporary(int format, int channels, int sampleRate) {
-  const std::string& path = path_;
-  const fs::path target(path);
-  const fs::path dir =
-      target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string pattern =
-      (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  // The handlers must know the file from the moment it exists.
-  const SignalHold hold;
-  const int fd = mkstemp(name.data());
-  if (fd < 0) {
-    throw failure("cannot create a file in " + dir.string() + ": " +
-                  systemError());
-  }
-  tempPath_ = name.data();
-  registerUnfinishedFile(tempPath_.c_str());
-  // mkstemp makes the file private; give it the mode a new file would get.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-
+  file_ = std::make_unique<ReplacementFile>(path_);
   SF_INFO info = {};
   info.format = format;
   info.channels = channels;
   info.samplerate = sampleRate;
-  file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
-  if (file_ == nullptr) {
-    const std::string reason = sf_strerror(nullptr);
-    close(fd);
-    discard();
-    throw failure("cannot write " + path + ": " + reason);
+  // The descriptor stays the replacement's: it syncs and reads it back.
+  sound_ = sf_open_fd(file_->fd(), SFM_WRITE, &info, SF_FALSE);
+  if (sound_ == nullptr) {
+    throw failure("cannot write " + path_ + ": " + openReason());
   }
-  sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  sf_command(sound_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  // An RF64 file that stays under 4 GiB is finished as a plain WAV.
+  if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64) {
+    sf_command(sound_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+  }
 }
 
-OutputFile::~OutputFile() { discard(); }
+OutputFile::~OutputFile() {
+  if (sound_ != nullptr) sf_close(sound_);
+}
 
 void OutputFile::write(const float* interleaved, int64_t frames) {
   if (file_ == nullptr) return;  // discarding
-  if (sf_writef_float(file_, interleaved, frames) != frames) {
-    throw failure("error writing " + path_ + ": " + sf_strerror(file_));
+  if (written_ + frames > maxFrames_) {
+    throw failure("the render outgrew what " + path_ +
+                  " can hold (4 GiB of audio in an AIFF file); write .wav "
+                  "or .flac");
   }
+  errno = 0;
+  if (sf_writef_float(sound_, interleaved, frames) != frames) {
+    throw failure("error writing " + path_ + ": " + writeReason(sound_, errno) +
+                  "; the file that was there is kept");
+  }
+  written_ += frames;
 }
 
 void OutputFile::commit() {
   if (file_ == nullptr) return;  // discarding
-  const int closed = sf_close(file_);
-  file_ = nullptr;
+  errno = 0;
+  const int closed = sf_close(sound_);
+  sound_ = nullptr;
   if (closed != 0) {
-    throw failure("error writing " + path_ + ": " + sf_error_number(closed));
+    throw failure("error writing " + path_ + ": " +
+                  writeReason(nullptr, errno) +
+                  "; the file that was there is kept");
   }
-  const SignalHold hold;
-  if (std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
-    throw failure("cannot move the rendered file to " + path_ + ": " +
-                  systemError());
+  const std::string fault = notWhole(file_->fd(), format_, channels_, written_);
+  if (!fault.empty()) {
+    throw failure("error writing " + path_ + ": " + fault +
+                  " (is the disk full?); the file that was there is kept");
   }
-  tempPath_.clear();
-  clearUnfinishedFile();
-}
-
-void OutputFile::discard() {
-  if (file_ != nullptr) sf_close(file_);
-  file_ = nullptr;
-  if (!tempPath_.empty()) unlink(tempPath_.c_str());
-  tempPath_.clear();
-  clearUnfinishedFile();
+  file_->commit();
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

@@ -29,19 +29,19 @@ ChannelBuffers::ChannelBuffers(int fileChannels, int32_t pluginInputs,
 }
 
 void ChannelBuffers::load(const float* interleaved, int32_t frames,
-                          bool prefill) {
-  if (prefill) clearOutputs(frames);
+                          const float* dry) {
+  if (dry != nullptr) clearOutputs(frames);
   // Only the first two plug-in channels carry the file; the rest stay
   // silent.
   for (int c = 0; c < kMinChannelArrays; ++c) {
     const int source =
         onlyChannel_ >= 0 ? onlyChannel_ : std::min(c, fileChannels_ - 1);
     float* in = in_[static_cast<std::size_t>(c)].data();
+    float* out = out_[static_cast<std::size_t>(c)].data();
     for (int32_t k = 0; k < frames; ++k) {
       in[k] = interleaved[k * fileChannels_ + source];
+      if (dry != nullptr) out[k] = dry[k * fileChannels_ + source];
     }
-    if (prefill)
-      std::copy(in, in + frames, out_[static_cast<std::size_t>(c)].data());
   }
 }
 

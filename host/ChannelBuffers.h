@@ -23,8 +23,11 @@ class ChannelBuffers {
   ChannelBuffers& operator=(const ChannelBuffers&) = delete;
 
   // Spreads interleaved frames over the plug-in inputs (mono feeds both of
-  // the first two); with `prefill` the outputs start as copies of them.
-  void load(const float* interleaved, int32_t frames, bool prefill);
+  // the first two). With `dry`, interleaved frames of the same layout, the
+  // outputs start as copies of those (the input itself, or the input
+  // delayed to line up with a compensated plug-in delay); else they are
+  // left as they are.
+  void load(const float* interleaved, int32_t frames, const float* dry);
   // Gathers the plug-in outputs into interleaved frames of the file's
   // channel count (mono takes the mean of the first two outputs).
   void store(float* interleaved, int32_t frames) const;

@@ -5,12 +5,14 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <iostream>
+#include <memory>
 #include <sstream>
 #include <system_error>
 
 #include "AudioFiles.h"
 #include "DemoLoop.h"
+#include "FileReplacement.h"
 #include "HostError.h"
 #include "OutputPath.h"
 #include "RenderCommand.h"
@@ -41,21 +43,16 @@ constexpr const char* kDemoParams =
 
 constexpr double kDemoTailSeconds = 2.0;
 
-void writeText(const fs::path& path, const std::string& text) {
-  const fs::path temp = path.string() + ".tmp";
-  {
-    std::ofstream file(temp);
-    file << text;
-    if (!file.flush()) throw failure("cannot write " + temp.string());
-  }
-  std::error_code ec;
-  fs::rename(temp, path, ec);
-  if (ec) throw failure("cannot write " + path.string() + ": " + ec.message());
+// The demo's files go where OUT would: links followed, a write-protected
+// file kept unless `force`, and written through a replacement file.
+void writeText(const fs::path& path, const std::string& text, bool force) {
+  const OutputTarget target = resolveOutput(path.string(), force);
+  if (!target.discard) writeTextFile(target.path, text);
 }
 
-void writeLoop(const fs::path& path) {
+void writeLoop(const fs::path& path, bool force) {
   const std::vector<float> loop = synthesiseDemoLoop();
-  OutputFile file(resolveOutput(path.string()),
+  OutputFile file(resolveOutput(path.string(), force),
                   SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, kDemoSampleRate);
   file.write(loop.data(), static_cast<int64_t>(loop.size() / 2));
   file.commit();
@@ -118,10 +115,10 @@ void runDemo(const std::string& dir, const std::string& plugin, bool force,
   const fs::path wet = base / "drum-loop-korvane.wav";
   const fs::path mixed = base / "drum-loop-korvane-dry.wav";
 
-  writeLoop(loop);
+  writeLoop(loop, force);
   // Settings the user has edited stay, unless asked otherwise.
   const bool keptParams = fs::exists(params, ec) && !force;
-  if (!keptParams) writeText(params, kDemoParams);
+  if (!keptParams) writeText(params, kDemoParams, force);
   std::vector<Setting> settings = readParamsFile(params.string());
 
   RenderRequest request;
@@ -129,6 +126,7 @@ void runDemo(const std::string& dir, const std::string& plugin, bool force,
   request.plugin = plugin;
   request.settings = settings;
   request.tailSeconds = kDemoTailSeconds;
+  request.force = force;
   request.output = wet.string();
   const RenderResult wetResult = renderFile(request);
   const std::string wetCommand = commandFor(request, wetResult, params);
@@ -151,6 +149,26 @@ void runDemo(const std::string& dir, const std::string& plugin, bool force,
       << "The same renders by hand:\n"
       << "  " << wetCommand << "\n"
       << "  " << mixedCommand << "\n";
+}
+
+Command addDemoCommand(CLI::App& app) {
+  struct DemoOptions {
+    std::string dir = "demo";
+    std::string plugin;
+    bool force = false;
+  };
+  auto options = std::make_shared<DemoOptions>();
+  CLI::App* demo = app.add_subcommand(
+      "demo", "Synthesise a loop, render it through korvane, write both");
+  demo->add_option("DIR", options->dir,
+                   "Where the files go (default " + options->dir + "/)");
+  addPluginOption(*demo, options->plugin);
+  demo->add_flag("--force", options->force,
+                 "Write demo.params even when it exists (the settings you "
+                 "edited are replaced)");
+  return {demo, [options] {
+            runDemo(options->dir, options->plugin, options->force, std::cout);
+          }};
 }
 
 }  // namespace korvane

@@ -5,11 +5,16 @@
 #include <cctype>
 #include <cstdio>
 #include <iomanip>
+#include <iostream>
+#include <memory>
 #include <sstream>
 #include <vector>
 
+#include "Defaults.h"
+#include "HostCallback.h"
+#include "ParameterSettings.h"
 #include "ParameterUnits.h"
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 #include "Text.h"
 #include "opcodes.h"
 
@@ -174,6 +179,63 @@ void printInfo(const PluginInstance& plugin, const PluginInstance& scratch,
         << "\n";
   }
   printParameters(plugin, scratch, out);
+}
+
+namespace {
+// The instance is shown as a render at `tempo` of a file at `rate` starts:
+// the stream announced, the settings applied, then the first sample
+// processed (in silence).
+void runInfo(const std::string& pluginOption,
+             const std::vector<Setting>& settings, std::optional<double> tempo,
+             int32_t rate) {
+  const std::string path =
+      pluginOption.empty() ? defaultPluginPath() : pluginOption;
+  PluginLibrary library(path);
+  HostContext context(tempo);
+  PluginInstance plugin(library, context);
+  plugin.setStream(rate, defaults::kBlockSize);
+  PluginInstance scratch(library, context);
+  scratch.setStream(rate, defaults::kBlockSize);
+  const std::vector<ParameterValue> values =
+      resolveSettings(settings, plugin, &scratch);
+  applySettings(values, plugin);
+  plugin.processFirstSample();
+  // The ranges come from an instance with the same settings and its first
+  // sample processed, so that ranges a plug-in counts in samples of its loop
+  // are those of the loop a render at this tempo uses.
+  PluginInstance ranges(library, context);
+  ranges.setStream(rate, defaults::kBlockSize);
+  applySettings(values, ranges);
+  ranges.processFirstSample();
+  printInfo(plugin, ranges, path, std::cout);
+}
+
+struct InfoOptions {
+  std::string plugin;
+  std::string tempo = std::to_string(static_cast<int>(defaults::kTempo));
+  std::string rate = std::to_string(defaults::kInfoRate);
+  SettingOptions settings;
+};
+}  // namespace
+
+Command addInfoCommand(CLI::App& app) {
+  auto options = std::make_shared<InfoOptions>();
+  CLI::App* info =
+      app.add_subcommand("info", "Show what a host sees of the plug-in");
+  addPluginOption(*info, options->plugin);
+  info->add_option("--tempo", options->tempo,
+                   tempoHelp("Tempo of the render whose start to show"))
+      ->type_name("BPM");
+  info->add_option("--rate", options->rate,
+                   "Sample rate of the render whose start to show, in Hz "
+                   "(default " +
+                       options->rate + ")")
+      ->type_name("HZ");
+  options->settings.addTo(*info);
+  return {info, [options] {
+            runInfo(options->plugin, options->settings.collect(),
+                    parseTempo(options->tempo), parseRate(options->rate));
+          }};
 }
 
 }  // namespace korvane

@@ -4,9 +4,14 @@
 #include <ostream>
 #include <string>
 
+#include "CommandLine.h"
+
 namespace korvane {
 
 class PluginInstance;
+
+// Adds `info` to the tool.
+Command addInfoCommand(CLI::App& app);
 
 // Prints what a host sees of `plugin`; each parameter's range is read from
 // `scratch`, an instance of the same plug-in that exists to be changed.

@@ -27,14 +27,17 @@ constexpr int kSignalExitBase = 128;
 // Read by the handler, so plain static storage: a path and a flag.
 char unfinished[PATH_MAX + 1];
 volatile sig_atomic_t hasUnfinished = 0;
+volatile sig_atomic_t lineOpen = 0;
+volatile sig_atomic_t messageFd = STDERR_FILENO;
 
 void say(const char* text) {
   // Nothing to do when stderr is gone; the exit code still tells.
-  if (write(STDERR_FILENO, text, std::strlen(text)) < 0) return;
+  if (write(messageFd, text, std::strlen(text)) < 0) return;
 }
 
 // Only async-signal-safe calls: unlink, write and _exit.
 extern "C" void onSignal(int number) {
+  if (lineOpen != 0) say("\n");
   for (const HandledSignal& handled : kHandled) {
     if (handled.number == number) say(handled.message);
   }
@@ -62,9 +65,19 @@ void installInterruptHandlers() {
   action.sa_handler = onSignal;
   action.sa_mask = handledSet();
   for (const HandledSignal& handled : kHandled) {
+    struct sigaction inherited = {};
+    if (sigaction(handled.number, nullptr, &inherited) == 0 &&
+        inherited.sa_handler == SIG_IGN) {
+      continue;  // ignored by whoever started the tool, as it asked
+    }
     sigaction(handled.number, &action, nullptr);
   }
+  signal(SIGXFSZ, SIG_IGN);
 }
+
+void noteOpenLine(bool open) { lineOpen = open ? 1 : 0; }
+
+void redirectMessages(int fd) { messageFd = fd; }
 
 void registerUnfinishedFile(const char* path) {
   const SignalHold hold;

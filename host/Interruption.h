@@ -6,8 +6,19 @@
 
 namespace korvane {
 
-// Installs the handlers; call once, before any output file is created.
+// Installs the handlers; call once, before any output file is created. A
+// signal the tool was started with ignored (nohup, a background job) stays
+// ignored. SIGXFSZ is ignored, so that a write past the file size limit
+// fails with "File too large" and the render ends as on any write error.
 void installInterruptHandlers();
+
+// Tells the handlers whether stderr holds an unfinished line (the progress
+// bar), so that their message starts on a line of its own.
+void noteOpenLine(bool open);
+
+// Where the handlers write their message: stderr, or the descriptor that
+// keeps it while stderr is silenced.
+void redirectMessages(int fd);
 
 // The temporary file a handler removes, or none. Kept in static storage the
 // handler may read; at most one is unfinished at a time. Both calls hold the

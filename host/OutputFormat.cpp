@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <initializer_list>
 #include <iterator>
+#include <limits>
+#include <vector>
 
 #include "HostError.h"
 
@@ -53,8 +56,20 @@ constexpr SampleFormat kSampleFormats[] = {
 // What compressed and 8-bit input becomes in a PCM container.
 constexpr int kDefaultSubtype = SF_FORMAT_PCM_24;
 
-// The only rates an Opus stream may have; libsndfile's check does not know.
-constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
+// The only rates a codec takes, where libsndfile's format check does not
+// know them (and its MP3 encoder leaks when it is opened at another rate).
+struct CodecRates {
+  int codec;
+  std::initializer_list<int> rates;
+};
+const CodecRates kCodecRates[] = {
+    {SF_FORMAT_OPUS, {8000, 12000, 16000, 24000, 48000}},
+    {SF_FORMAT_MPEG_LAYER_III,
+     {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}},
+};
+
+// Frames the encoder probe writes: enough for a codec to start encoding.
+constexpr sf_count_t kProbeFrames = 1024;
 
 // A RIFF chunk counts its bytes in 32 bits; the headers take some of them.
 constexpr int64_t kRiffHeaderBytes = 1024;
@@ -68,16 +83,44 @@ const SampleFormat* sampleFormat(int subtype) {
 }
 
 bool fits(int format, int channels, int sampleRate) {
-  if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS &&
-      std::find(std::begin(kOpusRates), std::end(kOpusRates), sampleRate) ==
-          std::end(kOpusRates)) {
-    return false;
+  for (const CodecRates& codec : kCodecRates) {
+    if ((format & SF_FORMAT_SUBMASK) == codec.codec &&
+        std::find(codec.rates.begin(), codec.rates.end(), sampleRate) ==
+            codec.rates.end()) {
+      return false;
+    }
   }
   SF_INFO info = {};
   info.format = format;
   info.channels = channels;
   info.samplerate = sampleRate;
   return sf_format_check(&info) != 0;
+}
+
+// A sink for the encoder probe: takes every byte, keeps none.
+sf_count_t sinkLength(void*) { return 0; }
+sf_count_t sinkSeek(sf_count_t offset, int, void*) { return offset; }
+sf_count_t sinkRead(void*, sf_count_t, void*) { return 0; }
+sf_count_t sinkWrite(const void*, sf_count_t bytes, void*) { return bytes; }
+sf_count_t sinkTell(void*) { return 0; }
+
+// True when libsndfile's encoder really takes audio of this rate: some
+// refuse a rate only when opened (MP3 above 48 kHz) or when given samples
+// (Vorbis at 384 kHz), which sf_format_check does not know.
+bool encoderTakes(int format, int channels, int sampleRate) {
+  SF_VIRTUAL_IO sink = {sinkLength, sinkSeek, sinkRead, sinkWrite, sinkTell};
+  SF_INFO info = {};
+  info.format = format;
+  info.channels = channels;
+  info.samplerate = sampleRate;
+  SNDFILE* file = sf_open_virtual(&sink, SFM_WRITE, &info, nullptr);
+  if (file == nullptr) return false;
+  std::vector<float> silence(static_cast<std::size_t>(kProbeFrames * channels),
+                             0.0f);
+  const bool took =
+      sf_writef_float(file, silence.data(), kProbeFrames) == kProbeFrames;
+  sf_close(file);
+  return took;
 }
 
 bool writable(const Container& container) {
@@ -162,13 +205,17 @@ int outputFormat(const FormatRequest& request) {
                        sampleFormat(subtype)->bits + where);
     }
     const SampleFormat* chosen = sampleFormat(subtype);
+    // An unknown length (IN a stream, or a header that leaves it open) is
+    // written as RF64, which becomes a plain WAV at the end when it stays
+    // small; an AIFF then stops with a message if it outgrows 4 GiB.
+    const bool lengthKnown = request.frames >= 0;
     const int64_t bytes =
         request.frames * request.channels * (chosen ? chosen->bytes : 8);
-    if (bytes > kMaxRiffDataBytes) {
+    if (!lengthKnown || bytes > kMaxRiffDataBytes) {
       if (container.major == SF_FORMAT_WAV ||
           container.major == SF_FORMAT_WAVEX) {
         format = SF_FORMAT_RF64 | subtype;
-      } else if (container.major == SF_FORMAT_AIFF) {
+      } else if (container.major == SF_FORMAT_AIFF && lengthKnown) {
         throw usageError("the render would hold " + std::to_string(bytes) +
                          " bytes of audio, more than an AIFF file can (4 "
                          "GiB); write .wav (RF64 when this long) or .flac" +
@@ -176,7 +223,8 @@ int outputFormat(const FormatRequest& request) {
       }
     }
   }
-  if (!fits(format, request.channels, request.sampleRate)) {
+  if (!fits(format, request.channels, request.sampleRate) ||
+      !encoderTakes(format, request.channels, request.sampleRate)) {
     throw usageError("cannot write " + std::to_string(request.channels) +
                      "-channel " + std::to_string(request.sampleRate) +
                      " Hz audio as " + containerName(container) + where);
@@ -194,8 +242,21 @@ int subtypeForBits(const std::string& bits) {
 bool storesIntegers(int format) {
   const int subtype = format & SF_FORMAT_SUBMASK;
   return subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE &&
-         subtype != SF_FORMAT_VORBIS && subtype != SF_FORMAT_OPUS &&
-         subtype != SF_FORMAT_MPEG_LAYER_III;
+         !isLossy(format);
+}
+
+bool isLossy(int format) {
+  const int subtype = format & SF_FORMAT_SUBMASK;
+  return subtype == SF_FORMAT_VORBIS || subtype == SF_FORMAT_OPUS ||
+         subtype == SF_FORMAT_MPEG_LAYER_III;
+}
+
+int64_t maxFramesOf(int format, int channels) {
+  if ((format & SF_FORMAT_TYPEMASK) != SF_FORMAT_AIFF) {
+    return std::numeric_limits<int64_t>::max();
+  }
+  const SampleFormat* samples = sampleFormat(format & SF_FORMAT_SUBMASK);
+  return kMaxRiffDataBytes / (channels * (samples ? samples->bytes : 8));
 }
 
 }  // namespace korvane

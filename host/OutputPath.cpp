@@ -3,7 +3,9 @@
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -30,9 +32,20 @@ std::string kindOf(const struct stat& status) {
   return "not a regular file";
 }
 
+// True when the mode denies the user writing: the owner's bit for the
+// owner, the group's for a member, the others' otherwise. Root may write
+// anything, so for root a file is protected only when no write bit is set.
+bool writeProtected(const struct stat& status) {
+  const uid_t user = geteuid();
+  if (user == 0) return (status.st_mode & 0222) == 0;
+  if (status.st_uid == user) return (status.st_mode & S_IWUSR) == 0;
+  if (status.st_gid == getegid()) return (status.st_mode & S_IWGRP) == 0;
+  return (status.st_mode & S_IWOTH) == 0;
+}
+
 }  // namespace
 
-OutputTarget resolveOutput(const std::string& out) {
+OutputTarget resolveOutput(const std::string& out, bool force) {
   fs::path path(out);
   for (int links = 0;; ++links) {
     std::error_code ec;
@@ -47,8 +60,16 @@ OutputTarget resolveOutput(const std::string& out) {
 
   OutputTarget result{path.string(), false};
   struct stat status = {};
-  if (stat(result.path.c_str(), &status) != 0 || S_ISREG(status.st_mode)) {
-    return result;  // a new file, or a regular one to replace
+  if (stat(result.path.c_str(), &status) != 0) return result;  // a new file
+  if (S_ISREG(status.st_mode)) {
+    if (writeProtected(status) && !force) {
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%04o",
+                    static_cast<unsigned>(status.st_mode & 07777));
+      throw usageError("OUT " + out + " is write-protected (mode " + mode +
+                       "); --force replaces it, keeping that mode");
+    }
+    return result;  // a regular file to replace
   }
   if (S_ISCHR(status.st_mode) && major(status.st_rdev) == kNullMajor &&
       minor(status.st_rdev) == kNullMinor) {

@@ -16,7 +16,10 @@ struct OutputTarget {
 
 // Throws a usage error (exit 2) when OUT exists and is neither a regular
 // file nor the null device (a directory, another device, a FIFO, a socket),
-// or when its links lead nowhere or round in a circle.
-OutputTarget resolveOutput(const std::string& out);
+// when its links lead nowhere or round in a circle, and, unless `force`,
+// when it is a write-protected regular file (no write permission for the
+// user in its mode, whoever the user is; root too, as with any file that
+// has no write bit at all).
+OutputTarget resolveOutput(const std::string& out, bool force);
 
 }  // namespace korvane

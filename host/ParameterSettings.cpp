@@ -1,19 +1,20 @@
 // Parsing NAME=VALUE settings and matching them to parameter names.
 #include "ParameterSettings.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 
-#include "FirstSample.h"
 #include "HostError.h"
 #include "ParameterUnits.h"
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 #include "Text.h"
 #include "Warnings.h"
 #include "opcodes.h"
@@ -67,13 +68,27 @@ Setting parseSetting(const std::string& text) {
 }
 
 std::vector<Setting> readParamsFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw failure("cannot read parameter file " + path);
+  const auto cannotRead = [&path](const std::string& reason) {
+    return failure("cannot read parameter file " + path + ": " + reason);
+  };
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw cannotRead(std::strerror(errno));
   // One byte past the limit tells an oversized file (or an endless one).
   std::string text(kMaxFileBytes + 1, '\0');
-  file.read(&text[0], static_cast<std::streamsize>(text.size()));
-  if (file.bad()) throw failure("cannot read parameter file " + path);
-  text.resize(static_cast<std::size_t>(file.gcount()));
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = read(fd, &text[got], text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      throw cannotRead(std::strerror(error));
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  text.resize(got);
   if (text.size() > kMaxFileBytes) {
     throw usageError(path + ": larger than 1 MiB; not a parameter file");
   }
@@ -151,6 +166,15 @@ float valueInUnits(const Setting& setting, int32_t index,
           valueShowing(scratch, index, *setting.number)) {
     return *value;
   }
+  const std::string unit = label.empty() ? "" : " " + label;
+  if (const std::optional<Neighbours> near =
+          neighboursOf(scratch, index, *setting.number)) {
+    throw usageError(setting.origin + "no value of \"" + setting.name +
+                     "\" shows " + shortNumber(*setting.number) + " " +
+                     setting.unit +
+                     "; it moves in steps, and the nearest are " + near->below +
+                     " and " + near->above + unit);
+  }
   const DisplayRange range = displayRange(scratch, index);
   throw usageError(setting.origin + "no value of \"" + setting.name +
                    "\" shows " + shortNumber(*setting.number) + " " +
@@ -199,7 +223,7 @@ std::vector<ParameterValue> resolveSettings(
   // In the first pass a value that the settings after it would make
   // reachable is passed over; only the last pass refuses it.
   const int passes = scratch != nullptr ? 2 : 1;
-  if (scratch != nullptr) processFirstSample(*scratch);
+  if (scratch != nullptr) scratch->processFirstSample();
   std::vector<ParameterValue> values;
   for (int pass = 0; pass < passes; ++pass) {
     const bool lastPass = pass == passes - 1;
@@ -218,7 +242,7 @@ std::vector<ParameterValue> resolveSettings(
       if (scratch != nullptr) {
         AEffect& effect = scratch->effect();
         effect.setParameter(&effect, indexes[k], value);
-        processFirstSample(*scratch);
+        scratch->processFirstSample();
       }
       values.push_back({indexes[k], value});
     }

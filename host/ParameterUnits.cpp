@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 #include "Text.h"
 #include "opcodes.h"
 
@@ -99,6 +99,28 @@ std::optional<float> valueShowing(const PluginInstance& scratch, int32_t index,
     }
   }
   return std::nullopt;
+}
+
+std::optional<Neighbours> neighboursOf(const PluginInstance& scratch,
+                                       int32_t index, double number) {
+  std::optional<double> below;
+  std::optional<double> above;
+  Neighbours texts;
+  for (int i = 0; i <= kGridPoints; ++i) {
+    const float value = static_cast<float>(i) / kGridPoints;
+    const std::optional<double> shown = shownNumber(scratch, index, value);
+    if (!shown) continue;
+    if (*shown < number && (!below || *shown > *below)) {
+      below = shown;
+      texts.below = displayAt(scratch, index, value);
+    }
+    if (*shown > number && (!above || *shown < *above)) {
+      above = shown;
+      texts.above = displayAt(scratch, index, value);
+    }
+  }
+  if (!below || !above) return std::nullopt;
+  return texts;
 }
 
 bool unitMatches(const std::string& suffix, const std::string& label) {

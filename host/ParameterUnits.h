@@ -25,6 +25,17 @@ DisplayRange displayRange(const PluginInstance& scratch, int32_t index);
 std::optional<float> valueShowing(const PluginInstance& scratch, int32_t index,
                                   double number);
 
+// The display texts of the nearest values shown below and above `number`,
+// when it lies between two values the parameter shows but none shows it
+// (a parameter that moves in steps); nullopt when it lies outside the
+// range. Searched on `scratch` as valueShowing() does.
+struct Neighbours {
+  std::string below;
+  std::string above;
+};
+std::optional<Neighbours> neighboursOf(const PluginInstance& scratch,
+                                       int32_t index, double number);
+
 // True when `suffix` names the unit of a parameter labelled `label`: the
 // label itself in any case, "u" for any parameter, or a short form ("st"
 // for semitones, "/16" for sixteenths, "smp" for samples).

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "Interruption.h"
+
 namespace korvane {
 
 namespace {
@@ -20,6 +22,7 @@ Progress::~Progress() {
   if (shown_ && lastPercent_ >= 0) {
     std::fprintf(stderr, "\r%*s\r", kBarWidth + 20, "");
     std::fflush(stderr);
+    noteOpenLine(false);
   }
 }
 
@@ -32,6 +35,7 @@ void Progress::update(int64_t done) {
   const int filled = percent * kBarWidth / 100;
   const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
                           std::string(kBarWidth - filled, '.');
+  noteOpenLine(true);
   std::fprintf(stderr, "\rrendering [%s] %3d%%", bar.c_str(), percent);
   std::fflush(stderr);
 }

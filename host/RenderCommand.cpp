@@ -12,7 +12,7 @@
 #include "HostError.h"
 #include "OutputFormat.h"
 #include "OutputPath.h"
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 #include "Warnings.h"
 
 namespace korvane {
@@ -22,12 +22,14 @@ namespace {
 // How many instances the plug-in's layout needs for a file of `channels`:
 // one for the file, or one per channel for a plug-in of one input and one
 // output. Throws where a file channel would be lost.
-std::size_t instancesFor(const AEffect& effect, int channels) {
+std::size_t instancesFor(const PluginInstance& plugin, int channels) {
+  const AEffect& effect = plugin.effect();
   if (effect.numInputs == 1 && effect.numOutputs == 1) {
     return static_cast<std::size_t>(channels);
   }
   if (effect.numInputs == 1 && channels > 1) {
-    throw failure("the plug-in takes one input and gives " +
+    throw failure("plug-in " + plugin.libraryPath() +
+                  " takes one input and gives " +
                   std::to_string(effect.numOutputs) +
                   " outputs; it can render a mono file, not a stereo one");
   }
@@ -42,8 +44,15 @@ uint32_t pickSeed() {
 }  // namespace
 
 RenderResult renderFile(const RenderRequest& request) {
-  const OutputTarget target = resolveOutput(request.output);
-  if (sameFile(request.input, target.path)) {
+  if (request.output == kStandardStream) {
+    throw usageError(
+        "OUT - would be standard output, and korvane writes files only (a "
+        "WAV's header is completed once the audio is known); name a file, "
+        "or ./- for a file called -");
+  }
+  const OutputTarget target = resolveOutput(request.output, request.force);
+  if (request.input != kStandardStream &&
+      sameFile(request.input, target.path)) {
     throw usageError("OUT is the same file as IN (" + request.output +
                      "); the input would be lost");
   }
@@ -54,8 +63,7 @@ RenderResult renderFile(const RenderRequest& request) {
   HostContext context(request.tempo);
   std::vector<std::unique_ptr<PluginInstance>> instances;
   instances.push_back(std::make_unique<PluginInstance>(library, context));
-  const std::size_t count =
-      instancesFor(instances.front()->effect(), in.channels());
+  const std::size_t count = instancesFor(*instances.front(), in.channels());
   while (instances.size() < count) {
     instances.push_back(std::make_unique<PluginInstance>(library, context));
   }
@@ -91,7 +99,7 @@ RenderResult renderFile(const RenderRequest& request) {
   format.inputFormat = in.format();
   format.channels = in.channels();
   format.sampleRate = in.sampleRate();
-  format.frames = in.frames() + tailFrames;
+  format.frames = in.lengthKnown() ? in.frames() + tailFrames : -1;
   format.subtype = request.subtype;
   const int outFormat = outputFormat(format);
   OutputFile out(target, outFormat, in.channels(), in.sampleRate());
@@ -105,10 +113,17 @@ RenderResult renderFile(const RenderRequest& request) {
   options.integerOutput = storesIntegers(outFormat);
   result.summary = render(plugins, in, out, options);
   out.commit();
-  if (in.truncated()) {
-    warn("IN " + request.input +
+  if (in.truncated(result.summary.inputFrames)) {
+    warn("IN " + in.name() +
          " is shorter than its header says (truncated?); read " +
          std::to_string(result.summary.inputFrames) + " frames");
+  }
+  if (in.undeclaredBytes() > 0) {
+    warn("IN " + in.name() + " declares no audio in its header, though " +
+         std::to_string(in.undeclaredBytes()) +
+         " bytes follow it (a recording cut off before its header was "
+         "finished?); repair it, for example with `sox --ignore-length " +
+         request.input + " repaired.wav`, and render that");
   }
   return result;
 }
@@ -134,6 +149,107 @@ void reportRender(const RenderResult& result, bool quiet) {
   std::cerr << "korvane: rendered " << numbers << ", seed " << result.seed
             << (result.seedTaken ? "" : " (not taken by the plug-in)") << " -> "
             << result.output << "\n";
+}
+
+namespace {
+// The words of `render` that are not a RenderRequest's fields as they are.
+struct RenderWords {
+  RenderRequest request;
+  std::string tempo = std::to_string(static_cast<int>(defaults::kTempo));
+  std::string seed;
+  std::string bits;
+  bool quiet = false;
+  bool noDelayCompensation = false;
+  SettingOptions settings;
+  CLI::Option* seedOption = nullptr;
+};
+
+const std::string kBlockRange = std::to_string(defaults::kMinBlockSize) +
+                                " to " +
+                                std::to_string(defaults::kMaxBlockSize);
+
+void checkRenderRequest(const RenderRequest& request) {
+  if (request.blockSize < defaults::kMinBlockSize ||
+      request.blockSize > defaults::kMaxBlockSize) {
+    throw usageError("--block takes " + kBlockRange + " samples; got " +
+                     std::to_string(request.blockSize));
+  }
+  if (!(request.tailSeconds >= 0.0) ||
+      request.tailSeconds > defaults::kMaxTailSeconds) {
+    throw usageError(
+        "--tail takes 0 to " +
+        std::to_string(static_cast<int>(defaults::kMaxTailSeconds)) +
+        " seconds");
+  }
+}
+}  // namespace
+
+Command addRenderCommand(CLI::App& app) {
+  auto options = std::make_shared<RenderWords>();
+  RenderRequest& request = options->request;
+  CLI::App* render = app.add_subcommand(
+      "render", "Stream IN through the plug-in block by block into OUT");
+  render
+      ->add_option("IN", request.input,
+                   "Input audio file, or - for standard input")
+      ->required();
+  render
+      ->add_option("OUT", request.output,
+                   "Output file; IN's format unless its extension says "
+                   "otherwise (wav, aif, aiff, flac, ogg, oga, opus, mp3)")
+      ->required();
+  addPluginOption(*render, request.plugin);
+  render
+      ->add_option("--tempo", options->tempo,
+                   tempoHelp("Tempo the host reports"))
+      ->type_name("BPM");
+  render
+      ->add_option("--block", request.blockSize,
+                   "Samples per processing call, " + kBlockRange +
+                       " (default " + std::to_string(defaults::kBlockSize) +
+                       ")")
+      ->type_name("N");
+  options->settings.addTo(*render);
+  render->add_flag("--dry", request.dry,
+                   "Accumulate over the input, keeping the dry signal under "
+                   "the effect");
+  render
+      ->add_option("--tail", request.tailSeconds,
+                   "Seconds of silence rendered after the input (default 0)")
+      ->type_name("SECONDS");
+  options->seedOption =
+      render
+          ->add_option("--seed", options->seed,
+                       "Seed of the plug-in's random spread, 0 to 4294967295 "
+                       "(default: one picked and shown in the summary)")
+          ->type_name("N");
+  render
+      ->add_option("--bits", options->bits,
+                   "Samples of OUT: 16, 24, 32 or float (default: IN's when "
+                   "OUT's container holds them, else 24)")
+      ->type_name("BITS");
+  render->add_flag("--quiet,-q", options->quiet,
+                   "No summary line after the render");
+  render->add_flag("--no-delay-compensation", options->noDelayCompensation,
+                   "Keep the plug-in's reported delay in OUT instead of "
+                   "lining OUT up with IN");
+  render->add_flag("--force", request.force,
+                   "Replace OUT even when it is write-protected (it keeps "
+                   "its mode)");
+  return {render, [options] {
+            RenderRequest& request = options->request;
+            checkRenderRequest(request);
+            request.tempo = parseTempo(options->tempo);
+            if (options->seedOption->count() > 0) {
+              request.seed = parseSeed(options->seed);
+            }
+            if (!options->bits.empty()) {
+              request.subtype = subtypeForBits(options->bits);
+            }
+            request.compensateDelay = !options->noDelayCompensation;
+            request.settings = options->settings.collect();
+            reportRender(renderFile(request), options->quiet);
+          }};
 }
 
 }  // namespace korvane

@@ -10,7 +10,7 @@
 #include "AudioFiles.h"
 #include "ChannelBuffers.h"
 #include "HostError.h"
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 #include "Progress.h"
 
 namespace korvane {
@@ -35,24 +35,30 @@ Lane makeLane(PluginInstance& plugin, int channels, int onlyChannel,
               const RenderOptions& options) {
   plugin.checkRecord();
   AEffect& effect = plugin.effect();
-  if (effect.numOutputs < 1) throw failure("the plug-in has no outputs");
+  if (effect.numOutputs < 1) {
+    throw failure("plug-in " + plugin.libraryPath() + " has no outputs");
+  }
   const bool replacing = !options.dry && plugin.offersReplacing();
   if (!replacing && effect.process == nullptr) {
-    throw failure("the plug-in offers no processing routine");
+    throw failure("plug-in " + plugin.libraryPath() +
+                  (options.dry ? " offers no accumulating processing routine "
+                                 "for --dry"
+                               : " offers no processing routine"));
   }
   return {&effect, replacing,
           ChannelBuffers(channels, effect.numInputs, effect.numOutputs,
                          options.blockSize, onlyChannel)};
 }
 
-void processBlock(Lane& lane, float* frames, int32_t n, bool dry) {
+// `dry`: the frames the outputs start from, or null.
+void processBlock(Lane& lane, float* frames, int32_t n, const float* dry) {
   AEffect& effect = *lane.effect;
   lane.buffers.load(frames, n, dry);
   if (lane.replacing) {
     effect.processReplacing(&effect, lane.buffers.inputs(),
                             lane.buffers.outputs(), n);
   } else {
-    if (!dry) lane.buffers.clearOutputs(n);
+    if (dry == nullptr) lane.buffers.clearOutputs(n);
     effect.process(&effect, lane.buffers.inputs(), lane.buffers.outputs(), n);
   }
   lane.buffers.store(frames, n);
@@ -75,12 +81,14 @@ void checkInput(const float* samples, std::size_t count, int64_t firstFrame,
 // Scans processed frames: a plug-in fault must not reach the file as noise
 // or silence, and the summary wants the peak, energy and clipping.
 void inspect(const float* samples, std::size_t count, int64_t firstFrame,
-             int channels, RenderSummary& summary, double& energy) {
+             int channels, const std::string& plugin, RenderSummary& summary,
+             double& energy) {
   for (std::size_t i = 0; i < count; ++i) {
     const float s = samples[i];
     if (!std::isfinite(s)) {
       throw failure(
-          "the plug-in produced a sample that is not a number at "
+          "plug-in " + plugin +
+          " produced a sample that is not a number at "
           "frame " +
           std::to_string(firstFrame + static_cast<int64_t>(i) / channels) +
           "; nothing was written");
@@ -95,7 +103,8 @@ void inspect(const float* samples, std::size_t count, int64_t firstFrame,
 int32_t reportedDelay(const PluginInstance& plugin, int sampleRate) {
   const int32_t delay = plugin.initialDelay();
   if (delay < 0 || delay > kMaxDelaySeconds * sampleRate) {
-    throw failure("the plug-in reports a delay of " + std::to_string(delay) +
+    throw failure("plug-in " + plugin.libraryPath() + " reports a delay of " +
+                  std::to_string(delay) +
                   " samples; render with --no-delay-compensation to ignore "
                   "it");
   }
@@ -117,7 +126,9 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
   }
   const int64_t chunk = block * std::max<int64_t>(1, kChunkFrames / block);
   std::vector<float> frames(static_cast<std::size_t>(chunk * channels));
-  const int64_t total = in.frames() > 0 ? in.frames() + options.tailFrames : 0;
+  const int64_t total = in.lengthKnown() && in.frames() > 0
+                            ? in.frames() + options.tailFrames
+                            : 0;
   Progress progress(
       total, static_cast<int64_t>(kProgressMinSeconds * in.sampleRate()));
   HostContext& context = plugins.front()->context();
@@ -130,6 +141,16 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
   double energy = 0.0;
   int64_t tailLeft = options.tailFrames + summary.delay;
   int64_t skipLeft = summary.delay;
+  // With --dry and a compensated delay the outputs start from the input
+  // delayed as much as the plug-in's own output, so that once the delay is
+  // dropped the dry signal lines up with IN and with the grains: the
+  // delay's frames of the input carried over from the chunk before,
+  // followed by this chunk's.
+  const int64_t dryDelay = options.dry ? summary.delay : 0;
+  std::vector<float> delayedDry(
+      dryDelay > 0 ? static_cast<std::size_t>((dryDelay + chunk) * channels)
+                   : 0,
+      0.0f);
   int64_t position = 0;
   bool inputDone = false;
   for (;;) {
@@ -138,7 +159,7 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
       count = in.read(frames.data(), chunk);
       inputDone = count < chunk;
       checkInput(frames.data(), static_cast<std::size_t>(count * channels),
-                 summary.inputFrames, channels, in.path());
+                 summary.inputFrames, channels, in.name());
       summary.inputFrames += count;
     }
     // The rest of the chunk, and the chunks after the input, are silence.
@@ -148,6 +169,12 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
     tailLeft -= silence;
     const int64_t n = count + silence;
     if (n == 0) break;
+    const float* dry = options.dry ? frames.data() : nullptr;
+    if (dryDelay > 0) {
+      std::copy(frames.begin(), frames.begin() + n * channels,
+                delayedDry.begin() + dryDelay * channels);
+      dry = delayedDry.data();
+    }
 
     for (int64_t offset = 0; offset < n; offset += block) {
       const auto frameCount =
@@ -155,15 +182,22 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
       context.setPosition(position);
       for (Lane& lane : lanes) {
         processBlock(lane, frames.data() + offset * channels, frameCount,
-                     options.dry);
+                     dry != nullptr ? dry + offset * channels : nullptr);
       }
       position += frameCount;
+    }
+    if (dryDelay > 0) {
+      // The last `dryDelay` input frames open the next chunk's dry frames.
+      std::copy(delayedDry.begin() + n * channels,
+                delayedDry.begin() + (n + dryDelay) * channels,
+                delayedDry.begin());
     }
     const int64_t skip = std::min(skipLeft, n);
     skipLeft -= skip;
     const float* kept = frames.data() + skip * channels;
     inspect(kept, static_cast<std::size_t>((n - skip) * channels),
-            summary.frames, channels, summary, energy);
+            summary.frames, channels, plugins.front()->libraryPath(), summary,
+            energy);
     out.write(kept, n - skip);
     summary.frames += n - skip;
     progress.update(summary.frames);

@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
 # Runs korvane inside Ardour 7, headless: Ardour scans the library, hosts it
 # on a stereo track, reads its identity and parameters, sets them, reopens
-# the session three times and exports two renders (at two tempi, with two
-# settings) that are then checked. Prints what Ardour reported; fails on any failed
-# check. Usage: scripts/test-ardour.sh [path/to/korvane.so]
+# the session three times and exports three renders (at two rates and two
+# tempi, with three settings) that are then checked; the last one checks
+# that the loops last their notated length in seconds at 48 kHz. Prints what
+# Ardour reported; fails on any failed check.
+# Usage: scripts/test-ardour.sh [path/to/korvane.so]
 # Without a path it builds the library in build/release-linux-x86_64.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tests="$root/tests/ardour"
 ardour_libs=/usr/lib/ardour7
 scanner="$ardour_libs/ardour-vst-scanner"
-rate=48000
-input_seconds=2.5
 
 # Seconds that each step may take before it is stopped.
 install_limit=1200
@@ -22,15 +22,24 @@ export_limit=150
 export_attempts=3
 check_limit=120
 
-# Two renders: session tempo, then korvane's eleven normalised values in
-# index order: bsize, rec thrsh, st rate, st jitter, pos, pos jitter, len,
-# len jitter, tp, p jitter, env. The second has no spread on the start
-# interval and the position, so that its render shows where "pos" is.
-render_names=(render-1 render-2)
-render_tempi=(120 90)
+# Three renders: session rate and tempo, the input's length in seconds and
+# the time its second tone starts (- for none), then korvane's eleven
+# normalised values in index order: bsize, rec thrsh, st rate, st jitter,
+# pos, pos jitter, len, len jitter, tp, p jitter, env. The second has no
+# spread on the start interval and the position, so that its render shows
+# where "pos" is. The third has no spread at all, 16 sixteenths, "pos" 0 and
+# no transposition: its grains carry the tone of the capture they read, and
+# the tone changes where the second capture starts, two loops of 2 s after
+# the first (3.675 s if korvane counted samples of 44.1 kHz at 48 kHz).
+render_names=(render-1 render-2 render-3)
+render_rates=(44100 48000 48000)
+render_tempi=(120 90 120)
+render_seconds=(2.5 2.5 5.5)
+render_switches=(- - 1.25)
 render_values=(
   "0.2 0.3 0.1 0.5 0.05 0.3 0.1 0.2 0.6 0.1 0.4"
   "0.1 0.05 0.3 0.0 0.5 0.0 0.5 0.6 0.3 0.0 0.0"
+  "0.24 0.0 0.15 0.0 0.0 0.0 0.18 0.0 0.5 0.0 0.0"
 )
 
 # apt_install, run_bounded, fail and show_log
@@ -92,7 +101,7 @@ step() {
 # 300 random settings besides, without a memory error, so an export that
 # ends by a signal is tried again too, and the log says so.
 export_render() {
-  local name=$1 session=$2 attempt status
+  local name=$1 session=$2 rate=$3 attempt status
   for attempt in $(seq "$export_attempts"); do
     status=0
     rm -f "$work/$name.wav"
@@ -109,27 +118,32 @@ export_render() {
   return 1
 }
 
-# One render: session with korvane and a silent take, the input in place of
-# the take, reload, export, check.
+# One render: its input, a session with korvane and a silent take, the
+# input in place of the take, reload, export, check.
 render() {
-  local name=$1 tempo=$2
-  shift 2
+  local name=$1 rate=$2 tempo=$3 seconds=$4 switch=$5
+  shift 5
   local values=("$@")
-  local session="$work/$name"
-  echo "== $name: session tempo $tempo bpm, korvane values ${values[*]}"
+  local session="$work/$name" input="$work/$name-input.wav" frames
+  local tones=()
+  [ "$switch" = - ] || tones=("$switch")
+  echo "== $name: session at $rate Hz, tempo $tempo bpm, korvane values" \
+    "${values[*]}"
+  python3 "$tests/make_input.py" "$input" "$seconds" "$rate" "${tones[@]}"
+  frames=$(python3 -c "print(int($seconds * $rate))")
   step "$name-session" "$session_limit" session \
-    ardour7-lua "$tests/session.lua" "$session" "$name" "$tempo" \
-    "$input_frames" "${values[@]}" || return 0
+    ardour7-lua "$tests/session.lua" "$session" "$name" "$rate" "$tempo" \
+    "$frames" "${values[@]}" || return 0
   step "$name-fit" "$check_limit" "" \
-    python3 "$tests/fit_session.py" "$session" "$name" "$work/input.wav" ||
+    python3 "$tests/fit_session.py" "$session" "$name" "$input" ||
     return 0
   step "$name-reload" "$reload_limit" reload \
-    ardour7-lua "$tests/reload.lua" "$session" "$name" "$tempo" \
+    ardour7-lua "$tests/reload.lua" "$session" "$name" "$rate" "$tempo" \
     "${values[@]}" || true
-  export_render "$name" "$session" || return 0
+  export_render "$name" "$session" "$rate" || return 0
   step "$name-check" "$check_limit" "$name" \
-    python3 "$tests/check_render.py" "$work/input.wav" "$work/$name.wav" \
-    "$name" "$tempo" "${values[@]}" || true
+    python3 "$tests/check_render.py" "$input" "$work/$name.wav" \
+    "$name" "$tempo" "${values[@]}" "${tones[@]}" || true
 }
 
 started=$(date +%s)
@@ -158,13 +172,11 @@ if step scan "$scan_limit" "" env LD_LIBRARY_PATH="$ardour_libs" \
     sed 's/^ */  scanner cache: /' || fail "scan: no cache entry"
 fi
 
-python3 "$tests/make_input.py" "$work/input.wav" "$input_seconds" "$rate"
-input_frames=$(python3 -c "print(int($input_seconds * $rate))")
-
 if [ ${#failures[@]} -eq 0 ]; then
   for i in "${!render_names[@]}"; do
     read -r -a values <<<"${render_values[$i]}"
-    render "${render_names[$i]}" "${render_tempi[$i]}" "${values[@]}"
+    render "${render_names[$i]}" "${render_rates[$i]}" "${render_tempi[$i]}" \
+      "${render_seconds[$i]}" "${render_switches[$i]}" "${values[@]}"
   done
 fi
 
@@ -174,4 +186,5 @@ if [ ${#failures[@]} -ne 0 ]; then
   printf '  %s\n' "${failures[@]}" >&2
   exit 1
 fi
-echo "Ardour test passed: identity, parameters and two renders"
+echo "Ardour test passed: identity, parameters and three renders, loops of" \
+  "their notated length at 44.1 and 48 kHz"

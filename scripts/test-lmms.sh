@@ -6,13 +6,18 @@
 # the effect gives the dry render, which the command-line host then renders
 # through the Linux library at the same tempo; tests/lmms/check_render.py
 # checks LMMS's log and render and that both renders are the same sample
-# for sample. Prints what LMMS reported and the measurements; fails on any
-# failed check. Usage: scripts/test-lmms.sh [path/to/korvane.dll]
+# for sample. All of it runs at 44100 Hz, then again at 48000 Hz, where the
+# loops must keep their length in seconds. Prints what LMMS reported and the
+# measurements; fails on any failed check.
+# Usage: scripts/test-lmms.sh [path/to/korvane.dll]
 # Without a path it builds build/win32/korvane.dll.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tests="$root/tests/lmms"
 tempo=90 # not 120, korvane's fallback when a host gives no tempo
+# The rates LMMS renders at, each a run of its own; the first is the one
+# the repeated renders use.
+rates=(44100 48000)
 
 # Seconds that each step may take before it is stopped.
 install_limit=1200
@@ -122,30 +127,31 @@ show_lmms_log() {
   awk '!/:loaddll:/ || tolower($0) ~ /korvane/' "$1" | show_log
 }
 
-# Renders a project in LMMS on a virtual display, 32-bit float WAV at
-# 44100 Hz without oversampling (LMMS oversamples by 2 by default, and
-# korvane counts its loops in samples).
+# Renders a project in LMMS on a virtual display, 32-bit float WAV at the
+# rate given, without oversampling: LMMS oversamples by 2 by default, so
+# korvane would run at twice the rate and LMMS would resample its output,
+# which the command-line host's render at the file's rate could not match.
 lmms_render() {
-  local project=$1 out=$2 log=$3
+  local project=$1 out=$2 log=$3 rate=$4
   rm -f "$out"
   # shellcheck disable=SC2016 # the inner shell expands $$, $0 and $@
   run_bounded "$render_limit" env TMPDIR="$work/tmp" \
     xvfb-run -a -s "-screen 0 800x600x24" \
     sh -c 'echo "$$" >>"$0"; exec "$@"' "$work/lmms-pids" \
     lmms --allowroot -c "$work/lmmsrc.xml" render "$project" \
-    -a -x 1 -s 44100 -f wav -o "$out" >"$log" 2>&1
+    -a -x 1 -s "$rate" -f wav -o "$out" >"$log" 2>&1
 }
 
 # One render with its log shown. LMMS 1.2.2 has been seen to crash now and
 # then at start-up, right after its remote host had loaded the plug-in
 # (about 2 runs in 32); a render that ends by a signal is tried once more.
 render() {
-  local name=$1 status=0 attempt
+  local dir=$1 name=$2 rate=$3 status=0 attempt
   for attempt in 1 2; do
     status=0
-    lmms_render "$work/$name.mmp" "$work/$name.wav" "$work/$name.log" ||
+    lmms_render "$dir/$name.mmp" "$dir/$name.wav" "$dir/$name.log" "$rate" ||
       status=$?
-    show_lmms_log "$work/$name.log"
+    show_lmms_log "$dir/$name.log"
     remove_segments
     if [ $status -gt 128 ] && [ $status -ne 137 ] && [ "$attempt" = 1 ]; then
       echo "  LMMS ended by signal $((status - 128)) (exit status $status):" \
@@ -154,8 +160,8 @@ render() {
     fi
     break
   done
-  [ $status -eq 0 ] && [ -s "$work/$name.wav" ] && return 0
-  fail "$name render: exit status $status"
+  [ $status -eq 0 ] && [ -s "$dir/$name.wav" ] && return 0
+  fail "$name render at $rate Hz: exit status $status"
   return 1
 }
 
@@ -183,13 +189,14 @@ build_trace() {
   plugin="$work/trace/korvane.dll"
 }
 
-# Renders the project through korvane $repeat more times.
+# Renders the project of the first rate through korvane $repeat more times.
 render_again() {
-  local i status crashes=0 differing=0
-  echo "== $repeat more renders through korvane.dll"
+  local i status crashes=0 differing=0 rate=${rates[0]}
+  local dir="$work/$rate"
+  echo "== $repeat more renders through korvane.dll at $rate Hz"
   for i in $(seq "$repeat"); do
     status=0
-    lmms_render "$work/wet.mmp" "$work/again.wav" "$work/again.log" ||
+    lmms_render "$dir/wet.mmp" "$work/again.wav" "$work/again.log" "$rate" ||
       status=$?
     remove_segments
     if [ $status -ne 0 ]; then
@@ -198,7 +205,7 @@ render_again() {
       show_lmms_log "$work/again.log"
     elif ! python3 -c 'import sys; sys.path.append(sys.argv[1]); import floatwav
 sys.exit(floatwav.read(sys.argv[2]) != floatwav.read(sys.argv[3]))' \
-      "$root/tests/ardour" "$work/wet.wav" "$work/again.wav"; then
+      "$root/tests/ardour" "$dir/wet.wav" "$work/again.wav"; then
       differing=$((differing + 1))
       echo "  render $i differs from the first"
     fi
@@ -241,38 +248,45 @@ WINEDEBUG=-all run_bounded "$wine_limit" sh -c \
   >"$work/wine.log" 2>&1 || { show_log "$work/wine.log"; fail "Wine prefix"; }
 export WINEDEBUG="err+all,fixme-all,+loaddll"
 
-python3 "$tests/make_input.py" "$work/input.wav"
-python3 "$tests/make_project.py" "$work/dry.mmp" "$work/input.wav" "$tempo"
 plugin="$work/vst/korvane.dll"
 if [ "$trace" = 1 ]; then build_trace; fi
-python3 "$tests/make_project.py" "$work/wet.mmp" "$work/input.wav" "$tempo" \
-  "$plugin"
 
-if [ ${#failures[@]} -eq 0 ]; then
+# One run at one rate, in its own folder: the input at that rate, the dry
+# and the wet render, korvane render of the dry one, and the checks.
+run_at() {
+  local rate=$1 dir="$work/$1" status=0
+  local failed=${#failures[@]}
+  mkdir -p "$dir"
+  echo "==== LMMS at $rate Hz (-s $rate -x 1)"
+  python3 "$tests/make_input.py" "$dir/input.wav" "$rate"
+  python3 "$tests/make_project.py" "$dir/dry.mmp" "$dir/input.wav" "$tempo"
+  python3 "$tests/make_project.py" "$dir/wet.mmp" "$dir/input.wav" "$tempo" \
+    "$plugin"
   echo "== dry render (no effect)"
-  render dry || true
+  render "$dir" dry "$rate" || return 0
   echo "== render through korvane.dll"
-  render wet || true
+  render "$dir" wet "$rate" || true
   if [ "$trace" = 1 ]; then
     echo "== calls into korvane.dll, recorded by tests/lmms/callTrace.cpp"
     show_log "$work/trace.log"
+    rm -f "$work/trace.log"
   fi
-fi
-if [ ${#failures[@]} -eq 0 ]; then
+  [ ${#failures[@]} -eq "$failed" ] || return 0
   echo "== korvane render of the dry render at $tempo bpm, Linux library"
-  run_bounded "$reference_limit" "$host_dir/korvane" render "$work/dry.wav" \
-    "$work/reference.wav" --tempo "$tempo" --plugin "$host_dir/korvane.so" ||
-    fail "korvane render: exit status $?"
-fi
-if [ ${#failures[@]} -eq 0 ]; then
-  echo "== checks"
-  status=0
+  run_bounded "$reference_limit" "$host_dir/korvane" render "$dir/dry.wav" \
+    "$dir/reference.wav" --tempo "$tempo" --plugin "$host_dir/korvane.so" ||
+    { fail "korvane render at $rate Hz: exit status $?"; return 0; }
+  echo "== checks at $rate Hz"
   run_bounded "$check_limit" python3 "$tests/check_render.py" \
-    "$work/input.wav" "$work/dry.wav" "$work/wet.wav" "$work/reference.wav" \
-    "$tempo" "$work/wet.log" >"$work/check.log" 2>&1 || status=$?
-  show_log "$work/check.log"
-  grep -qx "korvane-lmms: render PASS" "$work/check.log" ||
-    fail "checks: exit status $status"
+    "$dir/input.wav" "$dir/dry.wav" "$dir/wet.wav" "$dir/reference.wav" \
+    "$tempo" "$dir/wet.log" >"$dir/check.log" 2>&1 || status=$?
+  show_log "$dir/check.log"
+  grep -qx "korvane-lmms: render PASS" "$dir/check.log" ||
+    fail "checks at $rate Hz: exit status $status"
+}
+
+if [ ${#failures[@]} -eq 0 ]; then
+  for rate in "${rates[@]}"; do run_at "$rate"; done
 fi
 
 [ ${#failures[@]} -eq 0 ] && [ "$repeat" -gt 0 ] && render_again
@@ -283,4 +297,5 @@ if [ ${#failures[@]} -ne 0 ]; then
   printf '  %s\n' "${failures[@]}" >&2
   exit 1
 fi
-echo "LMMS test passed: korvane.dll loaded, tempo received, render equal to korvane render"
+echo "LMMS test passed at ${rates[*]} Hz: korvane.dll loaded, tempo received," \
+  "loops of the tempo's length in seconds, renders equal to korvane render"

@@ -151,19 +151,51 @@ TEST(SampleRate, RateChangeAfterAudioRestartsTheEngine) {
   EXPECT_NE(myfxProbe::soundingSlots(f), 0u);
 }
 
+// A resume that adopts nothing: the rate set before it, whether it is sent
+// at all, and the allocation that fails (0 for none).
+struct IdleResume {
+  const char* what;
+  float rate;
+  bool resume;
+  int failFrom;
+};
+
+// Runs the resume on one of two like effects and expects it to leave every
+// bit as it was: allocations, buffers, state and the output that follows.
+void expectNothingChanged(const IdleResume& row) {
+  TestHost host;
+  EffectHandle plain(host.load());
+  EffectHandle tried(host.load());
+  for (EffectHandle* e : {&plain, &tried}) {
+    TestHost::seed(e->effect, 7);
+    (*e)->setParameter(e->effect, Param::kStartInterval, 0.05f);
+    render(e->effect, 20000);
+  }
+  const float* buffer = myfxProbe::recordBufferLeft(tried.object());
+  TestHost::dispatch(tried.effect, Op::kSuspendResume, 0, 0);
+  TestHost::dispatch(tried.effect, Op::kSetSampleRate, 0, 0, nullptr, row.rate);
+  startCountingAllocations();
+  failAllocationsFrom(row.failFrom);
+  if (row.resume) TestHost::dispatch(tried.effect, Op::kSuspendResume, 0, 1);
+  const int allocations = stopCountingAllocations();
+  EXPECT_EQ(allocations, row.failFrom == 0 ? 0 : 2) << row.what;
+  EXPECT_EQ(myfxProbe::recordBufferLeft(tried.object()), buffer) << row.what;
+  EXPECT_EQ(reference::StateDiff::first(myfxProbe::state(plain.object()),
+                                        myfxProbe::state(tried.object())),
+            "")
+      << row.what;
+  EXPECT_TRUE(reference::sameBits(render(plain.effect, 20000, 20000),
+                                  render(tried.effect, 20000, 20000)))
+      << row.what;
+}
+
 // Resumes that adopt nothing leave every bit as it was: the same rate again
 // (as Ardour sends on its audio thread, which must not allocate), rates out
-// of range or not numbers, a rate set without a resume, and a resume whose
-// buffers cannot be allocated.
+// of range or not numbers, and a rate set without a resume.
 TEST(SampleRate, ResumesThatAdoptNothingChangeNothing) {
   constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
   constexpr float kInf = std::numeric_limits<float>::infinity();
-  struct Row {
-    const char* what;
-    float rate;
-    bool resume;
-    int failFrom;  // the allocation that fails, or 0
-  } rows[] = {
+  const IdleResume rows[] = {
       {"same rate", 44100.0f, true, 0},
       {"same rate, fraction", 44100.7f, true, 0},
       {"zero", 0.0f, true, 0},
@@ -174,36 +206,20 @@ TEST(SampleRate, ResumesThatAdoptNothingChangeNothing) {
       {"above 384000", 384001.0f, true, 0},
       {"absurd", 1e12f, true, 0},
       {"no resume", 48000.0f, false, 0},
+  };
+  for (const IdleResume& row : rows) expectNothingChanged(row);
+}
+
+// A resume whose new buffers cannot both be allocated changes nothing
+// either. It fails the allocations through the test runner's counter, which
+// on Windows cannot reach the library's own heap, so the Windows builds
+// leave this test out.
+TEST(SampleRate, FailedAllocationChangesNothing) {
+  const IdleResume rows[] = {
       {"first buffer fails", 48000.0f, true, 1},
       {"second buffer fails", 48000.0f, true, 2},
   };
-  for (const Row& row : rows) {
-    TestHost host;
-    EffectHandle plain(host.load());
-    EffectHandle tried(host.load());
-    for (EffectHandle* e : {&plain, &tried}) {
-      TestHost::seed(e->effect, 7);
-      (*e)->setParameter(e->effect, Param::kStartInterval, 0.05f);
-      render(e->effect, 20000);
-    }
-    const float* buffer = myfxProbe::recordBufferLeft(tried.object());
-    TestHost::dispatch(tried.effect, Op::kSuspendResume, 0, 0);
-    TestHost::dispatch(tried.effect, Op::kSetSampleRate, 0, 0, nullptr,
-                       row.rate);
-    startCountingAllocations();
-    failAllocationsFrom(row.failFrom);
-    if (row.resume) TestHost::dispatch(tried.effect, Op::kSuspendResume, 0, 1);
-    const int allocations = stopCountingAllocations();
-    EXPECT_EQ(allocations, row.failFrom == 0 ? 0 : 2) << row.what;
-    EXPECT_EQ(myfxProbe::recordBufferLeft(tried.object()), buffer) << row.what;
-    EXPECT_EQ(reference::StateDiff::first(myfxProbe::state(plain.object()),
-                                          myfxProbe::state(tried.object())),
-              "")
-        << row.what;
-    EXPECT_TRUE(reference::sameBits(render(plain.effect, 20000, 20000),
-                                    render(tried.effect, 20000, 20000)))
-        << row.what;
-  }
+  for (const IdleResume& row : rows) expectNothingChanged(row);
 }
 
 }  // namespace

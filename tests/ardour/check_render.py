@@ -1,5 +1,5 @@
 # Checks a render that Ardour exported through korvane against its input.
-"""Usage: check_render.py INPUT.wav RENDER.wav LABEL TEMPO V0 .. V10
+"""Usage: check_render.py INPUT.wav RENDER.wav LABEL TEMPO V0 .. V10 [SWITCH]
 
 Checks that the render has the input's length and channel count, that
 every sample is finite and within -1..+1, and, away from the start and the
@@ -14,6 +14,17 @@ input first changes (its first sample jumps by more than any "rec thrsh" the
 test uses), so the render is silent until the capture reaches that cell.
 Without spread on the start interval and the position, a grain starts there
 within one and a half start intervals, so the render sounds by then.
+
+korvane counts its samples at the session's rate, the render's. With SWITCH
+(the input changes to its second tone SWITCH seconds in, make_input.py),
+the grains must change from the first tone to the second where the second
+capture starts: two loops of "bsize" sixteenths at TEMPO, their notated
+length in seconds, after the first capture. That needs values without any
+spread, "pos" 0 and a transposition of 0, so that each grain carries the
+tone of the capture it reads and no other. Grains started before the second
+capture carry the first tone and sound up to a grain length after it, so
+the tone changes within a grain length from there; loops counted at
+another rate change it a tenth of a second or more away.
 Prints the measurements; exits non-zero on any failed check.
 """
 import math
@@ -21,36 +32,96 @@ import struct
 import sys
 
 import floatwav
+import tones
 
 SETTLE_FRAMES = 4096  # Ardour's gain ramp at the start of an export
 FADE_FRAMES = 64  # Ardour's fade at the end of an export
 MIN_PEAK = 0.01  # a render quieter than this counts as silent
 MIN_DIFFERENCE = 0.01  # the render must differ from the input at least this
 
-# korvane counts in samples of 44.1 kHz, one per processed sample whatever
-# the host's rate.
-KORVANE_RATE = 44100
 MIN_STEP = 42
+BASE_RATE = 44100  # the rate a switch at the wrong rate is shown for
+TONE_WINDOW = 1024  # frames over which the tone of the render is measured
 
 
 def single(x):
     return struct.unpack("<f", struct.pack("<f", x))[0]
 
 
-def korvane_counts(tempo, values):
-    """The "pos" offset and the start interval in samples, for the values
-    as set and the loop that the tempo and "bsize" give."""
+def loop_length(tempo, values, rate):
+    """The loop in samples at `rate` that the tempo and "bsize" give."""
     sixteenths = int(single(values[0]) * 63) + 1
-    loop = int(sixteenths * (60 / (tempo * 4)) * KORVANE_RATE)
+    return int(sixteenths * (60 / (tempo * 4)) * rate)
+
+
+def korvane_counts(loop, values):
+    """The "pos" offset, the start interval and the grain length in samples,
+    for the values as set and the loop."""
     offset = int(loop * single(values[4]))
     interval = int((loop // 16) * single(values[2])) + MIN_STEP
-    return offset, interval
+    length = int((loop / 4) * single(values[6])) + MIN_STEP
+    return offset, interval, length
+
+
+def first_change(channels, start):
+    """First frame at or after `start` that differs from the frame before."""
+    for n in range(max(start, 1), len(channels[0])):
+        if any(c[n] != c[n - 1] for c in channels):
+            return n
+    return None
+
+
+def check_switch(label, render, source, rate, tempo, values, first_move,
+                 tone_change, end, check):
+    """The tone of the grains changes where the second capture starts, two
+    loops at the session's tempo, counted at its rate, after the first.
+    The input changes its tone at frame `tone_change`."""
+    loop = loop_length(tempo, values, rate)
+    _, interval, length = korvane_counts(loop, values)
+    second = first_change(source, first_move + 2 * loop)
+    if not check(second is not None, "a second capture starts"):
+        return
+    # The grains read the first `length` cells of a capture: the first
+    # capture's must hold the first tone, the second capture the second.
+    check(first_move + length <= tone_change <= second,
+          "the input changes its tone between the cells that the grains "
+          "read of the first capture and the start of the second")
+    # The first tone sounds until the second capture starts, the second
+    # from a grain length after it on; a window is judged by its middle.
+    earliest = second - TONE_WINDOW // 2
+    latest = second + length + TONE_WINDOW // 2
+    # Half a loop either side of the second capture's start.
+    centres = range(max(first_move + length, second - loop // 2),
+                    min(end - TONE_WINDOW // 2, second + loop // 2),
+                    TONE_WINDOW // 4)
+    carried = [(c, tones.tone_of(render, c - TONE_WINDOW // 2, TONE_WINDOW,
+                                 rate)) for c in centres]
+    switch = next((c for c, tone in carried if tone == 2), None)
+    print(f"{label}: loop {loop} samples at {rate} Hz "
+          f"({loop / rate:.4f} s), start interval {interval}, grain length "
+          f"{length}; the second capture starts at frame {second}, "
+          f"{(second - first_move) / rate:.4f} s after the first")
+    print(f"{label}: the second tone first dominates at frame {switch} "
+          f"(expected {earliest}..{latest})")
+    if rate != BASE_RATE:
+        wrong = first_move + 2 * loop_length(tempo, values, BASE_RATE)
+        print(f"{label}: loops counted at {BASE_RATE} Hz would start it at "
+              f"frame {wrong}, {(wrong - first_move) / rate:.4f} s after "
+              f"the first")
+    check(switch is not None and earliest <= switch <= latest,
+          "the grains switch tone two loops of the notated length after "
+          "the first capture")
+    check(all(tone == 1 for c, tone in carried if c < earliest),
+          "the first tone only before the second capture")
+    check(all(tone == 2 for c, tone in carried if c > latest),
+          "the second tone only from a grain length after it on")
 
 
 def main():
     input_path, render_path, label = sys.argv[1:4]
     tempo = float(sys.argv[4])
     values = [float(v) for v in sys.argv[5:16]]
+    switch_seconds = float(sys.argv[16]) if len(sys.argv) > 16 else None
     source, source_rate = floatwav.read(input_path)
     render, rate = floatwav.read(render_path)
     failures = []
@@ -58,6 +129,7 @@ def main():
     def check(ok, what):
         if not ok:
             failures.append(what)
+        return ok
 
     frames = len(render[0])
     print(f"{label}: {frames} frames, {len(render)} channels, {rate} Hz "
@@ -78,7 +150,8 @@ def main():
     end = min(frames, len(source[0])) - FADE_FRAMES
     first_move = next((n for n in range(len(source[0]))
                        if any(c[n] != 0.0 for c in source)), len(source[0]))
-    offset, interval = korvane_counts(tempo, values)
+    offset, interval, _ = korvane_counts(loop_length(tempo, values, rate),
+                                         values)
     earliest = first_move + offset
     print(f"{label}: input moves at frame {first_move}; \"pos\" "
           f"{offset} samples, start interval {interval} samples")
@@ -116,6 +189,9 @@ def main():
         latest = earliest + interval + interval // 2
         check(onset is not None and onset <= latest,
               f"sounds by frame {latest}, a grain start after \"pos\"")
+    if switch_seconds is not None and finite:
+        check_switch(label, render, source, rate, tempo, values, first_move,
+                     int(switch_seconds * rate), end, check)
 
     for what in failures:
         print(f"FAIL: {label}: {what}")

@@ -1,10 +1,10 @@
 -- What korvane should report to a host: identity, defaults and read-backs.
 --
--- korvane counts samples at a fixed 44100 Hz whatever the host's rate, and
--- converts "st rate", "pos" and "len" against its loop length L, which its
--- engine derives from the host's tempo and "bsize". These functions mirror
--- those documented mappings so that the test can predict every value that
--- Ardour reads back.
+-- korvane counts samples at the session's rate, which it adopts when Ardour
+-- resumes it, and converts "st rate", "pos" and "len" against its loop
+-- length L, which its engine derives from the host's tempo, "bsize" and that
+-- rate. These functions mirror those documented mappings so that the test
+-- can predict every value that Ardour reads back.
 local M = {}
 
 M.name = "korvane"
@@ -16,7 +16,7 @@ M.outputs = 2
 M.parameters = { "bsize", "rec thrsh", "st rate", "st jitter", "pos",
                  "pos jitter", "len", "len jitter", "tp", "p jitter", "env" }
 
-local kRate = 44100
+local kBaseRate = 44100 -- the rate of the defaults below
 local kMinStep = 42
 local kDefaultSixteenths = 16
 local kDefaultInterval = 882
@@ -30,9 +30,15 @@ end
 -- The value as the host passes it: rounded to single precision.
 local function single(x) return (string.unpack("<f", string.pack("<f", x))) end
 
--- Loop length in korvane's samples for a tempo and a number of sixteenths.
-function M.loop_length(tempo, sixteenths)
-  return trunc(sixteenths * (60 / (tempo * 4)) * kRate)
+-- Loop length in samples at `rate` for a tempo and a number of sixteenths.
+function M.loop_length(tempo, sixteenths, rate)
+  return trunc(sixteenths * (60 / (tempo * 4)) * rate)
+end
+
+-- A default count of samples at 44100 Hz as korvane keeps it at `rate`: the
+-- part above the mapping's minimum scaled to the nearest sample.
+local function at_rate(count, rate)
+  return kMinStep + math.floor((count - kMinStep) * rate / kBaseRate + 0.5)
 end
 
 function M.sixteenths(v) return trunc(single(v) * 63) + 1 end
@@ -58,15 +64,21 @@ function M.readback(index, v, L)
 end
 
 -- Per index: what getParameter answers before anything is set, once the
--- engine has derived the loop length L from the host's tempo.
-function M.default(index, L)
+-- engine has derived the loop length L from the host's tempo at `rate`.
+function M.default(index, L, rate)
   if index == 0 then return (kDefaultSixteenths - 1) / 63 end
-  if index == 2 then return (kDefaultInterval - kMinStep) / (L // 16) end
-  if index == 6 then return (kDefaultLength - kMinStep) / (L / 4) end
+  if index == 2 then
+    return (at_rate(kDefaultInterval, rate) - kMinStep) / (L // 16)
+  end
+  if index == 6 then
+    return (at_rate(kDefaultLength, rate) - kMinStep) / (L / 4)
+  end
   if index == 8 then return 0.5 end
   return 0.0
 end
 
-function M.default_loop(tempo) return M.loop_length(tempo, kDefaultSixteenths) end
+function M.default_loop(tempo, rate)
+  return M.loop_length(tempo, kDefaultSixteenths, rate)
+end
 
 return M

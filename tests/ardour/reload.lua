@@ -2,11 +2,13 @@
 -- and checks that korvane holds the values it was saved with: the values an
 -- export renders with.
 --
---   ardour7-lua reload.lua DIR NAME TEMPO V0 .. V10
--- with the arguments given to session.lua. Ardour saves the values that
+--   ardour7-lua reload.lua DIR NAME RATE TEMPO V0 .. V10
+-- with the arguments given to session.lua but FRAMES. Ardour saves the values that
 -- getParameter answered and restores them through setParameter on a new
--- instance before korvane has processed any audio; every one of the eleven
--- must come back as it was read back before saving, reopen after reopen.
+-- instance before korvane has processed any audio, and before the resume at
+-- which korvane adopts the session's rate, which keeps them as they were
+-- set; every one of the eleven must come back as it was read back before
+-- saving, reopen after reopen.
 local here = debug.getinfo(1, "S").source:match("^@(.*/)") or "./"
 local E = dofile(here .. "expect.lua")
 local H = dofile(here .. "harness.lua")
@@ -15,10 +17,11 @@ local kSettle = 10.0
 local kProcessed = 8192 -- samples to let the engine run after loading
 local kReopens = 3
 
-local dir, name, tempo = arg[1], arg[2], tonumber(arg[3])
+local dir, name = arg[1], arg[2]
+local rate, tempo = tonumber(arg[3]), tonumber(arg[4])
 local values = {}
-for i = 0, 10 do values[i] = tonumber(arg[4 + i]) end
-local loop = E.loop_length(tempo, E.sixteenths(values[0]))
+for i = 0, 10 do values[i] = tonumber(arg[5 + i]) end
+local loop = E.loop_length(tempo, E.sixteenths(values[0]), rate)
 
 H.use_dummy_backend()
 for reopen = 1, kReopens do
@@ -29,6 +32,8 @@ for reopen = 1, kReopens do
     return
   end
   H.report("name after reopen " .. reopen, proc:name(), E.name)
+  H.report("session rate after reopen " .. reopen,
+      Session:nominal_sample_rate(), rate)
 
   -- korvane converts the restored "st rate", "pos" and "len" against the
   -- loop it derives on its first processed sample; checked after that.

@@ -2,8 +2,9 @@
 -- it, sets its parameters and records a silent take to carry the input.
 --
 -- Run by ardour7-lua (headless, dummy audio backend):
---   ardour7-lua session.lua DIR NAME TEMPO FRAMES V0 .. V10
--- DIR/NAME is the session to create, TEMPO its tempo in beats per minute,
+--   ardour7-lua session.lua DIR NAME RATE TEMPO FRAMES V0 .. V10
+-- DIR/NAME is the session to create, RATE its sample rate in Hz (korvane
+-- counts its samples at that rate), TEMPO its tempo in beats per minute,
 -- FRAMES the length of the input (the take is a second longer), V0..V10 the
 -- normalised values to give korvane's eleven parameters. Prints what Ardour
 -- reports; the last line is "korvane-ardour: session PASS" or "... FAIL".
@@ -11,13 +12,12 @@ local here = debug.getinfo(1, "S").source:match("^@(.*/)") or "./"
 local E = dofile(here .. "expect.lua")
 local H = dofile(here .. "harness.lua")
 
-local kRate = 48000
 local kSettle = 10.0 -- seconds to wait for the engine to act on a change
 
-local dir, name = arg[1], arg[2]
-local tempo, frames = tonumber(arg[3]), tonumber(arg[4])
+local dir, name, rate = arg[1], arg[2], tonumber(arg[3])
+local tempo, frames = tonumber(arg[4]), tonumber(arg[5])
 local values = {}
-for i = 0, 10 do values[i] = tonumber(arg[5 + i]) end
+for i = 0, 10 do values[i] = tonumber(arg[6 + i]) end
 
 local function set_tempo(bpm)
   local map = Temporal.TempoMap.fetch_writable()
@@ -45,7 +45,8 @@ local function record_take(track, length)
 end
 
 H.use_dummy_backend()
-create_session(dir, name, kRate)
+create_session(dir, name, rate)
+H.report("session rate", Session:nominal_sample_rate(), rate)
 set_tempo(tempo)
 
 local tracks = Session:new_audio_track(2, 2, nil, 1, H.track,
@@ -81,24 +82,28 @@ for i = 0, plugin:parameter_count() - 1 do
 end
 
 -- Before anything is set: korvane's defaults, with the loop length that its
--- engine derived from the session tempo that Ardour passes in time info.
+-- engine derived from the session tempo that Ardour passes in time info, in
+-- samples of the session's rate.
 local function param(i) return H.param(proc, i) end
-local loop = E.default_loop(tempo)
+local loop = E.default_loop(tempo, rate)
 H.check(H.wait_until(kSettle, function()
-  return H.close(param(2), E.default(2, loop))
-end), "korvane picked up the session tempo " .. tempo)
+  return H.close(param(2), E.default(2, loop, rate))
+end), "korvane picked up the session tempo " .. tempo .. " at " .. rate ..
+    " Hz")
+print(string.format("korvane default loop: %d samples at %d Hz (%.3f s)",
+    loop, rate, loop / rate))
 for i = 0, 10 do
   H.report_value("default " .. E.parameters[i + 1], param(i),
-      E.default(i, loop))
+      E.default(i, loop, rate))
 end
 
 -- "bsize" first: the loop-relative parameters convert against the loop
 -- length, which korvane re-derives on its next processed sample.
 H.check(ARDOUR.LuaAPI.set_processor_param(proc, 0, values[0]),
     "Ardour set bsize")
-loop = E.loop_length(tempo, E.sixteenths(values[0]))
+loop = E.loop_length(tempo, E.sixteenths(values[0]), rate)
 H.check(H.wait_until(kSettle, function()
-  return H.close(param(2), E.default(2, loop))
+  return H.close(param(2), E.default(2, loop, rate))
 end), "korvane re-derived its loop from the new bsize")
 print(string.format("korvane loop: %d samples (%d sixteenths at %g bpm)",
     loop, E.sixteenths(values[0]), tempo))
@@ -111,7 +116,7 @@ for i = 0, 10 do
       values[i]), param(i), E.readback(i, values[i], loop))
 end
 
-record_take(track, frames + kRate)
+record_take(track, frames + rate)
 Session:save_state("", false, false, false, false, false)
 close_session()
 H.finish("session")

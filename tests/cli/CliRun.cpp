@@ -2,6 +2,7 @@
 #include "CliRun.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,16 +77,38 @@ pid_t CliTest::start(
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.c_str(),
                                    O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int streamFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY;
+  posix_spawn_file_actions_addopen(
+      &actions, STDOUT_FILENO,
+      stdoutPath_.empty() ? outPath.c_str() : stdoutPath_.c_str(), streamFlags,
+      0644);
+  posix_spawn_file_actions_addopen(
+      &actions, STDERR_FILENO,
+      stderrPath_.empty() ? errPath.c_str() : stderrPath_.c_str(), streamFlags,
+      0644);
   posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
+  // The child inherits the limit and the ignored signals at the spawn; the
+  // runner's own are restored right after it.
+  rlimit limit = {};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit runnerLimit = limit;
+  limit.rlim_cur = std::min(fileSizeLimit_, limit.rlim_max);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::vector<struct sigaction> runnerActions(ignoredSignals_.size());
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  for (std::size_t i = 0; i < ignoredSignals_.size(); ++i) {
+    sigaction(ignoredSignals_[i], &ignore, &runnerActions[i]);
+  }
   pid_t pid = 0;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) !=
       0) {
     pid = 0;
   }
+  for (std::size_t i = 0; i < ignoredSignals_.size(); ++i) {
+    sigaction(ignoredSignals_[i], &runnerActions[i], nullptr);
+  }
+  setrlimit(RLIMIT_FSIZE, &runnerLimit);
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }

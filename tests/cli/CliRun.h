@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <string>
@@ -38,6 +39,15 @@ class CliTest : public ::testing::Test {
   CliResult finish(pid_t pid) const;
 
   std::string dir_;
+  // Applied to the tools started from now on: the size limit of the files
+  // they write (RLIMIT_FSIZE, in bytes), signals they start with ignored
+  // (as under nohup), and other files for their standard output or error
+  // (a terminal, a full device). The runner sets them around the spawn
+  // only, so that the test itself is not limited.
+  rlim_t fileSizeLimit_ = RLIM_INFINITY;
+  std::vector<int> ignoredSignals_;
+  std::string stdoutPath_;
+  std::string stderrPath_;
 };
 
 std::string readText(const std::string& path);

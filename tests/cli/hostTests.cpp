@@ -149,7 +149,7 @@ TEST_F(Host, AMonoPluginRunsOnceForEachChannel) {
   const Environment monoIn = {{"TINYFX_INPUTS", "1"}};
   const CliResult stereo = render({"in.wav", "out2.wav"}, monoIn);
   EXPECT_EQ(stereo.exitCode, 1);
-  EXPECT_NE(stereo.err.find("the plug-in takes one input and gives 2 outputs; "
+  EXPECT_NE(stereo.err.find(" takes one input and gives 2 outputs; "
                             "it can render a mono file, not a stereo one"),
             std::string::npos)
       << stereo.err;

@@ -9,11 +9,18 @@
 //   TINYFX_NULL_SLOT  "get" or "set": that parameter routine is null
 //   TINYFX_LONG_TEXTS writes texts of that many characters
 //   TINYFX_HANG       never returns from processing
+//   TINYFX_HANG_AFTER never returns from processing once that many frames
+//                     have been processed
+//   TINYFX_BAD_RECORD `main` answers an address that is no record: "low"
+//                     (inside the first page), "odd" (misaligned) or
+//                     "unmapped" (a page that is not mapped)
 //   TINYFX_TIMES      logs the time record on every processing call
 //   TINYFX_IO_LOG     a file that gets the tool's read and write system
 //                     call counts when processing is suspended
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +48,8 @@ struct TinyFx {
   bool toldTempo = false;
   int longTexts = 0;
   bool hang = false;
+  long hangAfter = -1;  // frames; negative: never
+  long processed = 0;
   bool logTimes = false;
   // The delay line: `delay` samples per channel, oldest first.
   std::vector<float> history[2];
@@ -126,7 +135,10 @@ void logTempo(TinyFx& fx) {
 template <bool Accumulate>
 void run(AEffect* e, float** in, float** out, int32_t frames) {
   TinyFx& fx = *self(e);
-  while (fx.hang) pause();
+  while (fx.hang || (fx.hangAfter >= 0 && fx.processed >= fx.hangAfter)) {
+    pause();
+  }
+  fx.processed += frames;
   logTempo(fx);
   if (fx.logTimes) logTimes(fx);
   log(Accumulate ? "process %g" : "replacing %g", frames);
@@ -235,6 +247,19 @@ float getParameter(AEffect* e, int32_t index) {
                             : 0.0f;
 }
 
+// An address that cannot be a record, of the kind `kind` names.
+AEffect* badRecord(const std::string& kind, AEffect* real) {
+  if (kind == "low") return reinterpret_cast<AEffect*>(uintptr_t{16});
+  if (kind == "odd") {
+    return reinterpret_cast<AEffect*>(reinterpret_cast<char*>(real) + 1);
+  }
+  const long page = sysconf(_SC_PAGESIZE);
+  void* gone = mmap(nullptr, static_cast<std::size_t>(page), PROT_NONE,
+                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  munmap(gone, static_cast<std::size_t>(page));
+  return static_cast<AEffect*>(gone);
+}
+
 AEffect* create(HostCallback host) {
   const intptr_t version =
       host(nullptr, HostOpcode::kVersion, 0, 0, nullptr, 0.0f);
@@ -257,7 +282,7 @@ AEffect* create(HostCallback host) {
   r.numOutputs = number("TINYFX_OUTPUTS", 2);
   r.initialDelay = number("TINYFX_DELAY", 0);
   for (std::vector<float>& history : fx->history) {
-    history.assign(static_cast<std::size_t>(r.initialDelay), 0.0f);
+    history.assign(static_cast<std::size_t>(std::max(r.initialDelay, 0)), 0.0f);
   }
   const char* nullSlot = std::getenv("TINYFX_NULL_SLOT");
   if (nullSlot != nullptr && std::strcmp(nullSlot, "get") == 0) {
@@ -268,12 +293,20 @@ AEffect* create(HostCallback host) {
   }
   fx->longTexts = number("TINYFX_LONG_TEXTS", 0);
   fx->hang = std::getenv("TINYFX_HANG") != nullptr;
+  fx->hangAfter = number("TINYFX_HANG_AFTER", -1);
   fx->logTimes = std::getenv("TINYFX_TIMES") != nullptr;
   r.flags = EffectFlag::kCanReplacing;
   r.ioRatio = 1.0f;
   r.object = fx;
   r.uniqueID = fourCharCode("TnFx");
   r.version = 1;
+  if (const char* bad = std::getenv("TINYFX_BAD_RECORD")) {
+    // The host must refuse the address without reading it, so nothing
+    // stays to be closed.
+    AEffect* answer = badRecord(bad, &r);
+    delete fx;
+    return answer;
+  }
   return &r;
 }
 

@@ -1,4 +1,5 @@
-// Loading a plug-in library and driving one instance of its effect.
+// A plug-in library, loaded, and one instance of its effect, driven as a
+// host drives it.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +47,8 @@ class PluginInstance {
 
   AEffect& effect() const { return *effect_; }
   HostContext& context() const { return context_; }
+  // The library's path as the user gave it, for messages.
+  const std::string& libraryPath() const { return library_; }
   intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0,
                     void* ptr = nullptr, float opt = 0.0f) const;
 
@@ -72,6 +75,11 @@ class PluginInstance {
   void setStream(double sampleRate, int32_t blockSize);
   void resume();
   void suspend();
+  // The first sample of a render, in silence: resumes the plug-in,
+  // processes one sample at the tempo of its host context and suspends it
+  // again. A plug-in that counts its settings in samples of a tempo-synced
+  // loop then shows the counts that a render at that tempo starts with.
+  void processFirstSample();
 
  private:
   AEffect* effect_ = nullptr;

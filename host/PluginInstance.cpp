@@ -1,13 +1,21 @@
 // dlopen, the `main` entry point and the dispatcher calls of a host.
-#include "PluginLoader.h"
+#include "PluginInstance.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "ChannelBuffers.h"
+#include "Defaults.h"
 #include "HostError.h"
 #include "opcodes.h"
 #include "seedExtension.h"
@@ -20,7 +28,6 @@ namespace {
 // wrote is cut to kMaxTextLength characters.
 constexpr std::size_t kTextBufferBytes = 64 * 1024;
 constexpr std::size_t kMaxTextLength = 63;
-constexpr const char* kPluginFileName = "korvane.so";
 
 // Counts beyond these are a broken record, not a plug-in to allocate for.
 constexpr int32_t kMaxParameters = 1024;
@@ -52,12 +59,39 @@ std::string recordFault(const AEffect& effect) {
   }
   return "";
 }
+// True when `record` may be read as a record: outside the first page
+// (where no object lives; small numbers are not addresses), aligned for
+// the record, and readable throughout. Readability is asked of the kernel
+// by writing the bytes into a pipe, which fails with EFAULT instead of
+// faulting the tool.
+bool couldBeRecord(const AEffect* record) {
+  const auto address = reinterpret_cast<std::uintptr_t>(record);
+  const long page = sysconf(_SC_PAGESIZE);
+  if (address < static_cast<std::uintptr_t>(page > 0 ? page : 4096) ||
+      address % alignof(AEffect) != 0) {
+    return false;
+  }
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return true;  // cannot ask; trust it
+  const ssize_t wrote = write(ends[1], record, sizeof(AEffect));
+  close(ends[0]);
+  close(ends[1]);
+  return wrote == static_cast<ssize_t>(sizeof(AEffect));
+}
+
+std::string addressText(const void* address) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%p", address);
+  return text;
+}
+
 }  // namespace
 
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    throw failure("plug-in library " + path + " does not exist");
+  struct stat status = {};
+  if (stat(path.c_str(), &status) != 0) {
+    throw failure("cannot load plug-in library " + path + ": " +
+                  std::strerror(errno));
   }
   // A path without a slash would make dlopen search the library path.
   std::string loadPath =
@@ -82,19 +116,24 @@ AEffect* PluginLibrary::callMain() const { return entry_(&hostCallback); }
 
 PluginInstance::PluginInstance(const PluginLibrary& library,
                                HostContext& context)
-    : context_(context) {
-  effect_ = library.callMain();
-  if (effect_ == nullptr) {
+    : context_(context), library_(library.path()) {
+  AEffect* const answer = library.callMain();
+  if (answer == nullptr) {
     throw failure("plug-in " + library.path() +
                   " declined to create an effect (`main` answered null)");
   }
+  if (!couldBeRecord(answer)) {
+    throw failure("plug-in " + library.path() +
+                  " answered an address that cannot hold an effect record (" +
+                  addressText(answer) + ")");
+  }
+  effect_ = answer;
   if (effect_->magic != kEffectMagic || effect_->dispatcher == nullptr) {
     // Not a record we can drive, and not one we may safely close either.
     throw failure("plug-in " + library.path() +
                   " answered something that is not an effect record");
   }
   effect_->user = &context_;
-  library_ = library.path();
   std::string fault = recordFault(*effect_);
   if (fault.empty()) {
     dispatch(EffectOpcode::kOpen);
@@ -156,6 +195,21 @@ void PluginInstance::suspend() {
   resumed_ = false;
 }
 
+void PluginInstance::processFirstSample() {
+  constexpr int32_t kFrames = 1;
+  constexpr int kStereo = 2;
+  ChannelBuffers silence(kStereo, effect_->numInputs, effect_->numOutputs,
+                         kFrames);  // cleared on construction
+  resume();
+  if (offersReplacing()) {
+    effect_->processReplacing(effect_, silence.inputs(), silence.outputs(),
+                              kFrames);
+  } else if (effect_->process != nullptr) {
+    effect_->process(effect_, silence.inputs(), silence.outputs(), kFrames);
+  }
+  suspend();
+}
+
 std::string defaultPluginPath() {
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -165,11 +219,13 @@ std::string defaultPluginPath() {
   const fs::path dir = tool.parent_path();
   // Beside the tool in the build tree; under lib/vst once installed.
   for (const fs::path& candidate :
-       {dir / kPluginFileName, dir / ".." / "lib" / "vst" / kPluginFileName}) {
+       {dir / defaults::kPluginFile,
+        dir / ".." / "lib" / "vst" / defaults::kPluginFile}) {
     if (fs::exists(candidate, ec)) return candidate.lexically_normal().string();
   }
-  throw failure(std::string("no ") + kPluginFileName + " beside the tool in " +
-                dir.string() + "; build it or pass --plugin");
+  throw failure(std::string("no ") + defaults::kPluginFile +
+                " beside the tool in " + dir.string() +
+                "; build it or pass --plugin");
 }
 
 }  // namespace korvane

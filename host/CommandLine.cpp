@@ -1,0 +1,235 @@
+// The command line's shared pieces: options, value parsers and the checks
+// of the words around CLI11.
+#include "CommandLine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+
+#include "Defaults.h"
+#include "HostError.h"
+#include "Suggestions.h"
+
+namespace korvane {
+
+namespace {
+// A number as the help texts show it: 120, not 120.000000.
+std::string shown(double value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
+
+std::vector<std::string> commandNames(const CLI::App& app) {
+  std::vector<std::string> names;
+  for (const CLI::App* command : app.get_subcommands({})) {
+    names.push_back(command->get_name());
+  }
+  return names;
+}
+
+std::vector<std::string> optionNames(const CLI::App& command) {
+  std::vector<std::string> names;
+  for (const CLI::Option* option : command.get_options()) {
+    for (const std::string& name : option->get_lnames()) {
+      names.push_back("--" + name);
+    }
+  }
+  return names;
+}
+
+// A word that starts with '-' and is no option of `command`: a mistyped
+// option, or a file name that `--` or `./` reach.
+HostError unknownOption(const CLI::App& command, const std::string& word) {
+  const std::string suggestion = didYouMean(word, optionNames(command));
+  return usageError(
+      "unknown option '" + word + "' of '" + command.get_name() + "'" +
+      (!suggestion.empty() && word.rfind("--", 0) == 0
+           ? suggestion
+           : "; if it is a file name, put -- before it (korvane " +
+                 command.get_name() + " -- " + word + ") or write ./" + word));
+}
+
+// A whole number in decimal digits from `lowest` to `highest`, or nothing.
+std::optional<unsigned long long> wholeNumber(const std::string& text,
+                                              unsigned long long lowest,
+                                              unsigned long long highest) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
+  if (text.empty() ||
+      text.find_first_not_of("0123456789") != std::string::npos ||
+      *end != '\0' || errno == ERANGE || n < lowest || n > highest) {
+    return std::nullopt;
+  }
+  return n;
+}
+
+}  // namespace
+
+void addPluginOption(CLI::App& command, std::string& plugin) {
+  command
+      .add_option("--plugin", plugin,
+                  std::string("Plug-in library (default: ") +
+                      defaults::kPluginFile + " beside this tool)")
+      ->type_name("LIB");
+}
+
+std::string tempoHelp(const std::string& what) {
+  return what + ", or \"none\" for no time information (default " +
+         shown(defaults::kTempo) + ")";
+}
+
+void SettingOptions::addTo(CLI::App& command) {
+  command
+      .add_option("--set", sets,
+                  "Set a parameter: NAME as the plug-in names it (any case, "
+                  "'-' or '_' for spaces), VALUE normalised 0..1, or a "
+                  "number in the plug-in's unit with a suffix (tp=12st, "
+                  "bsize=8/16, pos=2000samples, env=3u); repeatable")
+      ->type_name("NAME=VALUE")
+      // One NAME=VALUE per --set, so that IN and OUT may follow it.
+      ->allow_extra_args(false);
+  command
+      .add_option("--params", paramsFile,
+                  "Read NAME = VALUE lines ('#' comments) before --set")
+      ->type_name("FILE");
+}
+
+std::vector<Setting> SettingOptions::collect() const {
+  std::vector<Setting> settings;
+  if (!paramsFile.empty()) settings = readParamsFile(paramsFile);
+  for (const std::string& text : sets) settings.push_back(parseSetting(text));
+  return settings;
+}
+
+std::optional<double> parseTempo(const std::string& text) {
+  if (text == "none") return std::nullopt;
+  std::size_t used = 0;
+  double tempo = 0.0;
+  try {
+    tempo = std::stod(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || !(tempo >= defaults::kMinTempo) ||
+      !(tempo <= defaults::kMaxTempo)) {
+    throw usageError("--tempo takes beats per minute from " +
+                     shown(defaults::kMinTempo) + " to " +
+                     shown(defaults::kMaxTempo) + ", or \"none\"; got \"" +
+                     text + "\"");
+  }
+  return tempo;
+}
+
+// A whole number, as audio files give it.
+int32_t parseRate(const std::string& text) {
+  const auto rate = wholeNumber(text, 1, defaults::kMaxRate);
+  if (!rate) {
+    throw usageError("--rate takes a whole number of Hz from 1 to " +
+                     std::to_string(defaults::kMaxRate) + "; got \"" + text +
+                     "\"");
+  }
+  return static_cast<int32_t>(*rate);
+}
+
+uint32_t parseSeed(const std::string& text) {
+  const auto seed = wholeNumber(text, 0, UINT32_MAX);
+  if (!seed) {
+    throw usageError(
+        "--seed takes a whole number from 0 to 4294967295; got \"" + text +
+        "\"");
+  }
+  return static_cast<uint32_t>(*seed);
+}
+
+std::string oneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n') c = ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+void checkCommandWord(const CLI::App& app, const std::string& word) {
+  const std::vector<std::string> commands = commandNames(app);
+  if (word.empty() || word == "-h" || word == "--help" || word == "--version") {
+    return;
+  }
+  std::string list;
+  for (const std::string& command : commands) {
+    if (command == word) return;
+    list += (list.empty() ? "" : ", ") + command;
+  }
+  const bool option = word[0] == '-';
+  throw usageError(
+      std::string(option ? "unknown option '" : "unknown command '") + word +
+      "'" + didYouMean(word, option ? optionNames(app) : commands) +
+      " (commands: " + list + ")");
+}
+
+// A file name like -take1.wav is named as such, not taken for something
+// else; "-" alone is standard input wherever it stands.
+std::vector<std::string> prepareWords(const CLI::App& app, int argc,
+                                      char** argv) {
+  std::vector<std::string> words(argv + 1, argv + argc);
+  const CLI::App* command = nullptr;
+  if (!words.empty()) {
+    try {
+      command = app.get_subcommand(words.front());
+    } catch (const CLI::OptionNotFound&) {
+      command = nullptr;
+    }
+  }
+  for (std::size_t i = 1; command != nullptr && i < words.size(); ++i) {
+    const std::string word = words[i];
+    if (word == "--") {
+      words.erase(words.begin() + static_cast<std::ptrdiff_t>(i));
+      for (std::size_t k = i; k < words.size(); ++k) {
+        if (words[k].size() > 1 && words[k][0] == '-') {
+          words[k] = "./" + words[k];
+        }
+      }
+      break;
+    }
+    if (word.size() < 2 || word[0] != '-') continue;
+    const std::string name = word.substr(0, word.find('='));
+    const CLI::Option* option = command->get_option_no_throw(name);
+    if (option == nullptr && name != "-h" && name != "--help") {
+      throw unknownOption(*command, word);
+    }
+    // The option's value is the next word, whatever it starts with.
+    if (option != nullptr && option->get_expected_max() > 0 &&
+        word.find('=') == std::string::npos) {
+      ++i;
+    }
+  }
+  std::reverse(words.begin(), words.end());
+  return words;
+}
+
+// What CLI11 left over (unknown options, arguments nobody takes) is
+// refused, and so is an option or argument given as an empty string: a
+// mistake (an unset shell variable, say), not a request for the default.
+void checkParsed(const CLI::App& command) {
+  for (const std::string& word : command.remaining()) {
+    if (word.size() > 1 && word[0] == '-') throw unknownOption(command, word);
+    throw usageError("unexpected argument '" + word + "' after '" +
+                     command.get_name() + "'");
+  }
+  for (const CLI::Option* option : command.get_options()) {
+    if (option->get_expected_max() == 0) continue;  // a flag
+    for (const std::string& value : option->results()) {
+      if (!value.empty()) continue;
+      const std::string name = option->get_positional()
+                                   ? option->get_name(true, false)
+                                   : option->get_name(false, true);
+      throw usageError(name + " of '" + command.get_name() +
+                       "' is an empty string; give a value");
+    }
+  }
+}
+
+}  // namespace korvane

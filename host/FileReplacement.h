@@ -1,0 +1,48 @@
+// The one way the tool writes a file: a hidden temporary beside the target,
+// created exclusively, made durable and renamed onto the target only when
+// it is complete.
+#pragma once
+
+#include <string>
+
+namespace korvane {
+
+// A file being written in place of `target`. The temporary is created with
+// O_CREAT | O_EXCL (a name planted beforehand, link or not, is never
+// followed or reused), with a name no longer than the target's where the
+// target's own name is near the file system's limit. It gets the mode of
+// the file it replaces (and its owner, where the system permits), or the
+// mode a new file gets. Until commit() it is removed when the object goes
+// and when SIGINT, SIGTERM or SIGHUP end the tool.
+class ReplacementFile {
+ public:
+  // `target` is the file to create or replace, its links already followed.
+  // Throws HostError (exit 1) naming the folder and the reason.
+  explicit ReplacementFile(const std::string& target);
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  int fd() const { return fd_; }
+  const std::string& target() const { return target_; }
+
+  // Flushes the temporary to the disk, renames it onto the target and
+  // flushes the folder's entry. Throws HostError (exit 1) naming the target
+  // and the reason; the temporary is then removed and the target untouched.
+  void commit();
+
+ private:
+  void discard();
+  std::string target_;
+  std::string temporary_;
+  int fd_ = -1;
+};
+
+// Writes `text` to `target` (links already followed) through a
+// ReplacementFile. Throws HostError (exit 1).
+void writeTextFile(const std::string& target, const std::string& text);
+
+// The system's reason for the last failed call (errno), as text.
+std::string systemReason();
+
+}  // namespace korvane
