@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts, after they set $root. Every build is a configure
 # preset of CMakePresets.json, in build/<preset>:
 #   configure PRESET [CMAKE OPTIONS...]           configures it, quietly;
