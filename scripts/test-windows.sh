@@ -31,6 +31,7 @@ build() {
   configure "$width" -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}"
   cmake --build "$dir" -j2
   "$root/scripts/check-dll.sh" "$dir/korvane.dll"
+  "$root/scripts/check-dll.sh" "$dir/korvane_probed.dll"
 }
 
 # A new prefix of the given width with a persistent server that already runs
