@@ -20,20 +20,16 @@
 #include "myfxProbe.h"
 #include "opcodes.h"
 #include "parameterIndex.h"
-#include "tileScratch.h"
+#include "seedExtension.h"
 
+// The registrations, too, stay inside this namespace, where `engine` names
+// the benchmark below and not the effect's namespace.
 namespace {
 // Counted outside the timed loop: how many grain slots are sounding.
 int soundingGrains(const myfx& effect) {
-  constexpr float kFreeSlot = -1.0f;
-  const float* positions = myfxProbe::grainPosition(effect);
-  return static_cast<int>(
-      std::count_if(positions, positions + myfx::kGrainSlots,
-                    [](float p) { return p != kFreeSlot; }));
+  return __builtin_popcount(myfxProbe::soundingSlots(effect));
 }
-}  // namespace
 
-namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int32_t kSampleRate = 44100;  // one iteration is one second
@@ -45,13 +41,12 @@ constexpr uint32_t kSeed = 1;      // the same random draws on every run
 constexpr intptr_t kHostVersion = 2400;
 constexpr double kHostTempo = 120.0;
 
-struct TimeInfoBlock {
-  alignas(8) char bytes[kTimeInfoTempoOffset + sizeof(double)] = {};
-  TimeInfoBlock() {
-    std::memcpy(bytes + kTimeInfoTempoOffset, &kHostTempo, sizeof kHostTempo);
-  }
-};
-const TimeInfoBlock timeInfo;
+VstTimeInfo timeInfoAt(double tempo) {
+  VstTimeInfo info = {};
+  info.tempo = tempo;
+  return info;
+}
+const VstTimeInfo timeInfo = timeInfoAt(kHostTempo);
 
 int64_t tempoQueries = 0;  // counted so that the report shows how often
 
@@ -59,7 +54,7 @@ intptr_t benchHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
   if (opcode == HostOpcode::kVersion) return kHostVersion;
   if (opcode == HostOpcode::kGetTime) {
     ++tempoQueries;
-    return reinterpret_cast<intptr_t>(timeInfo.bytes);
+    return reinterpret_cast<intptr_t>(&timeInfo);
   }
   return 0;
 }
@@ -131,7 +126,8 @@ class Session {
         output_(2, std::vector<float>(kMaxBlock)),
         blockSize_(blockSize) {
     if (effect_ == nullptr) return;
-    engine().seedRandom(kSeed);
+    effect_->dispatcher(effect_, seedExtension::kOpcode, seedExtension::kIndex,
+                        kSeed, nullptr, 0.0f);
     for (const auto& [index, value] : workload.parameters) {
       effect_->setParameter(effect_, index, value);
     }
@@ -148,15 +144,11 @@ class Session {
 
   // False when this build or processor lacks the kernels.
   bool use(Path path) {
-    tiles::TileScratch* t = myfxProbe::tileScratch(engine());
-    if (path == Path::kPerSample) {
-      t->enabled = false;
-      return true;
-    }
-    t->kernels =
-        tiles::kernelsOf(path == Path::kAvx2 ? tiles::KernelFamily::kAvx2
-                                             : tiles::KernelFamily::kSse2);
-    return t->kernels != nullptr;
+    perSample_ = path == Path::kPerSample;
+    if (path == Path::kPerSample) return true;
+    return myfxProbe::tiled(engine()).useKernels(
+        path == Path::kAvx2 ? tiles::KernelFamily::kAvx2
+                            : tiles::KernelFamily::kSse2);
   }
 
   void processSecond() { processSecond(blockSize_); }
@@ -184,7 +176,11 @@ class Session {
     float* inputs[2] = {input_.left.data() + start,
                         input_.right.data() + start};
     float* outputs[2] = {output_[0].data(), output_[1].data()};
-    effect_->processReplacing(effect_, inputs, outputs, frames);
+    if (perSample_) {
+      myfxProbe::runPerSample(engine(), inputs, outputs, frames);
+    } else {
+      effect_->processReplacing(effect_, inputs, outputs, frames);
+    }
   }
   myfx& engine() const {
     return *static_cast<myfx*>(static_cast<AudioEffect*>(effect_->object));
@@ -194,6 +190,7 @@ class Session {
   Signal input_;
   std::vector<std::vector<float>> output_;
   int32_t blockSize_;
+  bool perSample_ = false;  // otherwise the engine a host gets
 };
 
 // Seconds of processor time this thread has used: on a shared machine the
@@ -315,7 +312,6 @@ void denormalCost(benchmark::State& state, const Workload& workload,
   denormal.inputScale = kDenormalScale;
   sideBySide(state, denormal, path, workload, path, "denormal_cost");
 }
-}  // namespace
 
 #define KORVANE_ENGINE_BENCH(name, workload) \
   BENCHMARK_CAPTURE(engine, name, workload)  \
@@ -350,3 +346,4 @@ KORVANE_RATIO_BENCH(denormalCost, defaults_sse2, kAfterConstruction,
                     Path::kSse2);
 KORVANE_RATIO_BENCH(denormalCost, defaults_avx2, kAfterConstruction,
                     Path::kAvx2);
+}  // namespace

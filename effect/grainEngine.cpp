@@ -1,19 +1,25 @@
-// The grain engine: per sample, the change test, the tempo query, capture
-// into the two buffers, the grain-start clock, grain start and the mix of all
-// sounding grains. Both processing routines run this one engine.
+// The per-sample grain engine: per sample, the change test, the tempo
+// query, capture into the two buffers, the grain-start clock, grain start and
+// the mix of all sounding grains. It is the readable account of the effect.
+// The processing routines run the tiled engine instead wherever it fits
+// (myfx.h says when); runTiled below drives it with this engine's control
+// part, so the two differ only in how the mix is computed.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "engineShared.h"
 #include "mixOutput.h"
 #include "myfx.h"
-#include "tileScratch.h"
 
 namespace {
 using engine::kAccumulatingBase;
-using engine::kFreeSlot;
 using engine::kReplacingBase;
-using engine::load;
+using engine::lowestSlot;
+using engine::readCell;
+using engine::single;
+using engine::slotBit;
+using engine::trunc32;
 
 constexpr double kSecondsPerMinute = 60.0;
 constexpr double kSixteenthsPerBeat = 4.0;
@@ -27,34 +33,21 @@ float finiteOrSilence(float sample) {
   return std::isfinite(sample) ? sample : 0.0f;
 }
 
-// A grain can reach past the recorded cells (a tempo rise shortens the loop
-// under positions set for a longer one); such cells read as silence.
-double readCell(const float* buffer, int32_t capacity, int32_t cell) {
-  return static_cast<uint32_t>(cell) < static_cast<uint32_t>(capacity)
-             ? buffer[cell]
-             : 0.0;
-}
-
 constexpr uint32_t kAllSlotsSounding = 0xFFFFFFFFu;
 static_assert(myfx::kGrainSlots == 32, "one bit per grain slot");
-
-// The lowest slot whose bit is set in a non-empty mask.
-int32_t lowestSlot(uint32_t slots) { return __builtin_ctz(slots); }
 }  // namespace
 
-// audio thread
 void myfx::processReplacing(float** inputs, float** outputs,
                             int32_t sampleFrames) {
-  if (tiledPathFits(inputs, outputs, sampleFrames)) {
+  if (tiled.fits(inputs, outputs, sampleFrames)) {
     runTiled<false>(inputs, outputs, sampleFrames);
   } else {
     run<false>(inputs, outputs, sampleFrames);
   }
 }
 
-// audio thread
 void myfx::process(float** inputs, float** outputs, int32_t sampleFrames) {
-  if (tiledPathFits(inputs, outputs, sampleFrames)) {
+  if (tiled.fits(inputs, outputs, sampleFrames)) {
     runTiled<true>(inputs, outputs, sampleFrames);
   } else {
     run<true>(inputs, outputs, sampleFrames);
@@ -76,22 +69,47 @@ void myfx::run(float** inputs, float** outputs, int32_t sampleFrames) {
       recordBufferRight[cell] = right;
     }
 
-    if (startCounter >= load(startInterval)) decideStart(transposeBase);
+    if (startCounter >= startInterval.load()) decideStart(transposeBase);
 
     float sumLeft = 0.0f;
     float sumRight = 0.0f;
     mix(sumLeft, sumRight);
     ++startCounter;
 
-    sumLeft = mixOutput::clipToUnit(mixOutput::divided(sumLeft));
-    sumRight = mixOutput::clipToUnit(mixOutput::divided(sumRight));
-    if (Accumulate) {
-      outputs[0][k] += sumLeft;
-      outputs[1][k] += sumRight;
-    } else {
-      outputs[0][k] = sumLeft;
-      outputs[1][k] = sumRight;
-    }
+    mixOutput::deliver<Accumulate>(sumLeft, sumRight, outputs[0][k],
+                                   outputs[1][k]);
+  }
+}
+
+// The same block a tile at a time: the control part runs sample by sample as
+// in `run`, a start decision falls only on a tile's first sample (a tile ends
+// before the next sample whose start clock is due), and the tiled engine
+// mixes and delivers the tile.
+template <bool Accumulate>
+void myfx::runTiled(float** inputs, float** outputs, int32_t sampleFrames) {
+  const double transposeBase = Accumulate ? kAccumulatingBase : kReplacingBase;
+  const int32_t tileSize = tiled.tileSize();
+  for (int32_t k0 = 0; k0 < sampleFrames;) {
+    tiled.beginTile();
+    auto controlSample = [&](int32_t j) {
+      float left = inputs[0][k0 + j];
+      float right = inputs[1][k0 + j];
+      const int32_t cell = control(left, right);
+      if (cell >= 0) tiled.capture(*this, j, cell, left, right);
+    };
+
+    controlSample(0);
+    const int32_t interval = startInterval.load();
+    if (startCounter >= interval) decideStart(transposeBase);
+    const int64_t untilDue = static_cast<int64_t>(interval) - startCounter;
+    const int32_t frames = static_cast<int32_t>(std::max<int64_t>(
+        1, std::min<int64_t>({untilDue, tileSize, sampleFrames - k0})));
+    for (int32_t j = 1; j < frames; ++j) controlSample(j);
+    startCounter += frames;
+
+    tiled.mixAndDeliver<Accumulate>(*this, envelopeCeiling.load(), frames,
+                                    outputs[0] + k0, outputs[1] + k0);
+    k0 += frames;
   }
 }
 
@@ -103,11 +121,9 @@ int32_t myfx::control(float& left, float& right) {
   left = finiteOrSilence(left);
   right = finiteOrSilence(right);
 
-  const float mono = static_cast<float>(
-      (static_cast<double>(left) + static_cast<double>(right)) / 2.0);
-  const double change =
-      std::fabs(static_cast<double>(mono) - static_cast<double>(lastInput));
-  const bool triggered = change > static_cast<double>(load(recordThreshold));
+  const float mono = single((double(left) + double(right)) / 2.0);
+  const double change = std::fabs(double(mono) - double(lastInput));
+  const bool triggered = change > double(recordThreshold.load());
 
   if (triggered || recordPosition == 0) deriveLoopFromTempo();
   const int32_t cell = advanceCapture(triggered);
@@ -120,31 +136,30 @@ int32_t myfx::control(float& left, float& right) {
 // most the buffer's capacity. The first query also converts the settings of
 // "st rate", "pos" and "len" made before it against the loop it derives.
 void myfx::deriveLoopFromTempo() {
-  const VstTimeInfo* timeInfo = getTimeInfo(kTimeInfoTempoValid);
+  const VstTimeInfo* timeInfo = getTimeInfo(TimeFlag::kTempoValid);
   const double hostTempo =
-      timeInfo != nullptr ? timeInfoTempo(timeInfo) : kFallbackTempo;
+      timeInfo != nullptr ? timeInfo->tempo : kFallbackTempo;
   // A tempo that is not a positive number means as much as no tempo at all.
   tempo =
       std::isfinite(hostTempo) && hostTempo > 0.0 ? hostTempo : kFallbackTempo;
 
   // While idle this runs on every sample; an unchanged tempo and loop
   // setting give the same loop as last time, so the arithmetic is skipped.
-  const int32_t sixteenths = load(bufferSixteenths);
+  const int32_t sixteenths = bufferSixteenths.load();
   if (tempo != derivedTempo || sixteenths != derivedSixteenths) {
     const double sixteenthSeconds =
         kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
     const double loopSamples =
-        sixteenths * sixteenthSeconds * static_cast<double>(load(sampleRateHz));
+        sixteenths * sixteenthSeconds * double(sampleRateHz.load());
     // Limited before the conversion: a very slow tempo gives a product that
     // no 32-bit integer holds.
-    derivedLoop = loopSamples > static_cast<double>(bufferCapacity)
-                      ? bufferCapacity
-                      : static_cast<int32_t>(loopSamples);
+    derivedLoop = loopSamples > double(bufferCapacity) ? bufferCapacity
+                                                       : trunc32(loopSamples);
     derivedTempo = tempo;
     derivedSixteenths = sixteenths;
   }
   const int32_t loop = derivedLoop;
-  loopLength.store(loop, std::memory_order_relaxed);
+  loopLength.store(loop);
   recordLength = std::min(2 * loop, bufferCapacity);
   // Settings made before the first query were meant for this loop.
   if (!tempoQueried) {
@@ -171,55 +186,51 @@ void myfx::decideStart(double transposeBase) {
   if (soundingSlots != kAllSlotsSounding) {
     startGrain(lowestSlot(~soundingSlots), transposeBase);
   }
-  const int32_t interval = load(startInterval);
+  const int32_t interval = startInterval.load();
   const float r = randomFraction();
-  startCounter = static_cast<int32_t>(static_cast<double>(load(startJitter)) *
-                                      r * interval) -
-                 interval / 2;
+  startCounter =
+      trunc32(double(startJitter.load()) * r * interval) - interval / 2;
 }
 
 // Draws position, length and pitch spread, in this order, and sets the slot
 // sounding with a rising envelope.
 void myfx::startGrain(int32_t slot, double transposeBase) {
-  const int32_t loop = load(loopLength);
+  const int32_t loop = loopLength.load();
 
+  // Position: up to a quarter loop past "pos".
   const float r1 = randomFraction();
-  const float p =
-      static_cast<float>(static_cast<double>(load(positionJitter)) * r1);
-  grainJitter[slot] = static_cast<int32_t>((loop / 4) * static_cast<double>(p));
+  const float p = single(double(positionJitter.load()) * r1);
+  grainJitter[slot] = trunc32((loop / 4) * double(p));
 
+  // Length: up to a sixteenth of the loop more than "len".
   const float r2 = randomFraction();
-  const float q =
-      static_cast<float>(static_cast<double>(load(lengthJitter)) * r2);
-  grainLength[slot] =
-      static_cast<int32_t>((loop / 16) * static_cast<double>(q)) +
-      load(lengthBase);
+  const float q = single(double(lengthJitter.load()) * r2);
+  grainLength[slot] = trunc32((loop / 16) * double(q)) + lengthBase.load();
 
+  // Rate: the transposition's, spread by "p jitter", never below kMinRate.
   const float r3 = randomFraction();
-  currentRate = static_cast<float>(
-      kRateAtLowestTranspose *
-      std::pow(transposeBase, load(transpose) + kTransposeSpan));
-  currentRate = static_cast<float>(
-      static_cast<double>(currentRate) +
-      (2.0 * r3 - 0.5) * (2.0 * static_cast<double>(load(pitchJitter))));
+  currentRate =
+      single(kRateAtLowestTranspose *
+             std::pow(transposeBase, transpose.load() + kTransposeSpan));
+  currentRate = single(double(currentRate) +
+                       (2.0 * r3 - 0.5) * (2.0 * double(pitchJitter.load())));
   if (currentRate < kMinRate) currentRate = kMinRate;
   grainRate[slot] = currentRate;
 
+  // The envelope rises from 0 to its peak over half the grain.
   grainLevel[slot] = 0.0f;
-  grainLevelStep[slot] = static_cast<float>(
-      static_cast<double>(currentRate) *
-      (1.0 / (static_cast<double>(grainLength[slot]) / 2.0)));
-  grainPosition[slot] =
-      static_cast<float>(grainJitter[slot] + load(grainOffset));
+  grainLevelStep[slot] =
+      single(double(currentRate) * (1.0 / (double(grainLength[slot]) / 2.0)));
+  grainPosition[slot] = single(grainJitter[slot] + grainOffset.load());
   grainStart[slot] = grainPosition[slot];
-  soundingSlots |= 1u << slot;
+  soundingSlots |= slotBit(slot);
 }
 
 // Advances every sounding grain's envelope and read position and adds its
 // interpolated sample to the channel sums, in slot order (the sums are
 // rounded after each grain, so the order is part of the result).
 void myfx::mix(float& sumLeftOut, float& sumRightOut) {
-  const float ceiling = load(envelopeCeiling);
+  const float ceiling = envelopeCeiling.load();
   const float* const left = recordBufferLeft;
   const float* const right = recordBufferRight;
   const int32_t capacity = bufferCapacity;
@@ -228,9 +239,8 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
   for (uint32_t pending = soundingSlots; pending != 0; pending &= pending - 1) {
     const int32_t i = lowestSlot(pending);
 
-    float level = static_cast<float>(static_cast<double>(grainLevel[i]) +
-                                     static_cast<double>(grainLevelStep[i]) *
-                                         static_cast<double>(ceiling));
+    float level = single(double(grainLevel[i]) +
+                         double(grainLevelStep[i]) * double(ceiling));
     if (level > ceiling) {  // the peak: from here on it falls
       level = ceiling;
       grainLevelStep[i] = -grainLevelStep[i];
@@ -242,8 +252,8 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
     // Read positions stay far inside the 32-bit range: start cells and
     // lengths derive from loop lengths no larger than the buffers.
     const float position = grainPosition[i];
-    const int32_t cell = static_cast<int32_t>(position);
-    const double fraction = static_cast<double>(position) - cell;
+    const int32_t cell = trunc32(position);
+    const double fraction = double(position) - cell;
     double left0, left1, right0, right1;
     if (static_cast<uint32_t>(cell) < static_cast<uint32_t>(capacity - 1)) {
       left0 = left[cell];
@@ -256,18 +266,13 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
       right0 = readCell(right, capacity, cell);
       right1 = readCell(right, capacity, cell + 1);
     }
-    sumLeft = static_cast<float>(static_cast<double>(sumLeft) +
-                                 ((left1 - left0) * fraction + left0) * gain);
+    sumLeft = engine::addInterpolated(sumLeft, left0, left1, fraction, gain);
     sumRight =
-        static_cast<float>(static_cast<double>(sumRight) +
-                           ((right1 - right0) * fraction + right0) * gain);
+        engine::addInterpolated(sumRight, right0, right1, fraction, gain);
 
-    const float next = static_cast<float>(static_cast<double>(position) +
-                                          static_cast<double>(grainRate[i]));
-    if (static_cast<double>(next) >= static_cast<double>(grainStart[i]) +
-                                         static_cast<double>(grainLength[i])) {
-      grainPosition[i] = kFreeSlot;  // the grain has ended
-      soundingSlots &= ~(1u << i);
+    const float next = single(double(position) + double(grainRate[i]));
+    if (double(next) >= double(grainStart[i]) + double(grainLength[i])) {
+      freeSlot(i);  // the grain has ended
     } else {
       grainPosition[i] = next;
     }
@@ -278,6 +283,5 @@ void myfx::mix(float& sumLeftOut, float& sumRightOut) {
 
 // A random fraction from 0 to 1, both included.
 float myfx::randomFraction() {
-  return static_cast<float>(static_cast<double>(random.next()) /
-                            kRandomDivisor);
+  return single(double(random.next()) / kRandomDivisor);
 }

@@ -9,6 +9,7 @@
 
 #include "deliverGroups.h"
 #include "mixKernels.h"
+#include "mixOutput.h"
 
 namespace tiles {
 namespace {
@@ -25,9 +26,8 @@ __m256 narrow(__m256d low, __m256d high) {
   return _mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low));
 }
 
-// The level's step, level + step × ceiling, is a plain single-precision add
-// when step × ceiling is a float (always at ceiling 1): single(double sum)
-// and the single sum round alike. Otherwise the double sum is rounded.
+// The grain recurrence stated in mixKernels.h, `kLanes` grains at a time;
+// SingleRise: rise is a float in every lane, and the level's add is single.
 template <bool SingleRise>
 void advance(GrainLanes& lanes, float ceilingValue, int32_t frames,
              float* positionOut, float* gainOut) {
@@ -196,7 +196,7 @@ void mixGroup(const float* left, const float* right, const float* position,
   const int32_t first = _mm_cvtsi128_si32(cells);
   const __m128i offsets = _mm_sub_epi32(cells, _mm_set1_epi32(first));
   __m256d lowerLeft, upperLeft, lowerRight, upperRight;
-  if (_mm_extract_epi32(offsets, 3) < 7) {
+  if (_mm_extract_epi32(offsets, 3) < kWindowReach) {
     windowNeighbours(left, first, offsets, lowerLeft, upperLeft);
     windowNeighbours(right, first, offsets, lowerRight, upperRight);
   } else {
@@ -228,10 +228,11 @@ void mixGrain(const float* left, const float* right, const float* position,
   }
 }
 
-// Four sums divided by 3 in double lanes, rounded and clipped.
+// Four sums divided by the mix divisor in double lanes, rounded and clipped.
 __m128 delivered(const float* sum) {
-  const __m128 v = _mm256_cvtpd_ps(
-      _mm256_div_pd(_mm256_cvtps_pd(_mm_loadu_ps(sum)), _mm256_set1_pd(3.0)));
+  const __m128 v =
+      _mm256_cvtpd_ps(_mm256_div_pd(_mm256_cvtps_pd(_mm_loadu_ps(sum)),
+                                    _mm256_set1_pd(mixOutput::kMixDivisor)));
   return _mm_min_ps(_mm_max_ps(v, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
 }
 }  // namespace

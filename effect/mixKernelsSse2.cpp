@@ -5,6 +5,7 @@
 
 #include "deliverGroups.h"
 #include "mixKernels.h"
+#include "mixOutput.h"
 
 namespace tiles {
 namespace {
@@ -30,9 +31,8 @@ __m128 joinMasks(__m128d low, __m128d high) {
                         _MM_SHUFFLE(2, 0, 2, 0));
 }
 
-// The level's step, level + step × ceiling, is a plain single-precision add
-// when step × ceiling is a float (always at ceiling 1): single(double sum)
-// and the single sum round alike. Otherwise the double sum is rounded.
+// The grain recurrence stated in mixKernels.h, `kLanes` grains at a time;
+// SingleRise: rise is a float in every lane, and the level's add is single.
 template <bool SingleRise>
 void advance(GrainLanes& lanes, float ceilingValue, int32_t frames,
              float* positionOut, float* gainOut) {
@@ -200,13 +200,13 @@ void mixGrain(const float* left, const float* right, const float* position,
   }
 }
 
-// Four sums divided by 3 in double lanes (no single-precision divide, so no
-// slow path on denormal sums), rounded and clipped.
+// Four sums divided by the mix divisor in double lanes (no single-precision
+// divide, so no slow path on denormal sums), rounded and clipped.
 __m128 delivered(const float* sum) {
-  const __m128d three = _mm_set1_pd(3.0);
+  const __m128d divisor = _mm_set1_pd(mixOutput::kMixDivisor);
   const __m128 s = _mm_loadu_ps(sum);
   const __m128 v =
-      narrow(_mm_div_pd(lowPair(s), three), _mm_div_pd(highPair(s), three));
+      narrow(_mm_div_pd(lowPair(s), divisor), _mm_div_pd(highPair(s), divisor));
   return _mm_min_ps(_mm_max_ps(v, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
 }
 }  // namespace

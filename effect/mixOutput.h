@@ -20,4 +20,21 @@ static inline float clipToUnit(float value) {
   if (value < -1.0f) return -1.0f;
   return value;
 }
+
+// One sample of both channel sums delivered over the outputs, or added to
+// them. Both values are computed before either output is written, and the
+// left one is written first: a host may hand one array for both outputs.
+template <bool Accumulate>
+inline void deliver(float sumLeft, float sumRight, float& outLeft,
+                    float& outRight) {
+  const float left = clipToUnit(divided(sumLeft));
+  const float right = clipToUnit(divided(sumRight));
+  if (Accumulate) {
+    outLeft += left;
+    outRight += right;
+  } else {
+    outLeft = left;
+    outRight = right;
+  }
+}
 }  // namespace mixOutput

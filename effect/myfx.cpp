@@ -7,7 +7,6 @@
 
 #include "identity.h"
 #include "seedExtension.h"
-#include "tileScratch.h"
 
 namespace {
 // Copies a text into a buffer of `size` bytes, cutting it to fit; reads no
@@ -36,9 +35,9 @@ myfx::myfx(HostCallback callback)
   copyText(programName, identity::kDefaultProgramName, sizeof programName);
 
   const int32_t rate = static_cast<int32_t>(getSampleRate());
-  sampleRateHz.store(rate, std::memory_order_relaxed);
+  sampleRateHz.store(rate);
   bufferCapacity = kCaptureSeconds * rate;
-  loopLength.store(rate, std::memory_order_relaxed);
+  loopLength.store(rate);
   tempoQueried = false;
   storeParameterDefaults();
 
@@ -48,10 +47,6 @@ myfx::myfx(HostCallback callback)
 
   tempo = kFallbackTempo;
   resetRunningState();
-  tileScratch = new (std::nothrow) tiles::TileScratch();
-  if (tileScratch != nullptr) {
-    tileScratch->kernels = tiles::kernelsOf(tiles::fastestFamily());
-  }
 
   random.seed(static_cast<uint32_t>(std::time(nullptr)));
 }
@@ -59,7 +54,6 @@ myfx::myfx(HostCallback callback)
 myfx::~myfx() {
   delete[] recordBufferLeft;
   delete[] recordBufferRight;
-  delete tileScratch;
 }
 
 // Keeps at most 31 characters: the name field holds 32 bytes.

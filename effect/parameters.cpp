@@ -86,8 +86,8 @@ struct ParameterTable {
   struct Row {
     const char* name;
     const char* label;
-    std::atomic<int32_t> myfx::*intField;
-    std::atomic<float> myfx::*floatField;
+    RelaxedAtomic<int32_t> myfx::*intField;
+    RelaxedAtomic<float> myfx::*floatField;
     double (*fromNormalised)(double v, int32_t loop);
     double (*toNormalised)(double field, int32_t loop);
     PendingValue myfx::*pending;
@@ -96,9 +96,8 @@ struct ParameterTable {
   static const Row rows[myfx::kNumParams];
 
   static double fieldValue(const myfx& effect, const Row& row) {
-    return row.intField != nullptr
-               ? (effect.*row.intField).load(std::memory_order_relaxed)
-               : (effect.*row.floatField).load(std::memory_order_relaxed);
+    return row.intField != nullptr ? (effect.*row.intField).load()
+                                   : (effect.*row.floatField).load();
   }
 
   // The row's field as a normalised value against `loop`.
@@ -113,11 +112,9 @@ struct ParameterTable {
 
   static void storeField(myfx& effect, const Row& row, double field) {
     if (row.intField != nullptr) {
-      (effect.*row.intField)
-          .store(static_cast<int32_t>(field), std::memory_order_relaxed);
+      (effect.*row.intField).store(static_cast<int32_t>(field));
     } else {
-      (effect.*row.floatField)
-          .store(static_cast<float>(field), std::memory_order_relaxed);
+      (effect.*row.floatField).store(static_cast<float>(field));
     }
   }
 };
@@ -166,8 +163,7 @@ void myfx::setParameter(int32_t index, float value) {
   const ParameterTable::Row& row = ParameterTable::rows[index];
   const double v = clampNormalised(value);
   const auto store = [this, &row, v] {
-    ParameterTable::store(*this, row, v,
-                          loopLength.load(std::memory_order_relaxed));
+    ParameterTable::store(*this, row, v, loopLength.load());
   };
   if (row.pending != nullptr) {
     (this->*row.pending)
@@ -188,9 +184,7 @@ float myfx::getParameter(int32_t index) {
   const ParameterTable::Row& row = ParameterTable::rows[index];
   const auto fieldAnswer = [this, &row](bool beforeFirstQuery) {
     return ParameterTable::answer(
-        *this, row,
-        beforeFirstQuery ? placeholderLoop()
-                         : loopLength.load(std::memory_order_relaxed));
+        *this, row, beforeFirstQuery ? placeholderLoop() : loopLength.load());
   };
   if (row.pending != nullptr) return (this->*row.pending).answer(fieldAnswer);
   return fieldAnswer(false);
@@ -200,7 +194,7 @@ float myfx::getParameter(int32_t index) {
 // derived: every pending value is converted against the new loop with its
 // own mapping and then dropped.
 void myfx::adoptPendingValues() {
-  const int32_t loop = loopLength.load(std::memory_order_relaxed);
+  const int32_t loop = loopLength.load();
   for (const ParameterTable::Row& row : ParameterTable::rows) {
     if (row.pending == nullptr) continue;
     (this->*row.pending).adopt([this, &row, loop](float v) {
@@ -215,7 +209,7 @@ void myfx::adoptPendingValues() {
 // otherwise the part of the field above the mapping's minimum (its value at
 // 0) is scaled to the new rate, to the nearest whole sample.
 void myfx::rescaleLoopRelativeFields(int32_t oldRate, int32_t newRate) {
-  const int32_t loop = loopLength.load(std::memory_order_relaxed);
+  const int32_t loop = loopLength.load();
   for (const ParameterTable::Row& row : ParameterTable::rows) {
     float pending;
     if (row.pending == nullptr || (this->*row.pending).read(pending)) continue;
@@ -259,8 +253,8 @@ void myfx::getParameterDisplay(int32_t index, char* text) {
         static_cast<int32_t>(row.fromNormalised(pending, placeholderLoop())),
         text);
   } else if (row.intField != nullptr) {
-    long2string((this->*row.intField).load(std::memory_order_relaxed), text);
+    long2string((this->*row.intField).load(), text);
   } else {
-    float2string((this->*row.floatField).load(std::memory_order_relaxed), text);
+    float2string((this->*row.floatField).load(), text);
   }
 }

@@ -26,7 +26,7 @@ void myfx::resume() {
   // Tested as a float first: a NaN or a huge rate has no integer value.
   if (!(hostRate >= kLowestRate && hostRate < kHighestRate + 1.0f)) return;
   const int32_t rate = static_cast<int32_t>(hostRate);
-  if (rate == sampleRateHz.load(std::memory_order_relaxed)) return;
+  if (rate == sampleRateHz.load()) return;
   adoptSampleRate(rate);
 }
 
@@ -49,13 +49,11 @@ void myfx::adoptSampleRate(int32_t rate) {
   recordBufferLeft = left;
   recordBufferRight = right;
 
-  const int32_t oldRate = sampleRateHz.load(std::memory_order_relaxed);
-  sampleRateHz.store(rate, std::memory_order_relaxed);
+  const int32_t oldRate = sampleRateHz.load();
+  sampleRateHz.store(rate);
   bufferCapacity = capacity;
   loopLength.store(
-      static_cast<int32_t>(
-          rescaled(loopLength.load(std::memory_order_relaxed), oldRate, rate)),
-      std::memory_order_relaxed);
+      static_cast<int32_t>(rescaled(loopLength.load(), oldRate, rate)));
   rescaleLoopRelativeFields(oldRate, rate);
   resetRunningState();
 }

@@ -8,47 +8,44 @@
 // engine; a start decision falls only on a tile's first sample, because a
 // tile ends before the next sample whose clock is due. Each grain's
 // recurrences (level, gain, position, end) depend on nothing but the grain,
-// so they may run ahead over the tile, four grains side by side; every step
-// is the same double-precision formula rounded at the same point. The mix
-// then adds grain after grain in slot order into per-sample sums, so every
-// sum sees the same additions in the same order and rounds the same way. The
+// so they may run ahead over the tile, one grain per vector lane (four with
+// SSE2, eight with AVX2); every step is the same double-precision formula
+// rounded at the same point (the recurrence in mixKernels.h). The mix then
+// adds grain after grain in slot order into per-sample sums, so every sum
+// sees the same additions in the same order and rounds the same way. The
 // buffers already hold the tile's capture writes when the grains read them:
 // a grain whose cells meet a write in this tile reads through a view that
 // gives each cell its value at that sample, and a grain that comes near the
 // buffers' edges reads through the guarded per-sample read. Nothing is
 // fused (-ffp-contract=off, no FMA) and every conversion is the per-sample
 // engine's, so each vector lane computes what the scalar code computes.
+#include "tiledEngine.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
-#include "engineShared.h"
 #include "mixOutput.h"
-#include "myfx.h"
-#include "tileScratch.h"
 
+namespace tiles {
 namespace {
-using engine::kAccumulatingBase;
-using engine::kFreeSlot;
-using engine::kReplacingBase;
-using engine::load;
-
-// Cells past a grain's last cell that a kernel's window may load.
-constexpr int32_t kWindowReach = 7;
+using engine::lowestSlot;
+using engine::single;
+using engine::slotBit;
+using engine::trunc32;
 
 // The smallest float at or above x: for a float p, p >= x exactly when p
 // reaches this float, so the end test needs no double precision.
 float firstFloatFrom(double x) {
-  const float nearest = static_cast<float>(x);
-  return static_cast<double>(nearest) < x
+  const float nearest = single(x);
+  return double(nearest) < x
              ? std::nextafter(nearest, std::numeric_limits<float>::infinity())
              : nearest;
 }
 
 int32_t roundUpToLanes(int32_t frames) {
-  return (frames + tiles::kSampleGroup - 1) / tiles::kSampleGroup *
-         tiles::kSampleGroup;
+  return (frames + kSampleGroup - 1) / kSampleGroup * kSampleGroup;
 }
 
 bool overlapsPartly(const float* a, const float* b, int32_t frames) {
@@ -63,9 +60,7 @@ struct GuardedRead {
   const float* buffer;
   int32_t capacity;
   double operator()(int32_t cell, int32_t) const {
-    return static_cast<uint32_t>(cell) < static_cast<uint32_t>(capacity)
-               ? buffer[cell]
-               : 0.0;
+    return engine::readCell(buffer, capacity, cell);
   }
 };
 
@@ -75,18 +70,17 @@ struct GuardedRead {
 // consecutive log entries, so a cell's write in a run is found directly.
 struct ViewRead {
   GuardedRead now;
-  const tiles::CaptureWrite* writes;
-  const tiles::CellRun* runs;
+  const CaptureWrite* writes;
+  const CellRun* runs;
   int32_t runCount;
   bool right;
   double operator()(int32_t cell, int32_t j) const {
     bool earlier = false;
     float before = 0.0f;
     for (int32_t r = runCount - 1; r >= 0; --r) {
-      const tiles::CellRun& run = runs[r];
+      const CellRun& run = runs[r];
       if (cell < run.first || cell > run.last) continue;
-      const tiles::CaptureWrite& write =
-          writes[run.firstWrite + (cell - run.first)];
+      const CaptureWrite& write = writes[run.firstWrite + (cell - run.first)];
       if (write.sample <= j) return right ? write.right : write.left;
       earlier = true;
       before = right ? write.oldRight : write.oldLeft;
@@ -102,30 +96,43 @@ void mixGrainScalar(const Read& left, const Read& right, const float* position,
                     const float* gain, int32_t count, float* sumLeft,
                     float* sumRight) {
   for (int32_t j = 0; j < count; ++j) {
-    const int32_t cell = static_cast<int32_t>(position[j]);
-    const double fraction = static_cast<double>(position[j]) - cell;
-    const double g = gain[j];
-    const double left0 = left(cell, j), left1 = left(cell + 1, j);
-    const double right0 = right(cell, j), right1 = right(cell + 1, j);
-    sumLeft[j] = static_cast<float>(static_cast<double>(sumLeft[j]) +
-                                    ((left1 - left0) * fraction + left0) * g);
-    sumRight[j] =
-        static_cast<float>(static_cast<double>(sumRight[j]) +
-                           ((right1 - right0) * fraction + right0) * g);
+    const int32_t cell = trunc32(position[j]);
+    const double fraction = double(position[j]) - cell;
+    sumLeft[j] = engine::addInterpolated(sumLeft[j], left(cell, j),
+                                         left(cell + 1, j), fraction, gain[j]);
+    sumRight[j] = engine::addInterpolated(
+        sumRight[j], right(cell, j), right(cell + 1, j), fraction, gain[j]);
   }
 }
 }  // namespace
+
+TiledEngine::TiledEngine() : kernels_(kernelsOf(fastestFamily())) {}
+
+bool TiledEngine::useKernels(KernelFamily family) {
+  const MixKernels* kernels = kernelsOf(family);
+  if (kernels == nullptr) return false;
+  kernels_ = kernels;
+  return true;
+}
+
+int32_t TiledEngine::tileSize() const {
+#if defined(KORVANE_ENGINE_PROBES)
+  return std::clamp(probes.tileSize, 1, kMaxTile);
+#else
+  return kMaxTile;
+#endif
+}
 
 // Outputs that partly overlap an input or each other (a host fault) take the
 // per-sample engine, whose result then depends on the order of every read
 // and write; identical arrays are fine, since a tile reads all its inputs
 // before it writes any output.
-bool myfx::tiledPathFits(float* const* inputs, float* const* outputs,
-                         int32_t sampleFrames) const {
-  if (sampleFrames <= 0 || tileScratch == nullptr || !tileScratch->enabled ||
-      tileScratch->kernels == nullptr) {
-    return false;
-  }
+bool TiledEngine::fits(float* const* inputs, float* const* outputs,
+                       int32_t sampleFrames) const {
+#if defined(KORVANE_ENGINE_PROBES)
+  if (!probes.enabled) return false;
+#endif
+  if (sampleFrames <= 0) return false;
   for (int32_t out = 0; out < 2; ++out) {
     for (int32_t in = 0; in < 2; ++in) {
       if (overlapsPartly(outputs[out], inputs[in], sampleFrames)) return false;
@@ -134,126 +141,102 @@ bool myfx::tiledPathFits(float* const* inputs, float* const* outputs,
   return !overlapsPartly(outputs[0], outputs[1], sampleFrames);
 }
 
-template <bool Accumulate>
-void myfx::runTiled(float** inputs, float** outputs, int32_t sampleFrames) {
-  tiles::TileScratch& t = *tileScratch;
-  const double transposeBase = Accumulate ? kAccumulatingBase : kReplacingBase;
-  const int32_t tileSize = std::clamp(t.tileSize, 1, tiles::kMaxTile);
-  for (int32_t k0 = 0; k0 < sampleFrames;) {
-    t.writeCount = 0;
-    t.runCount = 0;
-    // Captures go into the buffers at once (the control part never reads
-    // them); the log keeps what each write replaced.
-    auto controlSample = [&](int32_t j) {
-      float left = inputs[0][k0 + j];
-      float right = inputs[1][k0 + j];
-      const int32_t cell = control(left, right);
-      if (cell < 0) return;
-      t.writes[t.writeCount++] = {j,
-                                  cell,
-                                  left,
-                                  right,
-                                  recordBufferLeft[cell],
-                                  recordBufferRight[cell]};
-      recordBufferLeft[cell] = left;
-      recordBufferRight[cell] = right;
-      if (t.runCount > 0 && t.runs[t.runCount - 1].last + 1 == cell) {
-        t.runs[t.runCount - 1].last = cell;
-      } else {
-        t.runs[t.runCount++] = {cell, cell, t.writeCount - 1};
-      }
-    };
-
-    controlSample(0);
-    const int32_t interval = load(startInterval);
-    if (startCounter >= interval) decideStart(transposeBase);
-    // The tile ends before the next sample whose start clock is due.
-    const int64_t untilDue = static_cast<int64_t>(interval) - startCounter;
-    const int32_t frames = static_cast<int32_t>(std::max<int64_t>(
-        1, std::min<int64_t>({untilDue, tileSize, sampleFrames - k0})));
-    for (int32_t j = 1; j < frames; ++j) controlSample(j);
-    startCounter += frames;
-
-    mixTile(frames, t.sumLeft, t.sumRight);
-
-    float* outLeft = outputs[0] + k0;
-    float* outRight = outputs[1] + k0;
-    int32_t j = Accumulate ? t.kernels->accumulate(t.sumLeft, t.sumRight,
-                                                   outLeft, outRight, frames)
-                           : t.kernels->replace(t.sumLeft, t.sumRight, outLeft,
-                                                outRight, frames);
-    for (; j < frames; ++j) {
-      const float left =
-          mixOutput::clipToUnit(mixOutput::divided(t.sumLeft[j]));
-      const float right =
-          mixOutput::clipToUnit(mixOutput::divided(t.sumRight[j]));
-      if (Accumulate) {
-        outLeft[j] += left;
-        outRight[j] += right;
-      } else {
-        outLeft[j] = left;
-        outRight[j] = right;
-      }
-    }
-    k0 += frames;
+// Captures go into the buffers at once (the control part never reads them);
+// the log keeps what each write replaced.
+void TiledEngine::capture(engine::State& state, int32_t sample, int32_t cell,
+                          float left, float right) {
+  writes_[writeCount_++] = {sample,
+                            cell,
+                            left,
+                            right,
+                            state.recordBufferLeft[cell],
+                            state.recordBufferRight[cell]};
+  state.recordBufferLeft[cell] = left;
+  state.recordBufferRight[cell] = right;
+  if (runCount_ > 0 && runs_[runCount_ - 1].last + 1 == cell) {
+    runs_[runCount_ - 1].last = cell;
+  } else {
+    runs_[runCount_++] = {cell, cell, writeCount_ - 1};
   }
 }
 
-template void myfx::runTiled<false>(float**, float**, int32_t);
-template void myfx::runTiled<true>(float**, float**, int32_t);
+template <bool Accumulate>
+void TiledEngine::mixAndDeliver(engine::State& state, float ceiling,
+                                int32_t frames, float* outLeft,
+                                float* outRight) {
+  mix(state, ceiling, frames);
+  int32_t j =
+      Accumulate
+          ? kernels_->accumulate(sumLeft_, sumRight_, outLeft, outRight, frames)
+          : kernels_->replace(sumLeft_, sumRight_, outLeft, outRight, frames);
+  for (; j < frames; ++j) {
+    mixOutput::deliver<Accumulate>(sumLeft_[j], sumRight_[j], outLeft[j],
+                                   outRight[j]);
+  }
+}
 
-// The channel sums of a tile: every sounding grain, four at a time in slot
-// order.
-void myfx::mixTile(int32_t frames, float* sumLeft, float* sumRight) {
-  std::fill(sumLeft, sumLeft + roundUpToLanes(frames), 0.0f);
-  std::fill(sumRight, sumRight + roundUpToLanes(frames), 0.0f);
-  const float ceiling = load(envelopeCeiling);
-  uint32_t pending = soundingSlots;
+template void TiledEngine::mixAndDeliver<false>(engine::State&, float, int32_t,
+                                                float*, float*);
+template void TiledEngine::mixAndDeliver<true>(engine::State&, float, int32_t,
+                                               float*, float*);
+
+// The channel sums of a tile: every sounding grain, as many at a time as the
+// kernels have lanes, in slot order.
+void TiledEngine::mix(engine::State& state, float ceiling, int32_t frames) {
+  std::fill(sumLeft_, sumLeft_ + roundUpToLanes(frames), 0.0f);
+  std::fill(sumRight_, sumRight_ + roundUpToLanes(frames), 0.0f);
+  uint32_t pending = state.soundingSlots;
   while (pending != 0) {
     uint32_t slots = 0;
-    for (int32_t lane = 0; lane < tileScratch->kernels->lanes && pending != 0;
-         ++lane) {
-      slots |= pending & (~pending + 1);  // the lowest pending slot
+    for (int32_t lane = 0; lane < kernels_->lanes && pending != 0; ++lane) {
+      slots |= slotBit(lowestSlot(pending));
       pending &= pending - 1;
     }
-    mixLanes(slots, frames, ceiling, sumLeft, sumRight);
+    mixLanes(state, slots, frames, ceiling);
   }
 }
 
-// Up to four grains (the set bits of `slots`) advanced over the tile and
-// added to the sums in slot order; their state is written back.
-void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
-                    float* sumLeft, float* sumRight) {
-  tiles::TileScratch& t = *tileScratch;
-  tiles::GrainLanes& lanes = t.lanes;
-  int32_t slotOf[tiles::kMaxLanes];
+// Whether a capture write of this tile falls on a cell from `low` to `high`.
+bool TiledEngine::writtenBetween(double low, double high) const {
+  for (int32_t r = 0; r < runCount_; ++r) {
+    if (runs_[r].first <= high && low < runs_[r].last + 1) return true;
+  }
+  return false;
+}
+
+// Up to a kernel's lanes of grains (the set bits of `slots`) advanced over
+// the tile and added to the sums in slot order; their state is written back.
+void TiledEngine::mixLanes(engine::State& state, uint32_t slots, int32_t frames,
+                           float ceiling) {
+  int32_t slotOf[kMaxLanes];
   int32_t used = 0;
   for (uint32_t rest = slots; rest != 0; rest &= rest - 1, ++used) {
-    const int32_t i = __builtin_ctz(rest);
+    const int32_t i = lowestSlot(rest);
     slotOf[used] = i;
-    lanes.level[used] = grainLevel[i];
-    lanes.levelStep[used] = grainLevelStep[i];
-    lanes.position[used] = grainPosition[i];
-    lanes.rate[used] = grainRate[i];
-    lanes.end[used] = firstFloatFrom(static_cast<double>(grainStart[i]) +
-                                     static_cast<double>(grainLength[i]));
+    lanes_.level[used] = state.grainLevel[i];
+    lanes_.levelStep[used] = state.grainLevelStep[i];
+    lanes_.position[used] = state.grainPosition[i];
+    lanes_.rate[used] = state.grainRate[i];
+    lanes_.end[used] = firstFloatFrom(double(state.grainStart[i]) +
+                                      double(state.grainLength[i]));
   }
-  for (int32_t lane = used; lane < t.kernels->lanes; ++lane) {
-    lanes.level[lane] = 0.0f;
-    lanes.levelStep[lane] = 0.0f;
-    lanes.position[lane] = 0.0f;
-    lanes.rate[lane] = 0.0f;
-    lanes.end[lane] = 1.0f;
+  for (int32_t lane = used; lane < kernels_->lanes; ++lane) {
+    lanes_.level[lane] = 0.0f;
+    lanes_.levelStep[lane] = 0.0f;
+    lanes_.position[lane] = 0.0f;
+    lanes_.rate[lane] = 0.0f;
+    lanes_.end[lane] = 1.0f;
   }
-  t.kernels->advanceGrains(lanes, ceiling, frames, t.position, t.gain);
+  kernels_->advanceGrains(lanes_, ceiling, frames, position_, gain_);
 
-  const GuardedRead guardedLeft{recordBufferLeft, bufferCapacity};
-  const GuardedRead guardedRight{recordBufferRight, bufferCapacity};
+  const int32_t capacity = state.bufferCapacity;
+  const GuardedRead guardedLeft{state.recordBufferLeft, capacity};
+  const GuardedRead guardedRight{state.recordBufferRight, capacity};
   for (int32_t lane = 0; lane < used; ++lane) {
     const int32_t i = slotOf[lane];
-    const float* position = t.position + lane * tiles::kMaxTile;
-    const float* gain = t.gain + lane * tiles::kMaxTile;
-    const int32_t count = lanes.soundingSamples[lane];
+    const float* position = position_ + lane * kMaxTile;
+    const float* gain = gain_ + lane * kMaxTile;
+    const int32_t count = lanes_.soundingSamples[lane];
 
     // Read positions never fall, so the grain reads cells from its first
     // position's up to its last position's + 1 in this tile; the kernels
@@ -261,39 +244,36 @@ void myfx::mixLanes(uint32_t slots, int32_t frames, float ceiling,
     const float first = position[0];
     const float last = position[count - 1];
     const bool inside =
-        first >= 0.0f && static_cast<double>(last) +
-                                 static_cast<double>(grainRate[i]) + 2.0 +
-                                 kWindowReach <
-                             static_cast<double>(bufferCapacity);
-    bool written = false;
-    if (t.writeCount > 0) {
-      const double low = first;
-      const double high = static_cast<double>(last) + 1.0;
-      for (int32_t r = 0; r < t.runCount && !written; ++r) {
-        written = t.runs[r].first <= high && low < t.runs[r].last + 1;
-      }
-    }
+        first >= 0.0f &&
+        double(last) + double(state.grainRate[i]) + 2.0 + kWindowReach <
+            double(capacity);
+    const bool written =
+        writeCount_ > 0 && writtenBetween(first, double(last) + 1.0);
     if (written) {
-      ++t.viewedGrainTiles;
-      mixGrainScalar(ViewRead{guardedLeft, t.writes, t.runs, t.runCount, false},
-                     ViewRead{guardedRight, t.writes, t.runs, t.runCount, true},
-                     position, gain, count, sumLeft, sumRight);
+#if defined(KORVANE_ENGINE_PROBES)
+      ++probes.viewedGrainTiles;
+#endif
+      mixGrainScalar(ViewRead{guardedLeft, writes_, runs_, runCount_, false},
+                     ViewRead{guardedRight, writes_, runs_, runCount_, true},
+                     position, gain, count, sumLeft_, sumRight_);
     } else if (!inside) {
-      ++t.guardedGrainTiles;
-      mixGrainScalar(guardedLeft, guardedRight, position, gain, count, sumLeft,
-                     sumRight);
+#if defined(KORVANE_ENGINE_PROBES)
+      ++probes.guardedGrainTiles;
+#endif
+      mixGrainScalar(guardedLeft, guardedRight, position, gain, count, sumLeft_,
+                     sumRight_);
     } else {
-      t.kernels->mixGrain(recordBufferLeft, recordBufferRight, position, gain,
-                          count, sumLeft, sumRight);
+      kernels_->mixGrain(state.recordBufferLeft, state.recordBufferRight,
+                         position, gain, count, sumLeft_, sumRight_);
     }
 
-    grainLevel[i] = lanes.level[lane];
-    grainLevelStep[i] = lanes.levelStep[lane];
-    if (lanes.ended[lane]) {
-      grainPosition[i] = kFreeSlot;
-      soundingSlots &= ~(1u << i);
+    state.grainLevel[i] = lanes_.level[lane];
+    state.grainLevelStep[i] = lanes_.levelStep[lane];
+    if (lanes_.ended[lane]) {
+      state.freeSlot(i);
     } else {
-      grainPosition[i] = lanes.position[lane];
+      state.grainPosition[i] = lanes_.position[lane];
     }
   }
 }
+}  // namespace tiles

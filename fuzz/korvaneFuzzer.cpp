@@ -16,6 +16,7 @@
 #include "hostileValues.h"
 #include "myfx.h"
 #include "opcodes.h"
+#include "seedExtension.h"
 
 namespace {
 
@@ -26,7 +27,6 @@ constexpr int32_t kParameters = myfx::kNumParams;
 constexpr std::size_t kTextBytes = 512;
 constexpr std::size_t kValueTextBytes = 9;  // 8 characters and a terminator
 constexpr std::size_t kNameBytes = 32;
-constexpr std::size_t kTimeInfoBytes = 128;
 constexpr int kMaxSpeakers = 8;
 constexpr char kUntouched = 0x5A;
 constexpr float kUntouchedSample = 1234.5f;
@@ -51,7 +51,7 @@ struct Host {
   double tempo = 120.0;
   AEffect* effect = nullptr;
   long calls = 0;
-  alignas(8) unsigned char timeInfo[kTimeInfoBytes] = {};
+  VstTimeInfo timeInfo = {};
 };
 Host* host = nullptr;
 
@@ -66,11 +66,10 @@ intptr_t callback(AEffect* effect, int32_t opcode, int32_t /*index*/,
   }
   require(opcode == HostOpcode::kGetTime, "unexpected host opcode", opcode);
   require(effect == host->effect, "time query names another record");
-  require(value == kTimeInfoTempoValid, "time query mask", value);
+  require(value == TimeFlag::kTempoValid, "time query mask", value);
   if (!host->hasTimeInfo) return 0;
-  std::memcpy(host->timeInfo + kTimeInfoTempoOffset, &host->tempo,
-              sizeof host->tempo);
-  return reinterpret_cast<intptr_t>(host->timeInfo);
+  host->timeInfo.tempo = host->tempo;
+  return reinterpret_cast<intptr_t>(&host->timeInfo);
 }
 
 void chooseTimeInfo(FuzzedDataProvider& in) {
@@ -311,8 +310,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(effect->magic == kEffectMagic, "record magic");
   state.effect = effect;
   // Repeatable draws, so that every finding reproduces.
-  static_cast<myfx*>(static_cast<AudioEffect*>(effect->object))
-      ->seedRandom(in.ConsumeIntegral<uint32_t>());
+  effect->dispatcher(effect, seedExtension::kOpcode, seedExtension::kIndex,
+                     static_cast<intptr_t>(in.ConsumeIntegral<uint32_t>()),
+                     nullptr, 0.0f);
 
   int64_t budget = kMaxFramesPerRun;
   for (int step = 0; step < kMaxSteps && in.remaining_bytes() > 0; ++step) {

@@ -49,7 +49,7 @@ void HostContext::setPosition(int64_t samples) {
 }
 
 const VstTimeInfo* HostContext::timeInfo() const {
-  return hasTempo_ ? reinterpret_cast<const VstTimeInfo*>(&time_) : nullptr;
+  return hasTempo_ ? &time_ : nullptr;
 }
 
 // Called from the plug-in on whatever thread it runs on, the audio path

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "AEffect.h"
-#include "TimeInfo.h"
+#include "timeRecord.h"
 
 namespace korvane {
 
@@ -33,7 +33,7 @@ class HostContext {
   const VstTimeInfo* timeInfo() const;
 
  private:
-  TimeInfo time_ = {};
+  VstTimeInfo time_ = {};
   bool hasTempo_;
   double sampleRate_ = 44100.0;
   int32_t blockSize_ = 512;

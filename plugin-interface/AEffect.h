@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 struct AEffect;
 
@@ -118,20 +117,6 @@ static_assert(
         offsetof(AEffect, future) == 128,
     "record layout with 8-byte pointers");
 #endif
-
-// The host's time and transport record. It belongs to the host; the effect
-// reads one field of it, the tempo in beats per minute, a double at byte 32.
-struct VstTimeInfo;
-constexpr std::size_t kTimeInfoTempoOffset = 32;
-constexpr int32_t kTimeInfoTempoValid = 0x400;  // request mask for the tempo
-
-inline double timeInfoTempo(const VstTimeInfo* info) {
-  double tempo;
-  std::memcpy(&tempo,
-              reinterpret_cast<const char*>(info) + kTimeInfoTempoOffset,
-              sizeof tempo);
-  return tempo;
-}
 
 // Host records that this layer passes through by pointer without reading.
 struct VstEvents;

@@ -323,8 +323,9 @@ void AudioEffectX::wantEvents(int32_t filter) {
   callHost(HostOpcode::kWantEvents, 0, filter, nullptr, 0.0f, 0);
 }
 
-// Audio thread when the grain engine asks for the tempo. Null means no time
-// information; otherwise the record belongs to the host.
+// Usually called on the audio thread, while processing. `filter` is the
+// mask of the fields wanted (TimeFlag). Null means no time information;
+// otherwise the record belongs to the host.
 VstTimeInfo* AudioEffectX::getTimeInfo(int32_t filter) {
   return reinterpret_cast<VstTimeInfo*>(
       callHost(HostOpcode::kGetTime, 0, filter, nullptr, 0.0f, 0));

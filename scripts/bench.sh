@@ -8,8 +8,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/bench"
 "$root/scripts/install-deps.sh"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-  -DKORVANE_BENCH=ON -DKORVANE_TESTS=OFF -DKORVANE_HOST=OFF >/dev/null
+# shellcheck source=configure-and-build.sh
+. "$root/scripts/configure-and-build.sh"
+configure bench
 cmake --build "$build" -j2 --target korvane_bench
 
 # One core: the targets are stated per core, and pinning keeps the process

@@ -4,7 +4,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release \
-  -DKORVANE_TESTS=OFF >/dev/null
+# shellcheck source=configure-and-build.sh
+. "$root/scripts/configure-and-build.sh"
+configure release
 cmake --build "$root/build/release" -j"$(nproc)"
 "$root/build/release/korvane" demo "${1:-$root/demo}"

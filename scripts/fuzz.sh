@@ -8,9 +8,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build="$root/build/fuzz"
 
-cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}" >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
+# shellcheck source=configure-and-build.sh
+. "$root/scripts/configure-and-build.sh"
+# A folder from when the fuzz target was a project of its own starts afresh.
+if [ -f "$build/CMakeCache.txt" ] &&
+  ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$root" "$build/CMakeCache.txt"; then
+  rm -rf "$build"
+fi
+configure fuzz -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}"
+cmake --build "$build" -j"$(nproc)" --target korvane_fuzzer >/dev/null
 
 # The run grows its own copy of the corpus; the repository's stays small.
 work=$(mktemp -d)

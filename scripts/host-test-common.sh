@@ -37,14 +37,15 @@ installed() {
 
 # Builds the command-line host and the Linux library and prints their
 # folder: build/x64 when it exists (test.sh has just built it), or
-# build/NAME-host, a Release build of their own.
+# build/release, the preset's Release build without tests.
 build_host() {
   local dir="$root/build/x64"
   if [ ! -f "$dir/CMakeCache.txt" ]; then
-    dir="$root/build/$1-host"
+    dir="$root/build/release"
     "$root/scripts/install-deps.sh" >&2
-    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
-      -DKORVANE_TESTS=OFF >/dev/null
+    # shellcheck source=configure-and-build.sh
+    . "$root/scripts/configure-and-build.sh"
+    configure release
   fi
   cmake --build "$dir" -j2 --target korvane korvane_cli >&2
   echo "$dir"

@@ -10,14 +10,15 @@ out=${1:-$root/out/release}
 "$root/scripts/install-deps.sh"
 "$root/scripts/install-windows-deps.sh"
 
-# Builds the plug-in alone in build/release-<platform> and installs it,
-# stripped, as <out>/<platform>/<file>.
+# shellcheck source=configure-and-build.sh
+. "$root/scripts/configure-and-build.sh"
+
+# Builds the plug-in alone in build/release-<platform> (preset of that name)
+# and installs it, stripped, as <out>/<platform>/<file>.
 release() {
   local platform=$1 file=$2
-  shift 2
   local dir=$root/build/release-$platform
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF \
-    -DKORVANE_HOST=OFF -DKORVANE_BENCH=OFF "$@" >/dev/null
+  configure "release-$platform"
   cmake --build "$dir" -j2 --target korvane
   rm -rf "$dir/staging"
   cmake --install "$dir" --prefix "$dir/staging" --strip >/dev/null
@@ -26,10 +27,8 @@ release() {
 }
 
 release linux-x86_64 korvane.so
-release windows-x86 korvane.dll \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake"
-release windows-x64 korvane.dll \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw64.cmake"
+release windows-x86 korvane.dll
+release windows-x64 korvane.dll
 
 "$root/scripts/check-exports.sh" "$out/linux-x86_64/korvane.so"
 "$root/scripts/check-dll.sh" "$out/windows-x86/korvane.dll"

@@ -6,7 +6,7 @@
 # that the loops last their notated length in seconds at 48 kHz. Prints what
 # Ardour reported; fails on any failed check.
 # Usage: scripts/test-ardour.sh [path/to/korvane.so]
-# Without a path it builds the library in build/ardour-lib.
+# Without a path it builds the library in build/release-linux-x86_64.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tests="$root/tests/ardour"
@@ -54,11 +54,13 @@ install_missing() {
   apt_install "${packages[@]}"
 }
 
+# shellcheck source=configure-and-build.sh
+. "$root/scripts/configure-and-build.sh"
+
 build_library() {
-  local dir="$root/build/ardour-lib"
+  local dir="$root/build/release-linux-x86_64"
   "$root/scripts/install-deps.sh" >&2
-  cmake -S "$root" -B "$dir" -DKORVANE_TESTS=OFF -DKORVANE_HOST=OFF \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  configure release-linux-x86_64
   cmake --build "$dir" -j"$(nproc)" --target korvane >/dev/null
   echo "$dir/korvane.so"
 }

@@ -293,7 +293,7 @@ check_left_behind() {
 
 started=$(date +%s)
 install_missing
-host_dir=$(build_host audacity)
+host_dir=$(build_host)
 library=${1:-$host_dir/korvane.so}
 [ -f "$library" ] || { echo "no library at $library" >&2; exit 1; }
 library=$(cd "$(dirname "$library")" && pwd)/$(basename "$library")

@@ -42,13 +42,13 @@ install_missing() {
   apt_install --i386 "${packages[@]}"
 }
 
+# shellcheck source=configure-and-build.sh
+. "$root/scripts/configure-and-build.sh"
+
 build_dll() {
   local dir="$root/build/win32"
   "$root/scripts/install-windows-deps.sh" >&2
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32.cmake" \
-    -DKORVANE_GTEST_FROM_SOURCE=ON -DKORVANE_HOST=OFF -DKORVANE_BENCH=OFF \
-    -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}" >/dev/null
+  configure win32 -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}"
   cmake --build "$dir" -j2 --target korvane >&2
   echo "$dir/korvane.dll"
 }
@@ -203,7 +203,7 @@ started=$(date +%s)
 install_missing
 dll=${1:-$(build_dll)}
 [ -f "$dll" ] || { echo "no library at $dll" >&2; exit 1; }
-host_dir=$(build_host lmms)
+host_dir=$(build_host)
 
 work=$(mktemp -d /tmp/korvane-lmms.XXXXXX)
 mkdir -p "$work/home" "$work/config" "$work/cache" "$work/data" \

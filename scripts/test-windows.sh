@@ -23,15 +23,15 @@ stop_wine() {
 }
 trap stop_wine EXIT
 
+# shellcheck source=configure-and-build.sh
+. "$root/scripts/configure-and-build.sh"
+
 build() {
   local width=$1 dir=$root/build/$1
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw${width#win}.cmake" \
-    -DKORVANE_GTEST_FROM_SOURCE=ON -DKORVANE_HOST=OFF -DKORVANE_BENCH=OFF \
-    -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}" \
-    >/dev/null
+  configure "$width" -DKORVANE_WERROR="${KORVANE_WERROR:-OFF}"
   cmake --build "$dir" -j2
   "$root/scripts/check-dll.sh" "$dir/korvane.dll"
+  "$root/scripts/check-dll.sh" "$dir/korvane_probed.dll"
 }
 
 # A new prefix of the given width with a persistent server that already runs

@@ -11,6 +11,8 @@
 #include "EffectLoader.h"
 #include "myfx.h"
 #include "opcodes.h"
+#include "seedExtension.h"
+#include "timeRecord.h"
 
 struct HostCall {
   AEffect* effect;
@@ -47,12 +49,11 @@ class TestHost {
     TestHost* host = current();
     if (host == nullptr) return 0;
     host->calls.push_back({effect, opcode, index, value, ptr, opt});
-    if (opcode == 1) return host->versionAnswer;
-    if (opcode == 7) {
+    if (opcode == HostOpcode::kVersion) return host->versionAnswer;
+    if (opcode == HostOpcode::kGetTime) {
       if (!host->tempo) return 0;
-      std::memcpy(host->timeInfo + kTimeInfoTempoOffset, &*host->tempo,
-                  sizeof(double));
-      return reinterpret_cast<intptr_t>(host->timeInfo);
+      host->timeInfo.tempo = *host->tempo;
+      return reinterpret_cast<intptr_t>(&host->timeInfo);
     }
     return host->defaultAnswer;
   }
@@ -66,7 +67,12 @@ class TestHost {
                            float opt = 0.0f) {
     return e->dispatcher(e, opcode, index, value, ptr, opt);
   }
-  static void close(AEffect* e) { dispatch(e, 1); }
+  static void close(AEffect* e) { dispatch(e, EffectOpcode::kClose); }
+  // korvane's seed call, as a host that wants a repeatable render makes it.
+  static intptr_t seed(AEffect* e, uint32_t seed) {
+    return dispatch(e, seedExtension::kOpcode, seedExtension::kIndex,
+                    static_cast<intptr_t>(seed));
+  }
   // Sets the sample rate and restarts processing, as hosts do.
   static void resumeAtRate(AEffect* e, float rate) {
     dispatch(e, EffectOpcode::kSuspendResume, 0, 0);
@@ -79,7 +85,7 @@ class TestHost {
     static thread_local TestHost* host = nullptr;
     return host;
   }
-  alignas(8) char timeInfo[128] = {};
+  VstTimeInfo timeInfo = {};
 };
 
 // Closes the effect when the test ends.

@@ -318,15 +318,15 @@ TEST(AudioEffectXHost, TimeInfoIsTheHostsRecordOrNull) {
   Host host;
   DefaultEffectX effect(&Host::callback);
   host.tempo = 98.5;
-  const VstTimeInfo* info = effect.getTimeInfo(kTimeInfoTempoValid);
+  const VstTimeInfo* info = effect.getTimeInfo(TimeFlag::kTempoValid);
   ASSERT_NE(info, nullptr);
-  EXPECT_EQ(timeInfoTempo(info), 98.5);
+  EXPECT_EQ(info->tempo, 98.5);
   EXPECT_EQ(host.calls.back().opcode, 7);
   EXPECT_EQ(host.calls.back().value, 0x400);
   host.tempo.reset();
-  EXPECT_EQ(effect.getTimeInfo(kTimeInfoTempoValid), nullptr);
+  EXPECT_EQ(effect.getTimeInfo(TimeFlag::kTempoValid), nullptr);
   DefaultEffectX alone(nullptr);
-  EXPECT_EQ(alone.getTimeInfo(kTimeInfoTempoValid), nullptr);
+  EXPECT_EQ(alone.getTimeInfo(TimeFlag::kTempoValid), nullptr);
 }
 
 TEST(AudioEffectXHost, EventsCountAsSentOnlyForAnswerOne) {

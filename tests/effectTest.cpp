@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "RandomGenerator.h"
 #include "TestHost.h"
+#include "myfxProbe.h"
 #include "opcodes.h"
 #include "parameterIndex.h"
+#include "seedExtension.h"
 
 namespace {
 
@@ -124,11 +127,8 @@ TEST(Effect, InstancesAreIndependent) {
   EXPECT_EQ(b->getParameter(b.effect, Param::kTranspose), 0.5f);
 }
 
-}  // namespace
-
-namespace {
-
-constexpr int32_t kSeedIndex = 0x6B536564;  // "kSed"
+using seedExtension::kIndex;
+using seedExtension::kOpcode;
 
 // Renders a click train with every random spread at its widest.
 std::vector<float> renderSpread(const EffectHandle& e) {
@@ -152,9 +152,14 @@ TEST(Effect, SeedCallReseedsAsConstructionDoes) {
   const intptr_t value = sizeof(intptr_t) > 4
                              ? static_cast<intptr_t>(0x1234567800000000LL | 99)
                              : 99;
-  EXPECT_EQ(TestHost::dispatch(called.effect, 50, kSeedIndex, value), 1);
-  seeded.object().seedRandom(99);
-  EXPECT_EQ(TestHost::dispatch(other.effect, 50, kSeedIndex, 100), 1);
+  EXPECT_EQ(TestHost::dispatch(called.effect, kOpcode, kIndex, value), 1);
+  EXPECT_EQ(TestHost::dispatch(seeded.effect, kOpcode, kIndex, 99), 1);
+  EXPECT_EQ(TestHost::dispatch(other.effect, kOpcode, kIndex, 100), 1);
+  // The generator starts where construction with seed 99 would start it.
+  RandomGenerator drawn = myfxProbe::random(called.object());
+  RandomGenerator constructed;
+  constructed.seed(99);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(drawn.next(), constructed.next());
   const std::vector<float> reference = renderSpread(seeded);
   EXPECT_EQ(renderSpread(called), reference);
   EXPECT_NE(renderSpread(other), reference);
@@ -163,9 +168,9 @@ TEST(Effect, SeedCallReseedsAsConstructionDoes) {
 TEST(Effect, OtherVendorCallsAnswerNothing) {
   TestHost host;
   EffectHandle e(host.load());
-  EXPECT_EQ(TestHost::dispatch(e.effect, 50, 0, 99), 0);
-  EXPECT_EQ(TestHost::dispatch(e.effect, 50, kSeedIndex + 1, 99), 0);
-  EXPECT_EQ(TestHost::dispatch(e.effect, 50, -kSeedIndex, 99), 0);
+  EXPECT_EQ(TestHost::dispatch(e.effect, kOpcode, 0, 99), 0);
+  EXPECT_EQ(TestHost::dispatch(e.effect, kOpcode, kIndex + 1, 99), 0);
+  EXPECT_EQ(TestHost::dispatch(e.effect, kOpcode, -kIndex, 99), 0);
 }
 
 }  // namespace

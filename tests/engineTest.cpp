@@ -34,7 +34,7 @@ std::vector<float> signal(int32_t frames, int channel) {
 
 AEffect* loadSeeded(TestHost& host) {
   AEffect* e = host.load();
-  static_cast<myfx*>(static_cast<AudioEffect*>(e->object))->seedRandom(kSeed);
+  TestHost::seed(e, kSeed);
   return e;
 }
 
@@ -144,7 +144,7 @@ TEST(Engine, TempoIsAskedOnIdleAndTriggeringSamplesOnly) {
   EXPECT_EQ(host.count(HostOpcode::kGetTime), frames);
   for (const HostCall& call : host.calls) {
     if (call.opcode != HostOpcode::kGetTime) continue;
-    EXPECT_EQ(call.value, kTimeInfoTempoValid);
+    EXPECT_EQ(call.value, TimeFlag::kTempoValid);
     EXPECT_EQ(call.effect, e.effect);
   }
 
@@ -228,10 +228,6 @@ TEST(Engine, ProcessingAllocatesNothing) {
   EXPECT_EQ(stopCountingAllocations(), 0);
 }
 
-}  // namespace
-
-namespace {
-
 // Runs `frames` samples of a constant input through the effect.
 void runConstant(AEffect* e, int32_t frames, float value = 0.5f) {
   std::vector<float> in(frames, value), out(frames);
@@ -248,26 +244,27 @@ TEST(Engine, ParameterChangesReachTheEngineWhereItReadsThem) {
   EffectHandle e(loadSeeded(host));
   const myfx& effect = e.object();
   runConstant(e.effect, 883);  // the first grain starts on sample 883
-  ASSERT_NE(myfxProbe::grainPosition(effect)[0], engine::kFreeSlot);
-  EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);
+  ASSERT_NE(myfxProbe::state(effect).grainPosition[0], engine::kFreeSlot);
+  EXPECT_EQ(myfxProbe::state(effect).grainRate[0], 1.0f);
 
   e->setParameter(e.effect, Param::kTranspose, 1.0f);   // "tp" +24: rate 4
   e->setParameter(e.effect, Param::kLengthBase, 0.0f);  // "len" 42
   runConstant(e.effect, 1);
-  EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);
-  EXPECT_EQ(myfxProbe::grainLength(effect)[0], myfx::kDefaultGrainLength);
+  EXPECT_EQ(myfxProbe::state(effect).grainRate[0], 1.0f);
+  EXPECT_EQ(myfxProbe::state(effect).grainLength[0], myfx::kDefaultGrainLength);
 
-  const float levelBefore = myfxProbe::grainLevel(effect)[0];
+  const float levelBefore = myfxProbe::state(effect).grainLevel[0];
   e->setParameter(e.effect, Param::kEnvelopeCeiling,
                   1.0f);  // "env" 6: the level climbs 6x faster
   runConstant(e.effect, 1);
-  EXPECT_FLOAT_EQ(myfxProbe::grainLevel(effect)[0] - levelBefore, 6 * 0.0005f);
+  EXPECT_FLOAT_EQ(myfxProbe::state(effect).grainLevel[0] - levelBefore,
+                  6 * 0.0005f);
 
   runConstant(e.effect, 1322);  // the next decision: a grain in slot 1
-  ASSERT_NE(myfxProbe::grainPosition(effect)[1], engine::kFreeSlot);
-  EXPECT_EQ(myfxProbe::grainRate(effect)[1], 4.0f);
-  EXPECT_EQ(myfxProbe::grainLength(effect)[1], 42);
-  EXPECT_EQ(myfxProbe::grainRate(effect)[0], 1.0f);
+  ASSERT_NE(myfxProbe::state(effect).grainPosition[1], engine::kFreeSlot);
+  EXPECT_EQ(myfxProbe::state(effect).grainRate[1], 4.0f);
+  EXPECT_EQ(myfxProbe::state(effect).grainLength[1], 42);
+  EXPECT_EQ(myfxProbe::state(effect).grainRate[0], 1.0f);
 }
 
 }  // namespace

@@ -4,15 +4,48 @@
 
 #include <cstdint>
 
+#include "RandomGenerator.h"
 #include "myfx.h"
-#include "tileScratch.h"
+#include "reference/ReferenceEngine.h"
+#include "tiledEngine.h"
 
 struct myfxProbe {
-  static double tempo(const myfx& f) { return f.tempo; }
-  static int32_t bufferSixteenths(const myfx& f) { return f.bufferSixteenths; }
-  static int32_t sampleRateHz(const myfx& f) { return f.sampleRateHz; }
-  static float recordThreshold(const myfx& f) { return f.recordThreshold; }
-  static float lastInput(const myfx& f) { return f.lastInput; }
+  // The engine's fields, in the reference model's state record, so that the
+  // two compare field by field (reference/StateDiff.h).
+  static reference::EngineState state(const myfx& f) {
+    reference::EngineState s;
+    s.tempo = f.tempo;
+    s.bufferSixteenths = f.bufferSixteenths.load();
+    s.recordThreshold = f.recordThreshold.load();
+    s.lastInput = f.lastInput;
+    s.recordPosition = f.recordPosition;
+    s.loopLength = f.loopLength.load();
+    s.recordLength = f.recordLength;
+    s.grainOffset = f.grainOffset.load();
+    s.positionJitter = f.positionJitter.load();
+    s.startInterval = f.startInterval.load();
+    s.startJitter = f.startJitter.load();
+    s.startCounter = f.startCounter;
+    for (int32_t i = 0; i < myfx::kGrainSlots; ++i) {
+      s.grainPosition[i] = f.grainPosition[i];
+      s.grainStart[i] = f.grainStart[i];
+      s.grainJitter[i] = f.grainJitter[i];
+      s.grainRate[i] = f.grainRate[i];
+      s.grainLength[i] = f.grainLength[i];
+      s.grainLevel[i] = f.grainLevel[i];
+      s.grainLevelStep[i] = f.grainLevelStep[i];
+    }
+    s.lengthBase = f.lengthBase.load();
+    s.lengthJitter = f.lengthJitter.load();
+    s.envelopeCeiling = f.envelopeCeiling.load();
+    s.transpose = f.transpose.load();
+    s.pitchJitter = f.pitchJitter.load();
+    s.currentRate = f.currentRate;
+    return s;
+  }
+
+  // What the model's record has no field for.
+  static int32_t sampleRateHz(const myfx& f) { return f.sampleRateHz.load(); }
   static const float* recordBufferLeft(const myfx& f) {
     return f.recordBufferLeft;
   }
@@ -20,29 +53,17 @@ struct myfxProbe {
     return f.recordBufferRight;
   }
   static int32_t bufferCapacity(const myfx& f) { return f.bufferCapacity; }
-  static int32_t recordPosition(const myfx& f) { return f.recordPosition; }
-  static int32_t loopLength(const myfx& f) { return f.loopLength; }
-  static int32_t recordLength(const myfx& f) { return f.recordLength; }
-  static int32_t grainOffset(const myfx& f) { return f.grainOffset; }
-  static float positionJitter(const myfx& f) { return f.positionJitter; }
-  static int32_t startInterval(const myfx& f) { return f.startInterval; }
-  static float startJitter(const myfx& f) { return f.startJitter; }
-  static int32_t startCounter(const myfx& f) { return f.startCounter; }
-  static const float* grainPosition(const myfx& f) { return f.grainPosition; }
-  static const float* grainStart(const myfx& f) { return f.grainStart; }
-  static const int32_t* grainJitter(const myfx& f) { return f.grainJitter; }
-  static const float* grainRate(const myfx& f) { return f.grainRate; }
-  static const int32_t* grainLength(const myfx& f) { return f.grainLength; }
-  static int32_t lengthBase(const myfx& f) { return f.lengthBase; }
-  static float lengthJitter(const myfx& f) { return f.lengthJitter; }
-  static const float* grainLevel(const myfx& f) { return f.grainLevel; }
-  static const float* grainLevelStep(const myfx& f) { return f.grainLevelStep; }
-  static float envelopeCeiling(const myfx& f) { return f.envelopeCeiling; }
-  static int32_t transpose(const myfx& f) { return f.transpose; }
-  static float pitchJitter(const myfx& f) { return f.pitchJitter; }
-  static float currentRate(const myfx& f) { return f.currentRate; }
   static uint32_t soundingSlots(const myfx& f) { return f.soundingSlots; }
-  // The tiled engine's settings: tests choose the kernel family and the tile
-  // size, or switch the tiled path off to run the per-sample engine alone.
-  static tiles::TileScratch* tileScratch(myfx& f) { return f.tileScratch; }
+  // A copy of the random generator, to see its next draws.
+  static RandomGenerator random(const myfx& f) { return f.random; }
+
+  // The tiled engine: tests choose the kernel family and the tile size, or
+  // switch the tiled path off to run the per-sample engine alone.
+  static tiles::TiledEngine& tiled(myfx& f) { return f.tiled; }
+  // The per-sample engine alone, as processReplacing runs it where the tiled
+  // engine does not fit; for the benchmarks, whose build has no probes.
+  static void runPerSample(myfx& f, float** inputs, float** outputs,
+                           int32_t frames) {
+    f.run<false>(inputs, outputs, frames);
+  }
 };

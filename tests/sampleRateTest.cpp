@@ -96,10 +96,11 @@ TEST(SampleRate, AdoptedAtTheNextResume) {
     EXPECT_EQ(display(e.effect, Param::kLengthBase), row.len) << at;
     const bool pending = row.resumes.size() > 1;
     render(e.effect, 1);
-    EXPECT_EQ(myfxProbe::loopLength(e.object()), row.loop) << at;
-    EXPECT_EQ(myfxProbe::recordLength(e.object()), 2 * row.loop) << at;
+    EXPECT_EQ(myfxProbe::state(e.object()).loopLength, row.loop) << at;
+    EXPECT_EQ(myfxProbe::state(e.object()).recordLength, 2 * row.loop) << at;
     // A value set before any audio still counts samples of the real loop.
-    EXPECT_EQ(myfxProbe::grainOffset(e.object()), pending ? row.loop / 2 : 0)
+    EXPECT_EQ(myfxProbe::state(e.object()).grainOffset,
+              pending ? row.loop / 2 : 0)
         << at;
   }
 }
@@ -136,14 +137,14 @@ TEST(SampleRate, RateChangeAfterAudioRestartsTheEngine) {
         << "parameter " << i;
   }
   EXPECT_EQ(myfxProbe::soundingSlots(f), 0u);
-  EXPECT_EQ(myfxProbe::recordPosition(f), 0);
-  EXPECT_EQ(myfxProbe::startCounter(f), 0);
+  EXPECT_EQ(myfxProbe::state(f).recordPosition, 0);
+  EXPECT_EQ(myfxProbe::state(f).startCounter, 0);
   const float* left = myfxProbe::recordBufferLeft(f);
   EXPECT_EQ(std::count(left, left + 8 * 96000, 0.0f), 8 * 96000);
 
   const std::vector<float> out = render(e.effect, 5000);
-  EXPECT_EQ(myfxProbe::loopLength(f), 192000);
-  const int32_t firstGrain = myfxProbe::startInterval(f) + 1;
+  EXPECT_EQ(myfxProbe::state(f).loopLength, 192000);
+  const int32_t firstGrain = myfxProbe::state(f).startInterval + 1;
   for (int32_t k = 0; k < firstGrain - 1; ++k) {
     ASSERT_EQ(out[2 * k], 0.0f) << "sample " << k;
   }
@@ -166,7 +167,7 @@ void expectNothingChanged(const IdleResume& row) {
   EffectHandle plain(host.load());
   EffectHandle tried(host.load());
   for (EffectHandle* e : {&plain, &tried}) {
-    e->object().seedRandom(7);
+    TestHost::seed(e->effect, 7);
     (*e)->setParameter(e->effect, Param::kStartInterval, 0.05f);
     render(e->effect, 20000);
   }
@@ -179,8 +180,8 @@ void expectNothingChanged(const IdleResume& row) {
   const int allocations = stopCountingAllocations();
   EXPECT_EQ(allocations, row.failFrom == 0 ? 0 : 2) << row.what;
   EXPECT_EQ(myfxProbe::recordBufferLeft(tried.object()), buffer) << row.what;
-  EXPECT_EQ(reference::StateDiff::first(reference::snapshot(plain.object()),
-                                        reference::snapshot(tried.object())),
+  EXPECT_EQ(reference::StateDiff::first(myfxProbe::state(plain.object()),
+                                        myfxProbe::state(tried.object())),
             "")
       << row.what;
   EXPECT_TRUE(reference::sameBits(render(plain.effect, 20000, 20000),

@@ -179,7 +179,7 @@ TEST(SessionRecall, FirstSampleConvertsWithoutExtraQueries) {
   EXPECT_EQ(myfxProbe::soundingSlots(f), 0u);
   processSilence(e.effect, 1);
   EXPECT_EQ(myfxProbe::soundingSlots(f), 1u);
-  EXPECT_EQ(myfxProbe::grainStart(f)[0], 22050.0f);
+  EXPECT_EQ(myfxProbe::state(f).grainStart[0], 22050.0f);
 }
 
 // A setting on another thread racing the first tempo query. During the
@@ -198,9 +198,9 @@ TEST(SessionRecall, SettingRacingTheFirstQueryShowsNoPlaceholderConversion) {
   std::vector<int32_t> fields[Param::kCount];
   std::vector<float> answers[Param::kCount];
   auto field = [](const myfx& f, int32_t i) {
-    return i == Param::kStartInterval ? myfxProbe::startInterval(f)
-           : i == Param::kGrainOffset ? myfxProbe::grainOffset(f)
-                                      : myfxProbe::lengthBase(f);
+    return i == Param::kStartInterval ? myfxProbe::state(f).startInterval
+           : i == Param::kGrainOffset ? myfxProbe::state(f).grainOffset
+                                      : myfxProbe::state(f).lengthBase;
   };
   for (int setting = -1; setting < 2; ++setting) {
     EffectHandle settled{host.load()};
@@ -274,7 +274,7 @@ TEST(SessionRecall, WritingBackWhatWasReadChangesNothing) {
       EffectHandle written{host.load()};
       for (EffectHandle* e : {&plain, &written}) {
         if (restoreFirst) restore(e->effect, played, kIndexOrder);
-        e->object().seedRandom(1);
+        TestHost::seed(e->effect, 1);
       }
       const Saved before = save(written.effect);
       for (const std::vector<int32_t>& order :

@@ -67,7 +67,7 @@ TEST(Stress, AutomationWhileProcessingKeepsOutputSound) {
   TestHost host;
   EffectHandle e(host.load());
   ASSERT_NE(e.effect, nullptr);
-  e.object().seedRandom(99);
+  TestHost::seed(e.effect, 99);
 
   std::atomic<bool> stop{false}, started{false};
   long rounds = 0, badAnswers = 0;

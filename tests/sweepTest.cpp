@@ -32,7 +32,7 @@ class SweepRun {
  public:
   explicit SweepRun(double tempo) : e_(host_.load()) {
     host_.tempo = tempo;
-    e_.object().seedRandom(4242);
+    TestHost::seed(e_.effect, 4242);
     capacity_ = myfxProbe::bufferCapacity(e_.object());
   }
 
@@ -83,9 +83,11 @@ class SweepRun {
 
   int32_t capacity() const { return capacity_; }
   int32_t recordPosition() const {
-    return myfxProbe::recordPosition(e_.object());
+    return myfxProbe::state(e_.object()).recordPosition;
   }
-  int32_t recordLength() const { return myfxProbe::recordLength(e_.object()); }
+  int32_t recordLength() const {
+    return myfxProbe::state(e_.object()).recordLength;
+  }
   bool grainsPassedTheEnd() const { return passedEnd_; }
 
  private:
@@ -113,16 +115,16 @@ class SweepRun {
   }
 
   void checkInvariants() {
-    const myfx& f = e_.object();
-    const int32_t loop = myfxProbe::loopLength(f);
-    const int32_t record = myfxProbe::recordLength(f);
+    const reference::EngineState s = myfxProbe::state(e_.object());
+    const int32_t loop = s.loopLength;
+    const int32_t record = s.recordLength;
     ASSERT_GE(loop, 0);
     ASSERT_LE(loop, capacity_);
     ASSERT_EQ(record, std::min(2 * loop, capacity_));
-    const int32_t position = myfxProbe::recordPosition(f);
+    const int32_t position = s.recordPosition;
     ASSERT_TRUE(position == 0 || (position > 0 && position < record))
         << position << " of " << record;
-    const float* grains = myfxProbe::grainPosition(f);
+    const float* grains = s.grainPosition;
     for (int32_t i = 0; i < myfx::kGrainSlots; ++i) {
       if (grains[i] == engine::kFreeSlot) continue;
       ASSERT_GE(grains[i], 0.0f);

@@ -51,12 +51,12 @@ class Twins {
   Twins(tiles::KernelFamily family, int32_t tileSize, uint32_t seed,
         int32_t layout = -1)
       : arrays_(seed), layout_(layout) {
-    myfxProbe::tileScratch(perSample_.object())->enabled = false;
-    tiles::TileScratch* t = myfxProbe::tileScratch(tiled_.object());
-    t->kernels = tiles::kernelsOf(family);
-    t->tileSize = tileSize;
-    perSample_.object().seedRandom(seed);
-    tiled_.object().seedRandom(seed);
+    myfxProbe::tiled(perSample_.object()).probes.enabled = false;
+    tiles::TiledEngine& t = myfxProbe::tiled(tiled_.object());
+    t.useKernels(family);
+    t.probes.tileSize = tileSize;
+    TestHost::seed(perSample_.effect, seed);
+    TestHost::seed(tiled_.effect, seed);
   }
 
   // Empty when every block matched; otherwise the first difference.
@@ -73,8 +73,8 @@ class Twins {
     return last_.arrays[a];
   }
 
-  const tiles::TileScratch& tiles() {
-    return *myfxProbe::tileScratch(tiled_.object());
+  const tiles::TiledEngine::Probes& probes() {
+    return myfxProbe::tiled(tiled_.object()).probes;
   }
 
  private:
@@ -155,8 +155,8 @@ class Twins {
     }
     last_ = std::move(expected);
     const std::string d =
-        reference::StateDiff::first(reference::snapshot(perSample_.object()),
-                                    reference::snapshot(tiled_.object()));
+        reference::StateDiff::first(myfxProbe::state(perSample_.object()),
+                                    myfxProbe::state(tiled_.object()));
     if (!d.empty()) return d;
     if (myfxProbe::soundingSlots(perSample_.object()) !=
         myfxProbe::soundingSlots(tiled_.object())) {
@@ -288,8 +288,8 @@ class TiledEngine : public ::testing::TestWithParam<tiles::KernelFamily> {
     for (int32_t tileSize : kTileSizes) {
       Twins twins(GetParam(), tileSize, seed);
       EXPECT_EQ(twins.run(scenario), "") << "tiles of " << tileSize;
-      viewed += twins.tiles().viewedGrainTiles;
-      guarded += twins.tiles().guardedGrainTiles;
+      viewed += twins.probes().viewedGrainTiles;
+      guarded += twins.probes().guardedGrainTiles;
     }
     return {viewed, guarded};
   }

@@ -31,6 +31,7 @@
 
 #include "AEffect.h"
 #include "opcodes.h"
+#include "timeRecord.h"
 
 namespace {
 
@@ -123,11 +124,11 @@ void logTempo(TinyFx& fx) {
   if (fx.toldTempo) return;
   fx.toldTempo = true;
   const intptr_t answer = fx.host(&fx.record, HostOpcode::kGetTime, 0,
-                                  kTimeInfoTempoValid, nullptr, 0.0f);
+                                  TimeFlag::kTempoValid, nullptr, 0.0f);
   if (answer == 0) {
     log("tempo none");
   } else {
-    log("tempo %g", timeInfoTempo(reinterpret_cast<VstTimeInfo*>(answer)));
+    log("tempo %g", reinterpret_cast<const VstTimeInfo*>(answer)->tempo);
   }
 }
 

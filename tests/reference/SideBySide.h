@@ -20,40 +20,6 @@
 
 namespace reference {
 
-// The effect's engine fields, read through the probe.
-inline EngineState snapshot(const myfx& f) {
-  using P = myfxProbe;
-  EngineState s;
-  s.tempo = P::tempo(f);
-  s.bufferSixteenths = P::bufferSixteenths(f);
-  s.recordThreshold = P::recordThreshold(f);
-  s.lastInput = P::lastInput(f);
-  s.recordPosition = P::recordPosition(f);
-  s.loopLength = P::loopLength(f);
-  s.recordLength = P::recordLength(f);
-  s.grainOffset = P::grainOffset(f);
-  s.positionJitter = P::positionJitter(f);
-  s.startInterval = P::startInterval(f);
-  s.startJitter = P::startJitter(f);
-  s.startCounter = P::startCounter(f);
-  for (int32_t i = 0; i < kSlots; ++i) {
-    s.grainPosition[i] = P::grainPosition(f)[i];
-    s.grainStart[i] = P::grainStart(f)[i];
-    s.grainJitter[i] = P::grainJitter(f)[i];
-    s.grainRate[i] = P::grainRate(f)[i];
-    s.grainLength[i] = P::grainLength(f)[i];
-    s.grainLevel[i] = P::grainLevel(f)[i];
-    s.grainLevelStep[i] = P::grainLevelStep(f)[i];
-  }
-  s.lengthBase = P::lengthBase(f);
-  s.lengthJitter = P::lengthJitter(f);
-  s.envelopeCeiling = P::envelopeCeiling(f);
-  s.transpose = P::transpose(f);
-  s.pitchJitter = P::pitchJitter(f);
-  s.currentRate = P::currentRate(f);
-  return s;
-}
-
 // The effect as a host drives it: created through `main`'s path, called
 // through the record's entry points.
 class EffectSubject {
@@ -62,7 +28,7 @@ class EffectSubject {
   EffectHandle effect{host.load()};
 
   myfx& object() const { return effect.object(); }
-  EngineState state() const { return snapshot(object()); }
+  EngineState state() const { return myfxProbe::state(object()); }
 
   void replacing(const float* l, const float* r, float* ol, float* orr,
                  int32_t frames, HostTempo tempo) {
@@ -79,7 +45,7 @@ class EffectSubject {
     float* outputs[2] = {ol, orr};
     entry(effect.effect, inputs, outputs, frames);
   }
-  void seed(uint32_t value) { object().seedRandom(value); }
+  void seed(uint32_t value) { TestHost::seed(effect.effect, value); }
   // The host sets its rate and restarts processing, as between renders.
   void resumeAtRate(float rate) { TestHost::resumeAtRate(effect.effect, rate); }
   void setParameter(int32_t index, float v) {
@@ -101,7 +67,7 @@ struct Coverage {
 class SideBySide {
  public:
   explicit SideBySide(uint32_t seed) {
-    effect_.object().seedRandom(seed);
+    effect_.seed(seed);
     model_.seed(seed);
   }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ReferenceEngine.h"
@@ -22,6 +23,45 @@ inline bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
          std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
+// Every field of the record, in the order the diff checks them: the fields
+// of one value, then those with a value per grain slot.
+template <typename T>
+struct Field {
+  const char* name;
+  T EngineState::*member;
+};
+template <typename T>
+struct SlotField {
+  const char* name;
+  T (EngineState::*member)[kSlots];
+};
+inline const auto kFields = std::make_tuple(
+    Field<double>{"tempo", &EngineState::tempo},
+    Field<int32_t>{"bufferSixteenths", &EngineState::bufferSixteenths},
+    Field<float>{"recordThreshold", &EngineState::recordThreshold},
+    Field<float>{"lastInput", &EngineState::lastInput},
+    Field<int32_t>{"recordPosition", &EngineState::recordPosition},
+    Field<int32_t>{"loopLength", &EngineState::loopLength},
+    Field<int32_t>{"recordLength", &EngineState::recordLength},
+    Field<int32_t>{"grainOffset", &EngineState::grainOffset},
+    Field<float>{"positionJitter", &EngineState::positionJitter},
+    Field<int32_t>{"startInterval", &EngineState::startInterval},
+    Field<float>{"startJitter", &EngineState::startJitter},
+    Field<int32_t>{"startCounter", &EngineState::startCounter},
+    Field<int32_t>{"lengthBase", &EngineState::lengthBase},
+    Field<float>{"lengthJitter", &EngineState::lengthJitter},
+    Field<float>{"envelopeCeiling", &EngineState::envelopeCeiling},
+    Field<int32_t>{"transpose", &EngineState::transpose},
+    Field<float>{"pitchJitter", &EngineState::pitchJitter},
+    Field<float>{"currentRate", &EngineState::currentRate},
+    SlotField<float>{"grainPosition", &EngineState::grainPosition},
+    SlotField<float>{"grainStart", &EngineState::grainStart},
+    SlotField<int32_t>{"grainJitter", &EngineState::grainJitter},
+    SlotField<float>{"grainRate", &EngineState::grainRate},
+    SlotField<int32_t>{"grainLength", &EngineState::grainLength},
+    SlotField<float>{"grainLevel", &EngineState::grainLevel},
+    SlotField<float>{"grainLevelStep", &EngineState::grainLevelStep});
+
 class StateDiff {
  public:
   // Empty when every field has the same bits; otherwise the first field
@@ -29,39 +69,27 @@ class StateDiff {
   static std::string first(const EngineState& expected,
                            const EngineState& actual) {
     StateDiff diff;
-    const EngineState& e = expected;
-    const EngineState& a = actual;
-    diff.field("tempo", -1, e.tempo, a.tempo);
-    diff.field("bufferSixteenths", -1, e.bufferSixteenths, a.bufferSixteenths);
-    diff.field("recordThreshold", -1, e.recordThreshold, a.recordThreshold);
-    diff.field("lastInput", -1, e.lastInput, a.lastInput);
-    diff.field("recordPosition", -1, e.recordPosition, a.recordPosition);
-    diff.field("loopLength", -1, e.loopLength, a.loopLength);
-    diff.field("recordLength", -1, e.recordLength, a.recordLength);
-    diff.field("grainOffset", -1, e.grainOffset, a.grainOffset);
-    diff.field("positionJitter", -1, e.positionJitter, a.positionJitter);
-    diff.field("startInterval", -1, e.startInterval, a.startInterval);
-    diff.field("startJitter", -1, e.startJitter, a.startJitter);
-    diff.field("startCounter", -1, e.startCounter, a.startCounter);
-    for (int32_t i = 0; i < kSlots; ++i) {
-      diff.field("grainPosition", i, e.grainPosition[i], a.grainPosition[i]);
-      diff.field("grainStart", i, e.grainStart[i], a.grainStart[i]);
-      diff.field("grainJitter", i, e.grainJitter[i], a.grainJitter[i]);
-      diff.field("grainRate", i, e.grainRate[i], a.grainRate[i]);
-      diff.field("grainLength", i, e.grainLength[i], a.grainLength[i]);
-      diff.field("grainLevel", i, e.grainLevel[i], a.grainLevel[i]);
-      diff.field("grainLevelStep", i, e.grainLevelStep[i], a.grainLevelStep[i]);
-    }
-    diff.field("lengthBase", -1, e.lengthBase, a.lengthBase);
-    diff.field("lengthJitter", -1, e.lengthJitter, a.lengthJitter);
-    diff.field("envelopeCeiling", -1, e.envelopeCeiling, a.envelopeCeiling);
-    diff.field("transpose", -1, e.transpose, a.transpose);
-    diff.field("pitchJitter", -1, e.pitchJitter, a.pitchJitter);
-    diff.field("currentRate", -1, e.currentRate, a.currentRate);
+    std::apply(
+        [&](const auto&... field) {
+          (diff.check(field, expected, actual), ...);
+        },
+        kFields);
     return diff.text_;
   }
 
  private:
+  template <typename T>
+  void check(const Field<T>& f, const EngineState& e, const EngineState& a) {
+    field(f.name, -1, e.*f.member, a.*f.member);
+  }
+  template <typename T>
+  void check(const SlotField<T>& f, const EngineState& e,
+             const EngineState& a) {
+    for (int32_t i = 0; i < kSlots; ++i) {
+      field(f.name, i, (e.*f.member)[i], (a.*f.member)[i]);
+    }
+  }
+
   template <typename T>
   void field(const char* name, int32_t slot, T expected, T actual) {
     if (!text_.empty() || sameBits(expected, actual)) return;

@@ -1,4 +1,5 @@
-// The korvane.dll that the Windows test runner has loaded.
+// The effect DLL that the Windows test runner has loaded
+// (korvane_probed.dll, korvane.dll as the tests build it).
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,8 @@
-// The tests' entry point on Windows: korvane.dll beside the test program,
-// loaded and called through its exported `main` as a host does.
+// The tests' entry point on Windows: korvane_probed.dll beside the test
+// program, loaded and called through its exported `main` as a host does. It
+// is korvane.dll built from the tests' build of the effect, whose tiled
+// engine has the settings and counters the tests use (tiledEngine.h); the
+// objects it creates then have the layout the tests were compiled with.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,7 +17,7 @@ namespace {
 using MainProc = AEffect* (*)(HostCallback);
 
 [[noreturn]] void giveUp(const char* what) {
-  std::fprintf(stderr, "korvane.dll: %s (error %lu)\n", what,
+  std::fprintf(stderr, "korvane_probed.dll: %s (error %lu)\n", what,
                static_cast<unsigned long>(GetLastError()));
   std::abort();
 }
@@ -31,7 +34,7 @@ HMODULE pluginLibrary() {
     if (length == 0 || length >= path.size()) giveUp("no test program path");
     path.resize(length);
     path.erase(path.find_last_of(L"\\/") + 1);
-    path += L"korvane.dll";
+    path += L"korvane_probed.dll";
     const HMODULE loaded = LoadLibraryW(path.c_str());
     if (loaded == nullptr) giveUp("cannot be loaded");
     return loaded;

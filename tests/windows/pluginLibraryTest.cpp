@@ -1,6 +1,7 @@
-// korvane.dll as a Windows host meets it: the record that its `main` hands
-// over, read at the byte offsets a host of this width uses, and entry points
-// that lie in the library itself rather than in the test program.
+// The effect's DLL as a Windows host meets it (the tests' build,
+// korvane_probed.dll, linked as korvane.dll is): the record that its `main`
+// hands over, read at the byte offsets a host of this width uses, and entry
+// points that lie in the library itself rather than in the test program.
 #include <gtest/gtest.h>
 #include <windows.h>
 
