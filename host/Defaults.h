@@ -19,7 +19,8 @@ constexpr double kMinTempo = 1.0;
 constexpr double kMaxTempo = 1000.0;
 // Seconds of silence rendered after IN (--tail), at most.
 constexpr double kMaxTailSeconds = 3600.0;
-// The sample rate whose render `info` shows (--rate), and the highest.
+// The sample rate whose render `info` shows (--rate) and that a plug-in is
+// told before any stream is set up, and the highest --rate.
 constexpr int32_t kInfoRate = 44100;
 constexpr int32_t kMaxRate = 10000000;
 

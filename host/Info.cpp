@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Defaults.h"
-#include "HostCallback.h"
+#include "HostContext.h"
 #include "ParameterSettings.h"
 #include "ParameterUnits.h"
 #include "PluginInstance.h"

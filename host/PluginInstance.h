@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "AEffect.h"
-#include "HostCallback.h"
+#include "HostContext.h"
 
 namespace korvane {
 

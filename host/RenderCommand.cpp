@@ -8,7 +8,7 @@
 #include <random>
 
 #include "AudioFiles.h"
-#include "HostCallback.h"
+#include "HostContext.h"
 #include "HostError.h"
 #include "OutputFormat.h"
 #include "OutputPath.h"

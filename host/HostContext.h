@@ -1,4 +1,6 @@
-// The host's side of the callback: what the tool answers a plug-in's requests.
+// The host's side of the callback: the session the tool describes to a
+// plug-in (tempo, rate, block size, position) and the callback that answers
+// its requests from it.
 #pragma once
 
 #include <cstddef>
@@ -6,6 +8,7 @@
 #include <optional>
 
 #include "AEffect.h"
+#include "Defaults.h"
 #include "timeRecord.h"
 
 namespace korvane {
@@ -35,8 +38,8 @@ class HostContext {
  private:
   VstTimeInfo time_ = {};
   bool hasTempo_;
-  double sampleRate_ = 44100.0;
-  int32_t blockSize_ = 512;
+  double sampleRate_ = defaults::kInfoRate;
+  int32_t blockSize_ = defaults::kBlockSize;
 };
 
 // The callback handed to `main`. It accepts a null record (the version query

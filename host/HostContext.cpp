@@ -1,5 +1,5 @@
 // Answers to the plug-in's calls into the host.
-#include "HostCallback.h"
+#include "HostContext.h"
 
 #include <cmath>
 #include <cstring>
