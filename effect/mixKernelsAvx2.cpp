@@ -7,7 +7,7 @@
 // after the processor has said it has AVX2.
 #include <immintrin.h>
 
-#include "deliverGroups.h"
+#include "kernelLoops.h"
 #include "mixKernels.h"
 #include "mixOutput.h"
 
@@ -213,21 +213,6 @@ void mixGroup(const float* left, const float* right, const float* position,
   _mm_storeu_ps(sumRight + j, resultRight);
 }
 
-void mixGrain(const float* left, const float* right, const float* position,
-              const float* gain, int32_t count, float* sumLeft,
-              float* sumRight) {
-  int32_t j = 0;
-  for (; j + 4 <= count; j += 4) {
-    mixGroup<false>(left, right, position, gain, j, _mm_setzero_ps(), sumLeft,
-                    sumRight);
-  }
-  if (j < count) {
-    const __m128 keep = _mm_castsi128_ps(
-        _mm_cmpgt_epi32(_mm_set1_epi32(count - j), _mm_set_epi32(3, 2, 1, 0)));
-    mixGroup<true>(left, right, position, gain, j, keep, sumLeft, sumRight);
-  }
-}
-
 // Four sums divided by the mix divisor in double lanes, rounded and clipped.
 __m128 delivered(const float* sum) {
   const __m128 v =
@@ -237,7 +222,7 @@ __m128 delivered(const float* sum) {
 }
 }  // namespace
 
-const MixKernels kAvx2Kernels = {kLanes, advanceGrains, mixGrain,
-                                 deliverGroups<false, delivered>,
-                                 deliverGroups<true, delivered>};
+const MixKernels kAvx2Kernels = {
+    kLanes, advanceGrains, mixGroups<mixGroup<false>, mixGroup<true>>,
+    deliverGroups<false, delivered>, deliverGroups<true, delivered>};
 }  // namespace tiles
