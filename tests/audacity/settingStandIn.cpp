@@ -34,6 +34,7 @@
 
 #include "AEffect.h"
 #include "opcodes.h"
+#include "timeRecord.h"
 
 namespace {
 constexpr char kStandInName[] = "korvane stand-in";
@@ -269,7 +270,7 @@ intptr_t standInCallback(AEffect* effect, int32_t opcode, int32_t index,
     const auto* info = reinterpret_cast<const VstTimeInfo*>(answer);
     if (info != nullptr) {
       note("instance %d: first time request: tempo %g", instance->number,
-           timeInfoTempo(info));
+           info->tempo);
     } else {
       note("instance %d: first time request: no time information",
            instance->number);
