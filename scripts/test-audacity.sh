@@ -82,19 +82,21 @@ work=""
 uid=""
 audacity_group=""
 x11_dir_existed=true
-# Stops Audacity's process group (Audacity, its scanner, xvfb-run, Xvfb)
-# and waits until every process of it is gone (Xvfb's lock file is removed
-# only when its process no longer exists).
+# Stops Audacity's process group (Audacity, its scanner, xvfb-run, Xvfb),
+# waits until every process of it is gone (Xvfb's lock file is removed only
+# when its process no longer exists), then removes what they left behind.
 stop_audacity() {
-  [ -n "$audacity_group" ] || return 0
-  kill -KILL -- "-$audacity_group" 2>/dev/null || true
-  wait "$audacity_group" 2>/dev/null || true
-  local waited=0
-  while pgrep -g "$audacity_group" >/dev/null && [ $waited -lt 50 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  audacity_group=""
+  if [ -n "$audacity_group" ]; then
+    kill -KILL -- "-$audacity_group" 2>/dev/null || true
+    wait "$audacity_group" 2>/dev/null || true
+    local waited=0
+    while pgrep -g "$audacity_group" >/dev/null && [ $waited -lt 50 ]; do
+      sleep 0.1
+      waited=$((waited + 1))
+    done
+    audacity_group=""
+  fi
+  remove_leftovers
 }
 # Removes the pipes and the X server's lock and socket files that the test's
 # processes left (a killed Xvfb leaves them), and /tmp/.X11-unix when the
@@ -124,11 +126,9 @@ cleanup() {
   [ -n "$group" ] && kill -KILL -- "-$group" 2>/dev/null
   if [ -n "$work" ] && [ -n "${KORVANE_AUDACITY_KEEP:-}" ]; then
     stop_audacity
-    remove_leftovers
     echo "kept $work"
   elif [ -n "$work" ]; then
     stop_audacity
-    remove_leftovers
     rm -rf "$work"
   fi
   return 0
@@ -185,7 +185,6 @@ await_audacity() {
   local ended=true
   kill -0 "$audacity_group" 2>/dev/null && ended=false
   stop_audacity
-  remove_leftovers
   $ended
 }
 
@@ -210,7 +209,6 @@ register() {
   local alive=true
   kill -0 "$audacity_group" 2>/dev/null || alive=false
   stop_audacity
-  remove_leftovers
   rm -rf "${work:?}/tmp/"*
   show_log "$work/register.log"
   $alive || echo "  Audacity ended during its plug-in scan"
@@ -229,7 +227,6 @@ start_scripting() {
   show_log "$work/$name-probe.log"
   if [ $status -ne 0 ]; then
     stop_audacity
-    remove_leftovers
     show_log "$work/$name.log"
   fi
   return $status
@@ -258,7 +255,6 @@ session() {
   if [ $status -ne 0 ]; then
     # A failed command leaves a dialog open; Audacity was not told to exit.
     stop_audacity
-    remove_leftovers
     show_log "$work/$name.log"
     fail "$name: a command failed (exit status $status)"
     return 1
