@@ -52,19 +52,36 @@ build_host() {
 }
 
 # Runs a command in its own process group, stopped after $1 seconds; when it
-# ends, anything it left behind in its group is stopped too. `group` names
-# the running group, for the caller's exit trap.
+# ends, anything it left behind in its group is stopped too, after up to
+# five seconds to end by itself (xvfb-run only signals its Xvfb as it exits,
+# and an Xvfb killed before it has ended leaves its lock file and socket in
+# /tmp behind). `group` names the running group, for the caller's exit trap.
 group=""
 run_bounded() {
   local seconds=$1
   shift
   timeout -k 10 "$seconds" "$@" &
   group=$!
-  local status=0
+  local status=0 waited=0
   wait "$group" || status=$?
+  while pgrep -g "$group" >/dev/null && [ $waited -lt 50 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
   kill -KILL -- "-$group" 2>/dev/null || true
   group=""
   return $status
+}
+
+# Prints the first X display number from 99 on that no lock file or socket
+# in /tmp claims. xvfb-run's own choice (-a) skips only lock files, and an
+# Xvfb of an unprivileged user cannot replace another user's stale socket.
+free_display() {
+  local n=99
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do
+    n=$((n + 1))
+  done
+  echo "$n"
 }
 
 failures=()

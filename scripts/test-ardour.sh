@@ -50,6 +50,7 @@ install_missing() {
   local packages=()
   command -v ardour7-lua >/dev/null && [ -x "$scanner" ] || packages+=(ardour)
   command -v python3 >/dev/null || packages+=(python3)
+  command -v pgrep >/dev/null || packages+=(procps)
   [ ${#packages[@]} -eq 0 ] && return 0
   apt_install "${packages[@]}"
 }

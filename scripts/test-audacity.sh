@@ -157,19 +157,23 @@ EOF
 }
 
 # Starts Audacity in the background on a virtual display, under the test's
-# user and a time limit for the whole run. Its log is $work/NAME.log.
+# user and a time limit for the whole run. Its log is $work/NAME.log, its X
+# server's $work/NAME-xvfb.log. The display is one that no lock file or
+# socket claims: xvfb-run's own choice skips only lock files, tries ten
+# numbers, and then runs Audacity without a display.
 start_audacity() {
-  local name=$1
+  local name=$1 display
   remove_pipes
-  # shellcheck disable=SC2016 # the inner shell expands $DISPLAY, $0 and $@
+  display=$(free_display)
+  echo "$display" >>"$work/displays"
   timeout -k 10 "$session_limit" "${as_user[@]}" env -i PATH=/usr/bin:/bin \
     HOME="$work/home" TMPDIR="$work/tmp" LANG=C.UTF-8 \
     XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache" \
     XDG_DATA_HOME="$work/home/.local/share" XDG_RUNTIME_DIR="$work/runtime" \
     VST_PATH="$work/vst" KORVANE_STANDIN_LIBRARY="$work/real/korvane.so" \
     KORVANE_STANDIN_VALUES="$work/values" KORVANE_STANDIN_LOG="$work/standin.log" \
-    xvfb-run -a -f "$work/home/.Xauthority" -s "-screen 0 1280x1024x24" \
-    sh -c 'echo "$DISPLAY" >>"$0"; exec "$@"' "$work/displays" \
+    xvfb-run -n "$display" -e "$work/$name-xvfb.log" \
+    -f "$work/home/.Xauthority" -s "-screen 0 1280x1024x24" \
     audacity >"$work/$name.log" 2>&1 &
   audacity_group=$!
 }
@@ -211,7 +215,10 @@ register() {
   stop_audacity
   rm -rf "${work:?}/tmp/"*
   show_log "$work/register.log"
-  $alive || echo "  Audacity ended during its plug-in scan"
+  $alive || {
+    echo "  Audacity ended during its plug-in scan; its X server said:"
+    show_log "$work/register-xvfb.log"
+  }
   [ -f "$registry" ] && python3 "$tests/checks.py" registered "$registry" \
     "$work/vst/korvane.so" "$work/vst/korvane-stand-in.so"
 }
@@ -228,6 +235,7 @@ start_scripting() {
   if [ $status -ne 0 ]; then
     stop_audacity
     show_log "$work/$name.log"
+    show_log "$work/$name-xvfb.log"
   fi
   return $status
 }

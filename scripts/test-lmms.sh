@@ -35,7 +35,7 @@ check_limit=120
 install_missing() {
   local packages=() package
   for package in lmms:i386 lmms-vst-server:i386 wine wine32:i386 xvfb \
-    xauth python3; do
+    xauth python3 procps; do
     installed "$package" || packages+=("$package")
   done
   [ ${#packages[@]} -eq 0 ] && return 0
