@@ -121,6 +121,22 @@ remove_leftovers() {
     done <"$work/displays"
   fi
   $x11_dir_existed || rmdir /tmp/.X11-unix 2>/dev/null || true
+  remove_shared_memory
+}
+# Audacity's sound library registers with JACK even when no JACK server
+# runs, which leaves a registry in /dev/shm and System V shared memory and
+# semaphores behind. Under the test's own user id they are all the test's
+# and are removed once its processes have ended; under the caller's they
+# may belong to the caller's own JACK and are left alone.
+ipc_of_user() { ipcs "$1" | awk -v id="$uid" '$3 == id {print $2}'; }
+remove_shared_memory() {
+  [ ${#as_user[@]} -gt 0 ] || return 0
+  pgrep -U "$uid" >/dev/null && return 0
+  find /dev/shm -maxdepth 1 -user "$uid" -exec rm -rf {} +
+  local kind id
+  for kind in -m -s -q; do
+    for id in $(ipc_of_user "$kind"); do ipcrm "$kind" "$id" 2>/dev/null || true; done
+  done
 }
 cleanup() {
   [ -n "$group" ] && kill -KILL -- "-$group" 2>/dev/null
@@ -280,6 +296,15 @@ check_left_behind() {
     left+=("processes of user $uid: $(pgrep -U "$uid" | tr '\n' ' ')")
   fi
   for pipe in $(pipes "$uid"); do [ -e "$pipe" ] && left+=("$pipe"); done
+  if [ ${#as_user[@]} -gt 0 ]; then
+    local shared
+    shared=$(find /dev/shm -maxdepth 1 -user "$uid")
+    [ -z "$shared" ] || left+=("$shared")
+    local kind
+    for kind in -m -s -q; do
+      [ -z "$(ipc_of_user "$kind")" ] || left+=("System V IPC ($kind) of user $uid")
+    done
+  fi
   if [ -f "$work/displays" ]; then
     while read -r display; do
       display=${display#:}
@@ -289,7 +314,7 @@ check_left_behind() {
     done <"$work/displays"
   fi
   if [ ${#left[@]} -eq 0 ]; then
-    echo "  nothing left behind: no process, pipe or X server file of the test"
+    echo "  nothing left behind: no process, pipe, shared memory or X server file of the test"
   else
     fail "left behind: ${left[*]}"
   fi

@@ -118,8 +118,7 @@ lmms_render() {
   local project=$1 out=$2 log=$3 rate=$4
   rm -f "$out"
   # shellcheck disable=SC2016 # the inner shell expands $$, $0 and $@
-  run_bounded "$render_limit" env TMPDIR="$work/tmp" \
-    xvfb-run -a -s "-screen 0 800x600x24" \
+  run_bounded "$render_limit" xvfb-run -a -s "-screen 0 800x600x24" \
     sh -c 'echo "$$" >>"$0"; exec "$@"' "$work/lmms-pids" \
     lmms --allowroot -c "$work/lmmsrc.xml" render "$project" \
     -a -x 1 -s "$rate" -f wav -o "$out" >"$log" 2>&1
@@ -209,9 +208,12 @@ work=$(mktemp -d /tmp/korvane-lmms.XXXXXX)
 mkdir -p "$work/home" "$work/config" "$work/cache" "$work/data" \
   "$work/runtime" "$work/tmp" "$work/vst" "$work/lmms"
 chmod 700 "$work/runtime"
+# Everything LMMS, Wine and the X server write stays in the test's folder;
+# Wine's server makes its socket folder in TMPDIR.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
   XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data" \
-  XDG_RUNTIME_DIR="$work/runtime" WINEPREFIX="$work/wine" WINEARCH=win32
+  XDG_RUNTIME_DIR="$work/runtime" WINEPREFIX="$work/wine" WINEARCH=win32 \
+  TMPDIR="$work/tmp"
 unset VST_PATH LADSPA_PATH
 # No offer to install the .NET or HTML runtimes, no desktop integration.
 # Wine reports errors, crashes and the libraries it loads (so the log shows

@@ -2,7 +2,8 @@
 # Cross-builds korvane.dll and the test runner for 32-bit and 64-bit Windows
 # with MinGW-w64, checks each library's exports and imports, and runs the
 # whole test suite against each library under Wine, in a fresh Wine prefix
-# of its own width that is removed afterwards.
+# of its own width. The prefixes, and the socket folder that Wine's server
+# makes in TMPDIR, are in one temporary folder that is removed afterwards.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-windows-deps.sh"
@@ -12,14 +13,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # waiting in the debugger.
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+work=""
 prefixes=()
 stop_wine() {
   local prefix
   for prefix in "${prefixes[@]}"; do
     WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
     WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1 || true
-    rm -rf "$prefix"
   done
+  [ -z "$work" ] || rm -rf "$work"
 }
 trap stop_wine EXIT
 
@@ -58,10 +60,13 @@ loader_of() {
 build win32
 build win64
 
+work=$(mktemp -d /tmp/korvane-wine.XXXXXX)
+mkdir "$work/tmp"
+export TMPDIR="$work/tmp"
 status=0
 for width in win32 win64; do
   dir=$root/build/$width
-  prefix=$(mktemp -d "/tmp/korvane-wine-$width.XXXXXX")
+  prefix=$work/$width
   start_wine "$prefix" "$width" "$(loader_of "$dir")"
   echo "== Windows ${width#win}-bit build under Wine"
   WINEPREFIX=$prefix ctest --test-dir "$dir" -j2 --timeout 600 \
