@@ -208,8 +208,8 @@ work=$(mktemp -d /tmp/korvane-lmms.XXXXXX)
 mkdir -p "$work/home" "$work/config" "$work/cache" "$work/data" \
   "$work/runtime" "$work/tmp" "$work/vst" "$work/lmms"
 chmod 700 "$work/runtime"
-# Everything LMMS, Wine and the X server write stays in the test's folder;
-# Wine's server makes its socket folder in TMPDIR.
+# What LMMS and Wine write stays in the test's folder; Wine's server makes
+# its socket folder in TMPDIR.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
   XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data" \
   XDG_RUNTIME_DIR="$work/runtime" WINEPREFIX="$work/wine" WINEARCH=win32 \
