@@ -6,8 +6,10 @@
 # (tempo 120, Audacity's block size, the same settings): the defaults with
 # nothing but Audacity's own write-back of the values it read; chosen
 # settings (set by a stand-in plug-in, since Audacity ignores settings given
-# by script); the effect applied twice; a mono track; a 48 kHz track; a
-# project saved, closed and reopened. Fails on any failed check.
+# by script); the effect applied twice; a mono track; a 48 kHz track and one
+# application to two tracks of the same input, each at the defaults and with
+# chosen settings; a project saved, closed and reopened. Fails on any failed
+# check.
 # Usage: scripts/test-audacity.sh [path/to/korvane.so]
 # Without a path it tests the library of the build that gives the
 # command-line host: build/x64 when it exists, else build/audacity-host.

@@ -20,15 +20,19 @@ scans too), so that each scripting command reaches the library meant.
 
 `run` sends Audacity, through its scripting pipe, the commands of every
 check of SESSION ("main" or "reopen"), each after a line "== check NAME" in
-the stand-in's log, then saves the project and exits Audacity. Before the
-first check with chosen settings it writes those settings to WORK/values,
-which the stand-in reads when an instance is created.
+the stand-in's log, then saves the project and exits Audacity. Before each
+check with chosen settings it writes those settings to WORK/values, which
+the stand-in reads when an instance is created, and removes the file before
+each check without.
 
 `compare` renders each check's input with `korvane render` as Audacity
 used korvane: tempo 120, the block size of Audacity's processing calls (read
 from the stand-in's log), as many passes as Audacity applied the effect, and
 the chosen settings where the check has them; then compares Audacity's
-render with it sample for sample, bit for bit. Prints what it measured and
+render with it sample for sample, bit for bit. Where one application ran
+over N tracks of the same input, track N is compared with the last N-th of
+one render of the input N times over: one instance runs over the tracks in
+turn, as over one long input. Prints what it measured and
 a line "korvane-audacity: NAME PASS" or "FAIL" per check; exits non-zero
 when any check fails.
 """
@@ -73,21 +77,35 @@ STEREO_48K = "stereo-48000.wav"
 # effect: the scripting command; passes: how often it is applied; settings:
 # whether the stand-in sets SETTINGS; opens: the project that the check opens
 # instead of importing its input, and how often the effect was applied to
-# the input in it; saves: the project it saves at its end.
+# the input in it; saves: the project it saves at its end; tracks: how many
+# tracks holding the input one application runs over; trace: for korvane.so
+# itself, which logs nothing, the stand-in's check that Audacity called the
+# same way.
 Check = namedtuple("Check", "name session effect input channels passes "
-                   "settings opens saves what")
+                   "settings opens saves what tracks trace",
+                   defaults=(1, None))
 Opens = namedtuple("Opens", "project passes")
 CHECKS = [
     Check("defaults", "main", REAL, STEREO, 2, 1, False, None, None,
-          "korvane.so itself, with nothing but Audacity's own write-back"),
+          "korvane.so itself, with nothing but Audacity's own write-back",
+          trace="defaults-traced"),
     Check("defaults-traced", "main", STAND_IN, STEREO, 2, 1, False, None,
           None, "the same through the stand-in, which sets nothing and logs"),
+    Check("rate-48000-defaults", "main", REAL, STEREO_48K, 2, 1, False, None,
+          None, "korvane.so itself on a 48 kHz track in a 44.1 kHz project",
+          trace="rate-48000"),
+    Check("two-tracks-defaults", "main", STAND_IN, STEREO, 2, 1, False, None,
+          None, "one application to two tracks of the same input, through "
+          "the stand-in, which sets nothing", tracks=2),
     Check("applied-twice", "main", STAND_IN, STEREO, 2, 2, True, None, None,
           "chosen settings, the effect applied twice"),
     Check("mono", "main", STAND_IN, MONO, 1, 1, True, None, None,
           "chosen settings on a mono track"),
     Check("rate-48000", "main", STAND_IN, STEREO_48K, 2, 1, True, None, None,
           "chosen settings on a 48 kHz track in a 44.1 kHz project"),
+    Check("two-tracks", "main", STAND_IN, STEREO, 2, 1, True, None, None,
+          "chosen settings, one application to two tracks of the same input",
+          tracks=2),
     Check("settings", "main", STAND_IN, STEREO, 2, 1, True, None, PROJECT,
           "chosen settings; the project is then saved and Audacity closed"),
     Check("reopened", "reopen", STAND_IN, STEREO, 2, 1, True,
@@ -96,12 +114,14 @@ CHECKS = [
 ]
 
 
-def render_path(work, check):
-    return os.path.join(work, f"audacity-{check.name}.wav")
+def render_path(work, check, track=1):
+    suffix = f"-{track}" if check.tracks > 1 else ""
+    return os.path.join(work, f"audacity-{check.name}{suffix}.wav")
 
 
 def commands(work, check, last):
-    """The scripting commands of one check. Unless it is the last of its
+    """The scripting commands of one check. Each track is exported alone
+    (Export2 exports the selected tracks). Unless it is the last of its
     session, it removes its tracks at the end (the session's end saves the
     project, and Audacity asks before it saves an empty one)."""
     if check.opens:
@@ -110,14 +130,19 @@ def commands(work, check, last):
     else:
         start = [f"Import2: Filename={os.path.join(work, check.input)}"]
     apply = ["SelectAll:"] + [f"{check.effect}:"] * check.passes
-    export = [f"Export2: Filename={render_path(work, check)} "
-              f"NumChannels={check.channels}"]
+    export = []
+    for track in range(1, check.tracks + 1):
+        if check.tracks > 1:
+            export.append(f"SelectTracks: Track={track - 1} TrackCount=1 "
+                          "Mode=Set")
+        export.append(f"Export2: Filename={render_path(work, check, track)} "
+                      f"NumChannels={check.channels}")
     end = []
     if check.saves:
         end = [f"SaveProject2: Filename={os.path.join(work, check.saves)}"]
     elif not last:
         end = ["SelectAll:", "RemoveTracks:"]
-    return start + apply + export + end
+    return start * check.tracks + apply + export + end
 
 
 def make_inputs(work):
@@ -176,14 +201,20 @@ def probe(uid, seconds):
     return script_pipe.main_with([uid, "--probe", seconds])
 
 
+def write_settings(path):
+    with open(path, "w") as out:
+        out.write(SETTINGS)
+
+
 def run_session(session, uid, work):
     log = os.path.join(work, "standin.log")
+    values = os.path.join(work, "values")
     checks = [check for check in CHECKS if check.session == session]
     for check in checks:
-        values = os.path.join(work, "values")
-        if check.settings and not os.path.exists(values):
-            with open(values, "w") as out:
-                out.write(SETTINGS)
+        if check.settings:
+            write_settings(values)
+        elif os.path.exists(values):
+            os.remove(values)
         with open(log, "a") as out:
             out.write(f"== check {check.name}\n")
         print(f"== {check.name}: {check.what}", flush=True)
@@ -198,11 +229,22 @@ def run_session(session, uid, work):
                                   "Exit:"])
 
 
-# What the stand-in's log says about one instance that processed audio.
-Application = namedtuple("Application",
-                         "blocks rate resumed_at tempo writes sets")
+# What the stand-in's log says about one instance that processed audio: the
+# tempo it was told, and its runs, one per track: the processing after one
+# resume, with the rate announced last before its first block, the rate at
+# the resume, and the values Audacity wrote and the stand-in set before it.
+Application = namedtuple("Application", "tempo runs")
+Run = namedtuple("Run", "blocks rate resumed_at writes sets")
 
 LINE = re.compile(r"pid (\d+) instance (\d+): (.*)")
+PATTERNS = {
+    "block": r"process(?:Replacing)? call \d+, (\d+) frames",
+    "rate": r"dispatcher opcode 10 .* opt ([0-9.]+):",
+    "resume": r"dispatcher opcode 12 index 0 value 1 ()",
+    "tempo": r"first time request: tempo ([0-9.]+)",
+    "writes": r"setParameter \d+ \((.*)\) to (\S+)",
+    "sets": r"stand-in sets \d+ \((.*)\) to (\S+),",
+}
 
 
 def applications(work):
@@ -220,35 +262,32 @@ def applications(work):
             match = LINE.match(line)
             if check is None or not match:
                 continue
-            key = (match.group(1), match.group(2))
-            text = match.group(3)
-            state = instances.setdefault(key, {
-                "blocks": [], "rate": None, "resumed_at": None, "tempo": None,
-                "writes": [], "sets": []})
-            processing = re.match(r"processReplacing call \d+, (\d+) frames",
-                                  text) or re.match(
-                                      r"process call \d+, (\d+) frames", text)
-            if processing:
-                if not state["blocks"]:
-                    found[check].append(state)
-                state["blocks"].append(int(processing.group(1)))
+            state = instances.setdefault(match.group(1, 2), {
+                "runs": [], "rate": None, "resumed_at": None, "tempo": None,
+                "writes": [], "sets": [], "resumed": True})
+            for kind, pattern in PATTERNS.items():
+                event = re.match(pattern, match.group(3))
+                if event:
+                    break
+            else:
                 continue
-            rate = re.match(r"dispatcher opcode 10 .* opt ([0-9.]+):", text)
-            if rate and not state["blocks"]:
-                state["rate"] = float(rate.group(1))
-            if re.match(r"dispatcher opcode 12 index 0 value 1 ", text):
-                state["resumed_at"] = state["rate"]
-            tempo = re.match(r"first time request: tempo ([0-9.]+)", text)
-            if tempo:
-                state["tempo"] = float(tempo.group(1))
-            write = re.match(r"setParameter \d+ \((.*)\) to (\S+)", text)
-            if write and not state["blocks"]:
-                state["writes"].append((write.group(1), write.group(2)))
-            stand_in = re.match(r"stand-in sets \d+ \((.*)\) to (\S+),", text)
-            if stand_in:
-                state["sets"].append((stand_in.group(1), stand_in.group(2)))
-    return {name: [Application(**state) for state in states]
-            for name, states in found.items()}
+            if kind == "block":
+                if state["resumed"]:
+                    if not state["runs"]:
+                        found[check].append(state)
+                    state["runs"].append(Run([], state["rate"],
+                                             state["resumed_at"],
+                                             state["writes"], state["sets"]))
+                    state.update(resumed=False, writes=[], sets=[])
+                state["runs"][-1].blocks.append(int(event.group(1)))
+            elif kind == "resume":
+                state.update(resumed=True, resumed_at=state["rate"])
+            elif kind in ("rate", "tempo"):
+                state[kind] = float(event.group(1))
+            else:
+                state[kind].append(event.group(1, 2))
+    return {name: [Application(state["tempo"], state["runs"])
+                   for state in states] for name, states in found.items()}
 
 
 def block_size(blocks):
@@ -269,6 +308,37 @@ def korvane_render(korvane, library, source, target, block, values=None,
     for name, value in sets:
         command += ["--set", f"{name}={value}"]
     subprocess.run(command, check=True)
+
+
+def all_passes(check):
+    """Applications to the input: the check's own and those in the project
+    it opens."""
+    return check.passes + (check.opens.passes if check.opens else 0)
+
+
+def reference(work, korvane, library, check, block, track, rate=None):
+    """korvane render of the check's input as Audacity ran it on track
+    `track` of one application: the input repeated `track` times (one
+    instance runs over the tracks in turn), at `rate` when given, rendered
+    pass after pass; the last part, as long as the input."""
+    channels, own_rate = floatwav.read(os.path.join(work, check.input))
+    frames = len(channels[0])
+    stem = os.path.join(work, f"korvane-{check.name}-{track}")
+    stem += f"-at-{rate}" if rate else ""
+    source = f"{stem}-input.wav"
+    floatwav.write(source, [channel * track for channel in channels],
+                   rate or own_rate)
+    values = os.path.join(work, "settings.params") if check.settings else None
+    if values:
+        write_settings(values)
+    for number in range(1, all_passes(check) + 1):
+        target = f"{stem}-{number}.wav"
+        korvane_render(korvane, library, source, target, block, values)
+        source = target
+    rendered, _ = floatwav.read(source)
+    floatwav.write(source, [channel[-frames:] for channel in rendered],
+                   rate or own_rate)
+    return source
 
 
 def compare_files(got, want, rate=None):
@@ -301,7 +371,7 @@ def compare_files(got, want, rate=None):
     return differing == 0 and peak >= MIN_PEAK, text
 
 
-def check_one(work, korvane, library, found, traced_block, check):
+def check_one(work, korvane, library, found, check):
     """Prints what one check measured; answers whether it passed."""
     ok = True
 
@@ -310,98 +380,92 @@ def check_one(work, korvane, library, found, traced_block, check):
         print(f"  {'ok' if condition else 'FAIL'}: {text}")
         ok = ok and condition
 
-    got = render_path(work, check)
-    if not os.path.exists(got):
-        note(False, f"Audacity exported no {os.path.basename(got)}")
-        return False
-    block = None
-    apps = found.get(check.name, [])
-    if check.effect == STAND_IN:
+    got = [render_path(work, check, track)
+           for track in range(1, check.tracks + 1)]
+    missing = [path for path in got if not os.path.exists(path)]
+    for path in missing:
+        note(False, f"Audacity exported no {os.path.basename(path)}")
+    apps = found.get(check.trace or check.name, [])
+    runs = [run for app in apps for run in app.runs]
+    block = block_size(runs[0].blocks) if runs else None
+    if check.trace:
+        note(block is not None, f"the block size is that of {check.trace}: "
+             f"{block}")
+    else:
         note(len(apps) == check.passes,
              f"{len(apps)} instance(s) processed audio, one for each of "
              f"{check.passes} application(s)")
         input_rate = floatwav.read(os.path.join(work, check.input))[1]
-        for number, app in enumerate(apps):
-            size = block_size(app.blocks)
-            block = block or size
-            note(size is not None and size == block,
-                 f"{len(app.blocks)} processing calls of {app.blocks[0]}"
-                 f" frames, the last of {app.blocks[-1]}")
-            late = ("" if app.resumed_at == app.rate else
-                    f" (after the resume call, which came at "
-                    f"{app.resumed_at:g} Hz)")
-            note(app.rate == input_rate, "sample rate announced before "
-                 f"processing: {app.rate:g} Hz{late}")
+        for app in apps:
             note(app.tempo == TEMPO, f"tempo reported: {app.tempo}")
-            if number == 0:
-                writes = ", ".join(f"{n}={v}" for n, v in app.writes)
-                print(f"  Audacity's writes before processing: {writes}")
+            note(len(app.runs) == check.tracks,
+                 f"it ran over {len(app.runs)} track(s), each after a "
+                 f"resume; {check.tracks} selected")
+        for number, run in enumerate(runs):
+            size = block_size(run.blocks)
+            note(size is not None and size == block,
+                 f"{len(run.blocks)} processing calls of {run.blocks[0]}"
+                 f" frames, the last of {run.blocks[-1]}")
+            late = ("" if run.resumed_at == run.rate else
+                    f" (after the resume call, which came at "
+                    f"{run.resumed_at:g} Hz)")
+            note(run.rate == input_rate, "sample rate announced before "
+                 f"processing: {run.rate:g} Hz{late}")
+            if number < check.tracks:
+                writes = ", ".join(f"{n}={v}" for n, v in run.writes)
+                print(f"  Audacity's writes before track {number + 1}: "
+                      f"{writes}")
             if check.settings:
-                note(len(app.sets) == len(SETTINGS.splitlines()),
-                     f"the stand-in set {len(app.sets)} values after "
+                note(len(run.sets) == len(SETTINGS.splitlines()),
+                     f"the stand-in set {len(run.sets)} values after "
                      "them, before the first sample")
-    else:
-        block = traced_block
-        note(block is not None, "the block size is that of the traced "
-             f"check: {block}")
-    if block is None:
+    if block is None or missing:
         return False
-    values = os.path.join(work, "values") if check.settings else None
-    source = os.path.join(work, check.input)
-    # Audacity resumes a new instance at the project's rate and announces a
-    # track of another rate only after that, with no resume to follow.
-    # korvane takes a new rate at a resume, never while resumed (processing
-    # may be running), so it runs such a track at the rate of the resume:
-    # the reference is the same samples rendered at that rate.
-    resumed = apps[0].resumed_at if len(apps) == 1 else None
-    track_rate = None
-    if resumed is not None and resumed != apps[0].rate:
-        track_rate = floatwav.read(source)[1]
-        channels, _ = floatwav.read(source)
-        source = os.path.join(work, f"input-{check.name}-at-{int(resumed)}.wav")
-        floatwav.write(source, channels, int(resumed))
-        print(f"  resumed at {resumed:g} Hz, {apps[0].rate:g} Hz announced "
-              "after the resume: korvane keeps the rate of the resume, so "
-              f"the reference is IN's samples at {resumed:g} Hz")
-    passes = check.passes + (check.opens.passes if check.opens else 0)
-    for number in range(1, passes + 1):
-        target = os.path.join(work, f"korvane-{check.name}-{number}.wav")
-        korvane_render(korvane, library, source, target, block, values)
-        source = target
-    equal, text = compare_files(got, source, track_rate)
-    note(equal, f"equals korvane render ({passes} pass(es), tempo "
-         f"{TEMPO}, blocks of {block}{', settings' if values else ''}): "
-         f"{text}")
-    if not equal and check.name.startswith("defaults"):
-        explain_defaults(work, korvane, library, found, block, got)
+    for track, path in enumerate(got, 1):
+        want = reference(work, korvane, library, check, block, track)
+        equal, text = compare_files(path, want)
+        whole = "" if track == 1 else (
+            f", the last of {track} parts of one render of the input "
+            f"{track} times over")
+        note(equal, f"track {track} equals korvane render "
+             f"({all_passes(check)} pass(es), tempo {TEMPO}, blocks of {block}"
+             f"{', settings' if check.settings else ''}{whole}): {text}")
+        if not equal and track == 1:
+            explain(work, korvane, library, found, check, block, path, runs)
     return ok
 
 
 def compare(work, korvane, library):
     found = applications(work)
     failures = []
-    # korvane.so itself logs nothing; Audacity calls it as it calls the
-    # stand-in in the same check.
-    traced = found.get("defaults-traced")
-    traced_block = block_size(traced[0].blocks) if traced else None
     for check in CHECKS:
         print(f"== {check.name}: {check.what}")
-        ok = check_one(work, korvane, library, found, traced_block, check)
+        ok = check_one(work, korvane, library, found, check)
         if not ok:
             failures.append(check.name)
         print(f"korvane-audacity: {check.name} {'PASS' if ok else 'FAIL'}")
     return failures
 
 
-def explain_defaults(work, korvane, library, found, block, got):
-    """Renders the input again with the values that Audacity wrote back set
-    explicitly, and says whether that is what Audacity rendered."""
-    traced = found.get("defaults-traced", [])
-    if not traced or not traced[0].writes:
+def explain(work, korvane, library, found, check, block, got, runs):
+    """Says whether Audacity's render, which differs from the reference, is
+    korvane render of the track's samples at the rate of the resume when
+    Audacity announced the track's rate only after it; else, at defaults,
+    whether it is korvane render with the values Audacity wrote back set."""
+    if runs and runs[0].resumed_at != runs[0].rate:
+        rate = int(runs[0].resumed_at)
+        want = reference(work, korvane, library, check, block, 1, rate)
+        equal, _ = compare_files(got, want, runs[0].rate)
+        print(f"  resumed at {rate} Hz, {runs[0].rate:g} Hz announced after "
+              f"the resume: Audacity's render {'is' if equal else 'is not'} "
+              f"korvane render of the track's samples at {rate} Hz")
         return
-    writes = traced[0].writes
+    traced = found.get("defaults-traced", [])
+    if check.settings or not traced or not traced[0].runs[0].writes:
+        return
+    writes = traced[0].runs[0].writes
     target = os.path.join(work, "korvane-written-back.wav")
-    korvane_render(korvane, library, os.path.join(work, STEREO), target,
+    korvane_render(korvane, library, os.path.join(work, check.input), target,
                    block, sets=writes)
     equal, _ = compare_files(got, target)
     listed = " ".join(f"--set '{n}={v}'" for n, v in writes)
