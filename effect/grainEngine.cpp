@@ -39,6 +39,7 @@ static_assert(myfx::kGrainSlots == 32, "one bit per grain slot");
 
 void myfx::processReplacing(float** inputs, float** outputs,
                             int32_t sampleFrames) {
+  if (sampleFrames > 0 && preparedRate.waiting()) adoptPreparedRate();
   if (tiled.fits(inputs, outputs, sampleFrames)) {
     runTiled<false>(inputs, outputs, sampleFrames);
   } else {
@@ -47,6 +48,7 @@ void myfx::processReplacing(float** inputs, float** outputs,
 }
 
 void myfx::process(float** inputs, float** outputs, int32_t sampleFrames) {
+  if (sampleFrames > 0 && preparedRate.waiting()) adoptPreparedRate();
   if (tiled.fits(inputs, outputs, sampleFrames)) {
     runTiled<true>(inputs, outputs, sampleFrames);
   } else {
@@ -147,25 +149,39 @@ void myfx::deriveLoopFromTempo() {
   // setting give the same loop as last time, so the arithmetic is skipped.
   const int32_t sixteenths = bufferSixteenths.load();
   if (tempo != derivedTempo || sixteenths != derivedSixteenths) {
-    const double sixteenthSeconds =
-        kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
-    const double loopSamples =
-        sixteenths * sixteenthSeconds * double(sampleRateHz.load());
-    // Limited before the conversion: a very slow tempo gives a product that
-    // no 32-bit integer holds.
-    derivedLoop = loopSamples > double(bufferCapacity) ? bufferCapacity
-                                                       : trunc32(loopSamples);
+    derivedLoop =
+        loopFor(tempo, sixteenths, sampleRateHz.load(), bufferCapacity);
     derivedTempo = tempo;
     derivedSixteenths = sixteenths;
   }
   const int32_t loop = derivedLoop;
-  loopLength.store(loop);
   recordLength = std::min(2 * loop, bufferCapacity);
-  // Settings made before the first query were meant for this loop.
-  if (!tempoQueried) {
-    tempoQueried = true;
-    adoptPendingValues();
+  if (tempoQueried) {
+    loopLength.store(loop);
+    return;
   }
+  // Settings made before the first query were meant for this loop.
+  tempoQueried = true;
+  rewriteLoopSettings([&] { loopLength.store(loop); },
+                      [&](int32_t index, LoopSetting::Word was) {
+                        return convertedPending(index, was, loop);
+                      });
+}
+
+int32_t myfx::loopFor(double tempo, int32_t sixteenths, int32_t rate,
+                      int32_t capacity) {
+  const double sixteenthSeconds =
+      kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
+  const double loopSamples = sixteenths * sixteenthSeconds * double(rate);
+  // Limited before the conversion: a very slow tempo gives a product that
+  // no 32-bit integer holds.
+  return loopSamples > double(capacity) ? capacity : trunc32(loopSamples);
+}
+
+int32_t myfx::placeholderLoop() const {
+  const int32_t rate = sampleRateHz.load();
+  return loopFor(kFallbackTempo, bufferSixteenths.load(), rate,
+                 kCaptureSeconds * rate);
 }
 
 // Moves the capture on by one sample while a capture runs (a change past the
