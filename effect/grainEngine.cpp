@@ -197,7 +197,15 @@ int32_t myfx::advanceCapture(bool triggered) {
 }
 
 // Starts a grain in the lowest free slot, if any, then re-arms the clock with
-// a randomly shortened interval.
+// a randomly shortened interval: to trunc(st jitter x r x interval) -
+// interval / 2, r a random fraction from 0 to 1. The next decision falls
+// when the clock reaches the interval, so decisions come every
+// interval + interval / 2 - trunc(st jitter x r x interval) samples: with no
+// jitter every 1.5 times "st rate" (63, 67 and 72 samples for 42, 45 and 48,
+// the half rounded down), and "st jitter" shortens that by up to its value
+// times "st rate". This is the designed timing. The clock starts at 0 when
+// the instance opens or takes a new rate, so the first decision comes
+// "st rate" samples in.
 void myfx::decideStart(double transposeBase) {
   if (soundingSlots != kAllSlotsSounding) {
     startGrain(lowestSlot(~soundingSlots), transposeBase);
@@ -209,7 +217,10 @@ void myfx::decideStart(double transposeBase) {
 }
 
 // Draws position, length and pitch spread, in this order, and sets the slot
-// sounding with a rising envelope.
+// sounding with a rising envelope. The pitch spread adds
+// (2 x r3 - 0.5) x 2 x "p jitter" to the playback rate of the transposition
+// (1 at "tp" 0): with pj for "p jitter", from -pj to +3pj around that rate,
+// +pj on average, so the spread leans upward by design.
 void myfx::startGrain(int32_t slot, double transposeBase) {
   const int32_t loop = loopLength.load();
 
