@@ -39,6 +39,7 @@ static_assert(myfx::kGrainSlots == 32, "one bit per grain slot");
 
 void myfx::processReplacing(float** inputs, float** outputs,
                             int32_t sampleFrames) {
+  if (sampleFrames > 0 && preparedRate.waiting()) adoptPreparedRate();
   if (tiled.fits(inputs, outputs, sampleFrames)) {
     runTiled<false>(inputs, outputs, sampleFrames);
   } else {
@@ -47,6 +48,7 @@ void myfx::processReplacing(float** inputs, float** outputs,
 }
 
 void myfx::process(float** inputs, float** outputs, int32_t sampleFrames) {
+  if (sampleFrames > 0 && preparedRate.waiting()) adoptPreparedRate();
   if (tiled.fits(inputs, outputs, sampleFrames)) {
     runTiled<true>(inputs, outputs, sampleFrames);
   } else {
@@ -147,25 +149,39 @@ void myfx::deriveLoopFromTempo() {
   // setting give the same loop as last time, so the arithmetic is skipped.
   const int32_t sixteenths = bufferSixteenths.load();
   if (tempo != derivedTempo || sixteenths != derivedSixteenths) {
-    const double sixteenthSeconds =
-        kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
-    const double loopSamples =
-        sixteenths * sixteenthSeconds * double(sampleRateHz.load());
-    // Limited before the conversion: a very slow tempo gives a product that
-    // no 32-bit integer holds.
-    derivedLoop = loopSamples > double(bufferCapacity) ? bufferCapacity
-                                                       : trunc32(loopSamples);
+    derivedLoop =
+        loopFor(tempo, sixteenths, sampleRateHz.load(), bufferCapacity);
     derivedTempo = tempo;
     derivedSixteenths = sixteenths;
   }
   const int32_t loop = derivedLoop;
-  loopLength.store(loop);
   recordLength = std::min(2 * loop, bufferCapacity);
-  // Settings made before the first query were meant for this loop.
-  if (!tempoQueried) {
-    tempoQueried = true;
-    adoptPendingValues();
+  if (tempoQueried) {
+    loopLength.store(loop);
+    return;
   }
+  // Settings made before the first query were meant for this loop.
+  tempoQueried = true;
+  rewriteLoopSettings([&] { loopLength.store(loop); },
+                      [&](int32_t index, LoopSetting::Word was) {
+                        return convertedPending(index, was, loop);
+                      });
+}
+
+int32_t myfx::loopFor(double tempo, int32_t sixteenths, int32_t rate,
+                      int32_t capacity) {
+  const double sixteenthSeconds =
+      kSecondsPerMinute / (tempo * kSixteenthsPerBeat);
+  const double loopSamples = sixteenths * sixteenthSeconds * double(rate);
+  // Limited before the conversion: a very slow tempo gives a product that
+  // no 32-bit integer holds.
+  return loopSamples > double(capacity) ? capacity : trunc32(loopSamples);
+}
+
+int32_t myfx::placeholderLoop() const {
+  const int32_t rate = sampleRateHz.load();
+  return loopFor(kFallbackTempo, bufferSixteenths.load(), rate,
+                 kCaptureSeconds * rate);
 }
 
 // Moves the capture on by one sample while a capture runs (a change past the
@@ -181,7 +197,15 @@ int32_t myfx::advanceCapture(bool triggered) {
 }
 
 // Starts a grain in the lowest free slot, if any, then re-arms the clock with
-// a randomly shortened interval.
+// a randomly shortened interval: to trunc(st jitter x r x interval) -
+// interval / 2, r a random fraction from 0 to 1. The next decision falls
+// when the clock reaches the interval, so decisions come every
+// interval + interval / 2 - trunc(st jitter x r x interval) samples: with no
+// jitter every 1.5 times "st rate" (63, 67 and 72 samples for 42, 45 and 48,
+// the half rounded down), and "st jitter" shortens that by up to its value
+// times "st rate". This is the designed timing. The clock starts at 0 when
+// the instance opens or takes a new rate, so the first decision comes
+// "st rate" samples in.
 void myfx::decideStart(double transposeBase) {
   if (soundingSlots != kAllSlotsSounding) {
     startGrain(lowestSlot(~soundingSlots), transposeBase);
@@ -193,7 +217,10 @@ void myfx::decideStart(double transposeBase) {
 }
 
 // Draws position, length and pitch spread, in this order, and sets the slot
-// sounding with a rising envelope.
+// sounding with a rising envelope. The pitch spread adds
+// (2 x r3 - 0.5) x 2 x "p jitter" to the playback rate of the transposition
+// (1 at "tp" 0): with pj for "p jitter", from -pj to +3pj around that rate,
+// +pj on average, so the spread leans upward by design.
 void myfx::startGrain(int32_t slot, double transposeBase) {
   const int32_t loop = loopLength.load();
 

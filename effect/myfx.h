@@ -14,9 +14,11 @@
 // independent reference model (tests/engineReferenceTest.cpp).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
-#include "PendingValue.h"
+#include "LoopSetting.h"
+#include "PreparedRate.h"
 #include "RandomGenerator.h"
 #include "RelaxedAtomic.h"
 #include "audioeffectx.h"
@@ -44,25 +46,33 @@ class myfx : public AudioEffectX, private engine::State {
   // ---- host's main thread during open/close
   // In `main`.
   explicit myfx(HostCallback callback);
-  // Opcode 1.
+  // `close`: frees the capture buffers, prepared and retired ones too.
   ~myfx() override;
   // False when a capture buffer could not be allocated; `main` then hands
   // the host nothing.
   bool isReady() const {
     return recordBufferLeft != nullptr && recordBufferRight != nullptr;
   }
-  // Audio stopped; allocates only when the rate changed: a host rate
-  // (opcodes 10 and 43) from 8000 to 384000 Hz other than the one in use
-  // becomes the rate of every sample count, with new capture buffers, and
-  // the engine starts again. Anything else changes nothing.
+  // `setSampleRate` and `setBlockSizeAndSampleRate`, on whatever thread the
+  // host sets the rate, while suspended or resumed: a rate from 8000 to
+  // 384000 Hz other than the one in use is prepared (its capture buffers
+  // allocated here); anything else leaves nothing prepared. The rate is
+  // adopted at the next resume or processing call, whichever comes first.
+  void setSampleRate(float rate) override;
+  void setBlockSizeAndSampleRate(int32_t size, float rate) override;
+  // `mainsChanged` off; frees the buffers an adoption replaced.
+  void suspend() override;
+  // `mainsChanged` on, on the host's main or audio thread: adopts a
+  // prepared rate. Allocates and frees nothing.
   void resume() override;
-  // Before processing starts: korvane's seed call (seedExtension.h) reseeds
-  // the random generator as construction does and answers 1; any other
-  // vendor call answers 0.
+  // `vendorSpecific`, before processing starts: korvane's seed call
+  // (seedExtension.h) reseeds the random generator as construction does and
+  // answers 1; any other vendor call answers 0.
   intptr_t vendorSpecific(int32_t index, intptr_t value, void* ptr,
                           float opt) override;
 
   // ---- audio thread
+  // Both first adopt a prepared rate, when the block has a sample.
   // Adds the grains to what the outputs hold.
   void process(float** inputs, float** outputs, int32_t sampleFrames) override;
   // Writes the grains over the outputs.
@@ -70,11 +80,11 @@ class myfx : public AudioEffectX, private engine::State {
                         int32_t sampleFrames) override;
 
   // ---- any thread
-  // Writes one 32-bit field, and before the first processed sample also
-  // keeps the value of "st rate", "pos" or "len" pending.
+  // Writes one field; before the first processed sample "st rate", "pos"
+  // and "len" keep the value pending instead (LoopSetting.h). May wait for
+  // the length of one adoption on the audio side.
   void setParameter(int32_t index, float value) override;
-  // Reads the field and the loop length, or the value set before the first
-  // processed sample for "st rate", "pos" and "len".
+  // The field against the loop length, or a value still pending as set.
   float getParameter(int32_t index) override;
   // Keeps at most 31 characters of a host's text.
   void setProgramName(char* name) override;
@@ -112,38 +122,58 @@ class myfx : public AudioEffectX, private engine::State {
 
   // Parameters and the sample rate (parameters.cpp, sampleRate.cpp).
   void storeParameterDefaults();
-  void adoptPendingValues();
-  void adoptSampleRate(int32_t rate);
-  void rescaleLoopRelativeFields(int32_t oldRate, int32_t newRate);
+  LoopSetting::Word convertedPending(int32_t index, LoopSetting::Word was,
+                                     int32_t loop) const;
+  void prepareRate(float hostRate);
+  void adoptPreparedRate();
+  LoopSetting::Word rescaledSetting(int32_t index, LoopSetting::Word was,
+                                    int32_t oldRate, int32_t newRate) const;
   void resetRunningState();
   static double rescaled(double count, int32_t from, int32_t to);
-  // The loop length from construction until the first tempo query.
-  int32_t placeholderLoop() const { return sampleRateHz.load(); }
+  // The loop `deriveLoopFromTempo` derives, limited to `capacity`.
+  static int32_t loopFor(double tempo, int32_t sixteenths, int32_t rate,
+                         int32_t capacity);
+  // Until the first tempo query: the loop that query derives at 120 bpm
+  // (or with no tempo), with the "bsize" and rate in force now.
+  int32_t placeholderLoop() const;
+  // audio side: the rewrite of "st rate", "pos" and "len" that a new loop
+  // meaning needs (LoopSetting.h): marks the three words, makes `change` to
+  // the loop length and rate, stores what `rewrite(index, word)` derives.
+  template <typename Change, typename Rewrite>
+  void rewriteLoopSettings(Change change, Rewrite rewrite) {
+    LoopSetting* const settings[] = {&startInterval, &grainOffset, &lengthBase};
+    const int32_t indexes[] = {Param::kStartInterval, Param::kGrainOffset,
+                               Param::kLengthBase};
+    LoopSetting::Word was[3];
+    for (int i = 0; i < 3; ++i) was[i] = settings[i]->beginRewrite();
+    std::atomic_thread_fence(std::memory_order_release);
+    change();
+    for (int i = 0; i < 3; ++i) {
+      settings[i]->endRewrite(rewrite(indexes[i], was[i]));
+    }
+  }
 
   // Written by parameter calls from any host thread, read by the audio
   // thread where it next uses them (RelaxedAtomic.h says why that is safe).
   RelaxedAtomic<int32_t> bufferSixteenths;
   RelaxedAtomic<float> recordThreshold;
-  RelaxedAtomic<int32_t> startInterval;
+  LoopSetting startInterval;
   RelaxedAtomic<float> startJitter;
-  RelaxedAtomic<int32_t> grainOffset;
+  LoopSetting grainOffset;
   RelaxedAtomic<float> positionJitter;
-  RelaxedAtomic<int32_t> lengthBase;
+  LoopSetting lengthBase;
   RelaxedAtomic<float> lengthJitter;
   RelaxedAtomic<int32_t> transpose;
   RelaxedAtomic<float> pitchJitter;
   RelaxedAtomic<float> envelopeCeiling;
-  // Until the first tempo query "st rate", "pos" and "len" keep their
-  // settings here (PendingValue.h); that query converts them.
-  PendingValue pendingStartInterval;
-  PendingValue pendingOffset;
-  PendingValue pendingLength;
   char programName[kProgramNameBytes];
 
-  // Written by the host's main thread while audio is stopped (construction
-  // and a resume at a new rate), like the capture buffers of the engine
-  // state; parameter calls read the rate for the placeholder loop.
+  // Written where a rate is adopted (construction, a resume, the start of a
+  // processing call), like the capture buffers of the engine state;
+  // parameter calls read the rate for the placeholder loop.
   RelaxedAtomic<int32_t> sampleRateHz;
+  // A rate set by the host, with its buffers, until it is adopted.
+  PreparedRate preparedRate;
   // The main thread seeds it (the seed call), the audio thread draws from it.
   RandomGenerator random;
 
@@ -154,7 +184,7 @@ class myfx : public AudioEffectX, private engine::State {
   float lastInput;
   int32_t recordPosition;
   int32_t recordLength;
-  // Set at the first tempo query, which adopts the pending values.
+  // Set at the first tempo query, which converts the pending values.
   bool tempoQueried;
   int32_t startCounter;
   float currentRate;

@@ -65,9 +65,10 @@ double transposeTo(double field, int32_t) {
 }
 double ceilingTo(double field, int32_t) { return (field - 1.0) / kCeilingSpan; }
 
-// A host may send anything; the fields only ever see 0..1 (NaN as 0).
+// A host may send anything; the fields only ever see 0..1 (NaN as 0). A -0
+// lies in 0..1 and is kept as it came.
 double clampNormalised(float value) {
-  if (!(value > 0.0f)) return 0.0;
+  if (!(value >= 0.0f)) return 0.0;
   if (value > 1.0f) return 1.0;
   return value;
 }
@@ -76,45 +77,64 @@ bool isParameter(int32_t index) {
   return static_cast<uint32_t>(index) <=
          static_cast<uint32_t>(Param::kCount - 1);
 }
+
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 }  // namespace
 
-// One row per parameter, by index. Exactly one of the two field pointers is
-// set; it also chooses the display: whole numbers for the integer fields.
-// The loop-relative rows name the pending value that carries a setting made
-// before the first tempo query over to the loop that query derives.
+// One row per parameter, by index. Exactly one of the three field pointers
+// is set; it also chooses the display: whole numbers for the integer fields.
+// The loop-relative settings ("st rate", "pos", "len") are counts of samples
+// of the loop, held in a LoopSetting.
 struct ParameterTable {
   struct Row {
     const char* name;
     const char* label;
     RelaxedAtomic<int32_t> myfx::*intField;
     RelaxedAtomic<float> myfx::*floatField;
+    LoopSetting myfx::*loopField;
     double (*fromNormalised)(double v, int32_t loop);
     double (*toNormalised)(double field, int32_t loop);
-    PendingValue myfx::*pending;
     double defaultField;  // the field's value after construction
   };
   static const Row rows[myfx::kNumParams];
 
   static double fieldValue(const myfx& effect, const Row& row) {
-    return row.intField != nullptr ? (effect.*row.intField).load()
-                                   : (effect.*row.floatField).load();
+    return row.intField != nullptr     ? (effect.*row.intField).load()
+           : row.floatField != nullptr ? (effect.*row.floatField).load()
+                                       : (effect.*row.loopField).load();
   }
 
-  // The row's field as a normalised value against `loop`.
-  static float answer(const myfx& effect, const Row& row, int32_t loop) {
-    return static_cast<float>(row.toNormalised(fieldValue(effect, row), loop));
+  static float answer(const Row& row, double field, int32_t loop) {
+    return static_cast<float>(row.toNormalised(field, loop));
   }
 
-  // Converts v (0..1) against `loop` and stores the row's field.
-  static void store(myfx& effect, const Row& row, double v, int32_t loop) {
-    storeField(effect, row, row.fromNormalised(v, loop));
+  static int32_t count(const Row& row, double v, int32_t loop) {
+    return static_cast<int32_t>(row.fromNormalised(v, loop));
   }
 
+  // Stores a field that is not a loop setting.
   static void storeField(myfx& effect, const Row& row, double field) {
     if (row.intField != nullptr) {
       (effect.*row.intField).store(static_cast<int32_t>(field));
     } else {
       (effect.*row.floatField).store(static_cast<float>(field));
+    }
+  }
+
+  // A loop setting's word, and the loop its count is answered against: the
+  // placeholder while the word is open, else the loop length in force; both
+  // read between two loads of the word that found it unchanged.
+  struct Snapshot {
+    LoopSetting::Word word;
+    int32_t loop;
+  };
+  static Snapshot snapshot(const myfx& effect, const Row& row) {
+    const LoopSetting& setting = effect.*row.loopField;
+    for (;;) {
+      const LoopSetting::Word word = setting.read();
+      const int32_t loop =
+          word.open() ? effect.placeholderLoop() : effect.loopLength.load();
+      if (setting.unchanged(word)) return {word, loop};
     }
   }
 };
@@ -125,56 +145,63 @@ constexpr double kDefaultStartInterval =
     static_cast<int32_t>(AudioEffect::kInitialSampleRate) / 50;
 
 const ParameterTable::Row ParameterTable::rows[myfx::kNumParams] = {
-    // name, label, integer or float field, set and get mappings, pending
-    // value (loop-relative parameters only), field after construction
-    {"bsize", "1/16", &myfx::bufferSixteenths, nullptr, sixteenthsFrom,
-     sixteenthsTo, nullptr, 16},
-    {"rec thrsh", "", nullptr, &myfx::recordThreshold, plainFrom, plainTo,
-     nullptr, 0.0},
-    {"st rate", "samples", &myfx::startInterval, nullptr, startIntervalFrom,
-     startIntervalTo, &myfx::pendingStartInterval, kDefaultStartInterval},
-    {"st jitter", "", nullptr, &myfx::startJitter, plainFrom, plainTo, nullptr,
+    // name, label, integer, float or loop field, set and get mappings, field
+    // after construction
+    {"bsize", "1/16", &myfx::bufferSixteenths, nullptr, nullptr, sixteenthsFrom,
+     sixteenthsTo, 16},
+    {"rec thrsh", "", nullptr, &myfx::recordThreshold, nullptr, plainFrom,
+     plainTo, 0.0},
+    {"st rate", "samples", nullptr, nullptr, &myfx::startInterval,
+     startIntervalFrom, startIntervalTo, kDefaultStartInterval},
+    {"st jitter", "", nullptr, &myfx::startJitter, nullptr, plainFrom, plainTo,
      0.0},
-    {"pos", "samples", &myfx::grainOffset, nullptr, offsetFrom, offsetTo,
-     &myfx::pendingOffset, 0},
-    {"pos jitter", "", nullptr, &myfx::positionJitter, plainFrom, plainTo,
-     nullptr, 0.0},
-    {"len", "samples", &myfx::lengthBase, nullptr, lengthFrom, lengthTo,
-     &myfx::pendingLength, myfx::kDefaultGrainLength},
-    {"len jitter", "", nullptr, &myfx::lengthJitter, plainFrom, plainTo,
-     nullptr, 0.0},
-    {"tp", "semitones", &myfx::transpose, nullptr, transposeFrom, transposeTo,
-     nullptr, 0},
-    {"p jitter", "", nullptr, &myfx::pitchJitter, plainFrom, plainTo, nullptr,
+    {"pos", "samples", nullptr, nullptr, &myfx::grainOffset, offsetFrom,
+     offsetTo, 0},
+    {"pos jitter", "", nullptr, &myfx::positionJitter, nullptr, plainFrom,
+     plainTo, 0.0},
+    {"len", "samples", nullptr, nullptr, &myfx::lengthBase, lengthFrom,
+     lengthTo, myfx::kDefaultGrainLength},
+    {"len jitter", "", nullptr, &myfx::lengthJitter, nullptr, plainFrom,
+     plainTo, 0.0},
+    {"tp", "semitones", &myfx::transpose, nullptr, nullptr, transposeFrom,
+     transposeTo, 0},
+    {"p jitter", "", nullptr, &myfx::pitchJitter, nullptr, plainFrom, plainTo,
      0.0},
-    {"env", "", nullptr, &myfx::envelopeCeiling, ceilingFrom, ceilingTo,
-     nullptr, 1.0},
+    {"env", "", nullptr, &myfx::envelopeCeiling, nullptr, ceilingFrom,
+     ceilingTo, 1.0},
 };
 static_assert(sizeof ParameterTable::rows / sizeof ParameterTable::rows[0] ==
                   Param::kCount,
               "one row per parameter index");
 
-// any thread; writes one 32-bit field, read by the engine where it next uses
-// it. The loop-relative mappings use the loop length in force now; before
-// the first tempo query their value is kept pending instead, to be converted
-// against the loop that query derives (PendingValue.h).
+// any thread; writes one field, read by the engine where it next uses it.
+// A loop setting converts v against the loop length in force; before the
+// first tempo query it keeps v pending instead, to be converted against the
+// loop that query derives, unless v is what the untouched setting answers
+// (a host writing back what it read changes nothing).
 void myfx::setParameter(int32_t index, float value) {
   if (!isParameter(index)) return;
   const ParameterTable::Row& row = ParameterTable::rows[index];
   const double v = clampNormalised(value);
-  const auto store = [this, &row, v] {
-    ParameterTable::store(*this, row, v, loopLength.load());
-  };
-  if (row.pending != nullptr) {
-    (this->*row.pending)
-        .set(
-            static_cast<float>(v),
-            [this, &row] {
-              return ParameterTable::answer(*this, row, placeholderLoop());
-            },
-            store);
-  } else {
-    store();
+  if (row.loopField == nullptr) {
+    ParameterTable::storeField(*this, row, row.fromNormalised(v, 0));
+    return;
+  }
+  LoopSetting& setting = this->*row.loopField;
+  for (;;) {
+    const LoopSetting::Word word = setting.read();
+    LoopSetting::Word next;
+    if (!word.open()) {
+      next = word.withCount(ParameterTable::count(row, v, loopLength.load()));
+    } else if (!word.pending() &&
+               sameBits(static_cast<float>(v),
+                        ParameterTable::answer(row, word.count(),
+                                               placeholderLoop()))) {
+      next = word;
+    } else {
+      next = word.withPending(static_cast<float>(v));
+    }
+    if (setting.replace(word, next)) return;
   }
 }
 
@@ -182,49 +209,50 @@ void myfx::setParameter(int32_t index, float value) {
 float myfx::getParameter(int32_t index) {
   if (!isParameter(index)) return 0.0f;
   const ParameterTable::Row& row = ParameterTable::rows[index];
-  const auto fieldAnswer = [this, &row](bool beforeFirstQuery) {
-    return ParameterTable::answer(
-        *this, row, beforeFirstQuery ? placeholderLoop() : loopLength.load());
-  };
-  if (row.pending != nullptr) return (this->*row.pending).answer(fieldAnswer);
-  return fieldAnswer(false);
+  if (row.loopField == nullptr) {
+    return ParameterTable::answer(row, ParameterTable::fieldValue(*this, row),
+                                  loopLength.load());
+  }
+  const ParameterTable::Snapshot now = ParameterTable::snapshot(*this, row);
+  if (now.word.pending()) return now.word.value();
+  return ParameterTable::answer(row, now.word.count(), now.loop);
 }
 
-// audio thread, at the first tempo query, right after the loop length is
-// derived: every pending value is converted against the new loop with its
-// own mapping and then dropped.
-void myfx::adoptPendingValues() {
-  const int32_t loop = loopLength.load();
-  for (const ParameterTable::Row& row : ParameterTable::rows) {
-    if (row.pending == nullptr) continue;
-    (this->*row.pending).adopt([this, &row, loop](float v) {
-      ParameterTable::store(*this, row, v, loop);
-    });
+// audio thread, at the first tempo query: a pending value becomes its count
+// against the loop that query derived; the word is closed.
+LoopSetting::Word myfx::convertedPending(int32_t index, LoopSetting::Word was,
+                                         int32_t loop) const {
+  const ParameterTable::Row& row = ParameterTable::rows[index];
+  if (was.pending()) {
+    was = was.withCount(ParameterTable::count(row, was.value(), loop));
   }
+  return was.closed();
 }
 
-// host's main thread, audio stopped, when the sample rate changes: "st
-// rate", "pos" and "len" keep their length in time. A value still pending
-// stays as it is, to be converted against the loop of the first query;
-// otherwise the part of the field above the mapping's minimum (its value at
-// 0) is scaled to the new rate, to the nearest whole sample.
-void myfx::rescaleLoopRelativeFields(int32_t oldRate, int32_t newRate) {
-  const int32_t loop = loopLength.load();
-  for (const ParameterTable::Row& row : ParameterTable::rows) {
-    float pending;
-    if (row.pending == nullptr || (this->*row.pending).read(pending)) continue;
-    const double minimum = row.fromNormalised(0.0, loop);
-    const double above = ParameterTable::fieldValue(*this, row) - minimum;
-    ParameterTable::storeField(*this, row,
-                               minimum + rescaled(above, oldRate, newRate));
-  }
+// audio side, when the sample rate changes: "st rate", "pos" and "len" keep
+// their length in time. A value still pending stays as it is, to be
+// converted against the loop of the first query; otherwise the part of the
+// count above the mapping's minimum (its value at 0) is scaled to the new
+// rate, to the nearest whole sample.
+LoopSetting::Word myfx::rescaledSetting(int32_t index, LoopSetting::Word was,
+                                        int32_t oldRate,
+                                        int32_t newRate) const {
+  if (was.pending()) return was;
+  const ParameterTable::Row& row = ParameterTable::rows[index];
+  const double minimum = row.fromNormalised(0.0, loopLength.load());
+  return was.withCount(static_cast<int32_t>(
+      minimum + rescaled(was.count() - minimum, oldRate, newRate)));
 }
 
 // host's main thread during open/close: every parameter's field as the
 // table's defaults give it.
 void myfx::storeParameterDefaults() {
   for (const ParameterTable::Row& row : ParameterTable::rows) {
-    ParameterTable::storeField(*this, row, row.defaultField);
+    if (row.loopField != nullptr) {
+      (this->*row.loopField).reset(static_cast<int32_t>(row.defaultField));
+    } else {
+      ParameterTable::storeField(*this, row, row.defaultField);
+    }
   }
 }
 
@@ -247,11 +275,12 @@ void myfx::getParameterLabel(int32_t index, char* label) {
 void myfx::getParameterDisplay(int32_t index, char* text) {
   if (!isParameter(index) || text == nullptr) return;
   const ParameterTable::Row& row = ParameterTable::rows[index];
-  float pending;
-  if (row.pending != nullptr && (this->*row.pending).read(pending)) {
-    long2string(
-        static_cast<int32_t>(row.fromNormalised(pending, placeholderLoop())),
-        text);
+  if (row.loopField != nullptr) {
+    const ParameterTable::Snapshot now = ParameterTable::snapshot(*this, row);
+    long2string(now.word.pending()
+                    ? ParameterTable::count(row, now.word.value(), now.loop)
+                    : now.word.count(),
+                text);
   } else if (row.intField != nullptr) {
     long2string((this->*row.intField).load(), text);
   } else {

@@ -1,7 +1,8 @@
-// Following the host's sample rate: the capture buffers, the loop and the
-// loop-relative settings move to the rate a host sets, at its next resume.
+// Following the host's sample rate: a rate is prepared where the host sets
+// it (capture buffers allocated on that thread) and adopted where it takes
+// effect, at the next resume or the start of the next processing call.
 #include <cmath>
-#include <new>
+#include <utility>
 
 #include "engineShared.h"
 #include "myfx.h"
@@ -18,44 +19,62 @@ double myfx::rescaled(double count, int32_t from, int32_t to) {
   return std::round(count * static_cast<double>(to) / from);
 }
 
-// host's main thread, audio stopped; allocates only when the rate changed.
-// Hosts set the rate (opcode 10 or 43) before a resume; a rate set while
-// resumed waits for the next one, since processing may be running.
-void myfx::resume() {
-  const float hostRate = getSampleRate();
-  // Tested as a float first: a NaN or a huge rate has no integer value.
-  if (!(hostRate >= kLowestRate && hostRate < kHighestRate + 1.0f)) return;
-  const int32_t rate = static_cast<int32_t>(hostRate);
-  if (rate == sampleRateHz.load()) return;
-  adoptSampleRate(rate);
+void myfx::setSampleRate(float rate) {
+  AudioEffectX::setSampleRate(rate);
+  prepareRate(rate);
 }
 
-// Two new capture buffers of kCaptureSeconds at `rate`; only when both are
-// there do they replace the old ones. The engine starts again as
-// construction leaves it, the loop and the settings of "st rate", "pos" and
-// "len" keep their length in time, and the random generator and the other
-// settings are untouched.
-void myfx::adoptSampleRate(int32_t rate) {
-  const int32_t capacity = kCaptureSeconds * rate;
-  float* left = new (std::nothrow) float[capacity]();
-  float* right = new (std::nothrow) float[capacity]();
-  if (left == nullptr || right == nullptr) {
-    delete[] left;
-    delete[] right;
-    return;
-  }
-  delete[] recordBufferLeft;
-  delete[] recordBufferRight;
-  recordBufferLeft = left;
-  recordBufferRight = right;
+void myfx::setBlockSizeAndSampleRate(int32_t size, float rate) {
+  AudioEffectX::setBlockSizeAndSampleRate(size, rate);
+  prepareRate(rate);
+}
 
+// The rate set last decides: one from 8000 to 384000 Hz (truncated) other
+// than the rate in use gets its buffers now; anything else leaves nothing
+// prepared. A failed allocation prepares nothing either.
+void myfx::prepareRate(float hostRate) {
+  CaptureBuffers* fresh = nullptr;
+  // Tested as a float first: a NaN or a huge rate has no integer value.
+  if (hostRate >= kLowestRate && hostRate < kHighestRate + 1.0f) {
+    const int32_t rate = static_cast<int32_t>(hostRate);
+    if (rate != sampleRateHz.load()) {
+      fresh = CaptureBuffers::allocate(rate, kCaptureSeconds * rate);
+    }
+  }
+  preparedRate.prepare(fresh);
+}
+
+void myfx::resume() { adoptPreparedRate(); }
+
+void myfx::suspend() { preparedRate.freeRetired(); }
+
+// The prepared buffers replace the ones in use (which wait to be freed on a
+// host thread); the engine starts again as construction leaves it, the loop
+// and the settings of "st rate", "pos" and "len" keep their length in time,
+// and the random generator and the other settings are untouched. A pair
+// prepared for the rate already in use (set twice, racing an adoption) is
+// only retired.
+void myfx::adoptPreparedRate() {
+  CaptureBuffers* prepared = preparedRate.take();
+  if (prepared == nullptr) return;
   const int32_t oldRate = sampleRateHz.load();
-  sampleRateHz.store(rate);
-  bufferCapacity = capacity;
-  loopLength.store(
-      static_cast<int32_t>(rescaled(loopLength.load(), oldRate, rate)));
-  rescaleLoopRelativeFields(oldRate, rate);
-  resetRunningState();
+  const int32_t rate = prepared->rate;
+  if (rate != oldRate) {
+    rewriteLoopSettings(
+        [&] {
+          std::swap(recordBufferLeft, prepared->left);
+          std::swap(recordBufferRight, prepared->right);
+          bufferCapacity = prepared->capacity;
+          sampleRateHz.store(rate);
+          loopLength.store(
+              static_cast<int32_t>(rescaled(loopLength.load(), oldRate, rate)));
+        },
+        [&](int32_t index, LoopSetting::Word was) {
+          return rescaledSetting(index, was, oldRate, rate);
+        });
+    resetRunningState();
+  }
+  preparedRate.retire(prepared);
 }
 
 // host's main thread during open/close, and when the rate changes: no

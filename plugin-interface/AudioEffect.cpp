@@ -1,5 +1,5 @@
 // The base effect class: the record's entry points, the base dispatcher
-// (opcodes 0 to 24), the default operations and the host wrappers.
+// (kOpen to kSetChunk), the default operations and the host wrappers.
 #include "AudioEffect.h"
 
 #include <cmath>
@@ -30,7 +30,7 @@ int32_t vuToInteger(double level) {
   return static_cast<int32_t>(scaled);
 }
 
-// Any host thread. Opcode 1 ends the object's life: the dispatcher runs
+// Any host thread. kClose ends the object's life: the dispatcher runs
 // close(), then the object is destroyed here and the record with it.
 intptr_t dispatchEffectClass(AEffect* effect, int32_t opcode, int32_t index,
                              intptr_t value, void* ptr, float opt) {
@@ -100,7 +100,7 @@ AudioEffect::AudioEffect(HostCallback callback, int32_t programCount,
 
 AudioEffect::~AudioEffect() { delete editor; }
 
-// Any host thread. Opcodes 0 to 24; every other opcode answers 0.
+// Any host thread. kOpen to kSetChunk; every other opcode answers 0.
 intptr_t AudioEffect::dispatcher(int32_t opcode, int32_t index, intptr_t value,
                                  void* ptr, float opt) {
   using namespace EffectOpcode;

@@ -18,15 +18,15 @@ class AudioEffect {
   // In `main`; fills the record and does not call the host.
   AudioEffect(HostCallback callback, int32_t programCount,
               int32_t parameterCount);
-  // Opcode 1 destroys the effect.
+  // kClose destroys the effect.
   virtual ~AudioEffect();
 
   AudioEffect(const AudioEffect&) = delete;
   AudioEffect& operator=(const AudioEffect&) = delete;
 
-  // Opcode 0.
+  // kOpen.
   virtual void open();
-  // Opcode 1.
+  // kClose.
   virtual void close();
   // `main` asks it before building the effect; a host callback wrapper, like
   // those under "any thread" below.
@@ -56,10 +56,11 @@ class AudioEffect {
   // Writes one field of the effect.
   virtual void setParameter(int32_t index, float value);
   virtual float getParameter(int32_t index);
-  // Sets the parameter, then tells the host (host opcode 0).
+  // Sets the parameter, then tells the host (HostOpcode::kAutomate).
   virtual void setParameterAutomated(int32_t index, float value);
 
-  // Opcodes 0 to 24, and 0 for every other opcode.
+  // The base dispatcher's opcodes, kOpen to kSetChunk; 0 for every other
+  // opcode.
   virtual intptr_t dispatcher(int32_t opcode, int32_t index, intptr_t value,
                               void* ptr, float opt);
 

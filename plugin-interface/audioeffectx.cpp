@@ -1,5 +1,7 @@
-// The extended effect class: dispatcher opcodes 25 to 76, the default answers
-// of the operations they reach, and the host wrappers of opcodes 6 to 49.
+// The extended effect class: the extended dispatcher opcodes
+// (EffectOpcode::kProcessEvents to kBeginLoadProgram), the default answers of
+// the operations they reach, and the host wrappers of the host callback's
+// opcodes from HostOpcode::kWantEvents to kGetInputSpeakerArrangement.
 #include "audioeffectx.h"
 
 #include <cmath>
@@ -11,7 +13,7 @@ namespace {
 // Plug-in categories reported by the default getPlugCategory().
 constexpr int32_t kCategoryUnknown = 0;
 constexpr int32_t kCategorySynth = 2;
-// The interface version this layer speaks, reported through opcode 58.
+// The interface version this layer speaks, reported through kGetVstVersion.
 constexpr int32_t kInterfaceVersion = 2300;
 // The default of getCurrentMidiProgram(): no MIDI program.
 constexpr int32_t kNoMidiProgram = -1;
@@ -23,10 +25,11 @@ intptr_t addressAnswer(const void* pointer) {
   return reinterpret_cast<intptr_t>(pointer);
 }
 
-// The key record of opcodes 59 and 60. The modifier is the option truncated
-// toward zero to a 16-bit integer, of which the low 8 bits count; taking the
-// truncated value modulo 256 gives those bits for any finite option without
-// an out-of-range conversion, and a NaN or infinite option gives 0.
+// The key record of kEditorKeyDown and kEditorKeyUp. The modifier is the
+// option truncated toward zero to a 16-bit integer, of which the low 8 bits
+// count; taking the truncated value modulo 256 gives those bits for any
+// finite option without an out-of-range conversion, and a NaN or infinite
+// option gives 0.
 EditorKeyCode keyCodeOf(int32_t index, intptr_t value, float opt) {
   constexpr double kModifierRange = 256.0;
   EditorKeyCode key{};
@@ -49,8 +52,9 @@ AudioEffectX::AudioEffectX(HostCallback callback, int32_t programCount,
 
 AudioEffectX::~AudioEffectX() = default;
 
-// Any host thread. Opcodes 25 to 76 are answered here, one operation each;
-// every other opcode goes to the base dispatcher unchanged.
+// Any host thread. kProcessEvents to kBeginLoadProgram are answered here,
+// one operation each; every other opcode goes to the base dispatcher
+// unchanged.
 intptr_t AudioEffectX::dispatcher(int32_t opcode, int32_t index, intptr_t value,
                                   void* ptr, float opt) {
   using namespace EffectOpcode;

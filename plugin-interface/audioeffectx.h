@@ -1,6 +1,8 @@
-// The extended effect class: answers dispatcher opcodes 25 to 76, wraps the
-// host callback's opcodes 6 to 49, and gives every further operation an
-// effect may override its default answer.
+// The extended effect class: answers the extended dispatcher opcodes
+// (EffectOpcode::kProcessEvents to kBeginLoadProgram), wraps the host
+// callback's opcodes from HostOpcode::kWantEvents to
+// kGetInputSpeakerArrangement, and gives every further operation an effect
+// may override its default answer.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,7 @@
 #include "timeRecord.h"
 
 // Capability words: what an effect may ask the host (`canHostDo`) and what a
-// host may ask the effect (dispatcher opcode 51).
+// host may ask the effect (EffectOpcode::kCanDo).
 constexpr int kHostCanDoCount = 17;
 constexpr int kPlugCanDoCount = 26;
 extern const char* const hostCanDos[kHostCanDoCount];
@@ -22,7 +24,7 @@ class AudioEffectX : public AudioEffect {
   // In `main`.
   AudioEffectX(HostCallback callback, int32_t programCount,
                int32_t parameterCount);
-  // Opcode 1 destroys the effect.
+  // kClose destroys the effect.
   ~AudioEffectX() override;
 
   // Setters of the record's fields and flag bits: the effect's constructor
@@ -35,17 +37,18 @@ class AudioEffectX : public AudioEffect {
   // ---- audio thread
   // While processing; the host's time record or null.
   virtual VstTimeInfo* getTimeInfo(int32_t filter);
-  // Opcode 25, before the block it belongs to.
+  // EffectOpcode::kProcessEvents, before the block it belongs to.
   virtual int32_t processEvents(VstEvents* events);
   // A host reads it while processing.
   virtual int32_t reportCurrentPosition();
   // A host reads it while processing.
   virtual float* reportDestinationBuffer();
-  // Opcode 41.
+  // kProcessVariableIo.
   virtual bool processVariableIo(VstVariableIo* variableIo);
 
   // ---- any thread
-  // Opcodes 25 to 76, the rest through the base class.
+  // The extended opcodes, EffectOpcode::kProcessEvents to kBeginLoadProgram;
+  // the rest through the base class.
   intptr_t dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr,
                       float opt) override;
   virtual EffectEditor* getEditor();
@@ -142,9 +145,9 @@ class AudioEffectX : public AudioEffect {
   virtual bool openFileSelector(VstFileSelect* selector);
   virtual int32_t setTotalSampleToProcess(int32_t value);
   virtual int32_t getNextShellPlugin(char* name);
-  // Opcode 71, before processing starts; the audio thread too.
+  // kStartProcess, before processing starts; the audio thread too.
   virtual int32_t startProcess();
-  // Opcode 72, after processing stops; the audio thread too.
+  // kStopProcess, after processing stops; the audio thread too.
   virtual int32_t stopProcess();
   virtual bool setPanLaw(int32_t type, float value);
   virtual int32_t beginLoadBank(VstPatchChunkInfo* info);

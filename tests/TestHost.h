@@ -74,10 +74,10 @@ class TestHost {
                     static_cast<intptr_t>(seed));
   }
   // Sets the sample rate and restarts processing, as hosts do.
-  static void resumeAtRate(AEffect* e, float rate) {
-    dispatch(e, EffectOpcode::kSuspendResume, 0, 0);
+  static void resumeAtRate(AEffect* e, float rate, bool resumes = true) {
+    if (resumes) dispatch(e, EffectOpcode::kSuspendResume, 0, 0);
     dispatch(e, EffectOpcode::kSetSampleRate, 0, 0, nullptr, rate);
-    dispatch(e, EffectOpcode::kSuspendResume, 0, 1);
+    if (resumes) dispatch(e, EffectOpcode::kSuspendResume, 0, 1);
   }
 
  private:

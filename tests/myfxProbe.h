@@ -21,9 +21,9 @@ struct myfxProbe {
     s.recordPosition = f.recordPosition;
     s.loopLength = f.loopLength.load();
     s.recordLength = f.recordLength;
-    s.grainOffset = f.grainOffset.load();
+    s.grainOffset = count(f.grainOffset);
     s.positionJitter = f.positionJitter.load();
-    s.startInterval = f.startInterval.load();
+    s.startInterval = count(f.startInterval);
     s.startJitter = f.startJitter.load();
     s.startCounter = f.startCounter;
     for (int32_t i = 0; i < myfx::kGrainSlots; ++i) {
@@ -35,13 +35,19 @@ struct myfxProbe {
       s.grainLevel[i] = f.grainLevel[i];
       s.grainLevelStep[i] = f.grainLevelStep[i];
     }
-    s.lengthBase = f.lengthBase.load();
+    s.lengthBase = count(f.lengthBase);
     s.lengthJitter = f.lengthJitter.load();
     s.envelopeCeiling = f.envelopeCeiling.load();
     s.transpose = f.transpose.load();
     s.pitchJitter = f.pitchJitter.load();
     s.currentRate = f.currentRate;
     return s;
+  }
+
+  // A loop setting's count; 0 while a value is pending in its place.
+  static int32_t count(const LoopSetting& setting) {
+    const LoopSetting::Word word = setting.read();
+    return word.pending() ? 0 : word.count();
   }
 
   // What the model's record has no field for.

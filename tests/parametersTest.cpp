@@ -54,22 +54,22 @@ TEST_F(Parameters, NamesAndLabels) {
 }
 
 TEST_F(Parameters, ValuesAfterConstructionAndAfterFirstTempoQuery) {
+  // Before any audio the loop-relative values are answered against the
+  // loop of 120 bpm, so the first query at that tempo changes no answer.
   const float before[] = {float(15.0 / 63),
                           0,
-                          float(840.0 / 2756),
+                          float(840.0 / 5512),
                           0,
                           0,
                           0,
-                          float(3958.0 / 11025),
+                          float(3958.0 / 22050),
                           0,
                           0.5f,
                           0,
                           0};
   for (int32_t i = 0; i < Param::kCount; ++i) EXPECT_EQ(get(i), before[i]) << i;
   processSilence();
-  EXPECT_EQ(get(Param::kStartInterval), static_cast<float>(840.0 / 5512));
-  EXPECT_EQ(get(Param::kLengthBase), static_cast<float>(3958.0 / 22050));
-  EXPECT_EQ(get(Param::kBufferSixteenths), static_cast<float>(15.0 / 63));
+  for (int32_t i = 0; i < Param::kCount; ++i) EXPECT_EQ(get(i), before[i]) << i;
 }
 
 TEST_F(Parameters, DisplayShowsTheEffectsOwnValues) {
@@ -86,9 +86,9 @@ TEST_F(Parameters, DisplayShowsTheEffectsOwnValues) {
 }
 
 TEST_F(Parameters, QuantisedMappings) {
-  // Before any processing the loop is one second.
+  // Before any processing the loop is that of 120 bpm: 88200 samples.
   set(Param::kStartInterval, 1.0f);
-  EXPECT_EQ(display(Param::kStartInterval), "   2798");
+  EXPECT_EQ(display(Param::kStartInterval), "   5554");
   processSilence();  // 16 sixteenths at 120 bpm: 88200 samples
   set(Param::kStartInterval, 1.0f);
   EXPECT_EQ(display(Param::kStartInterval), "   5554");
@@ -167,13 +167,13 @@ TEST_F(Parameters, LoopRelativeValuesKeepTheirSampleCounts) {
   EXPECT_EQ(display(Param::kGrainOffset), "  88200");
 }
 
-// A restore in index order, before any audio: the field is converted
-// against the loop of construction at first, and against the loop that the
-// restored "bsize" gives at the first sample.
+// A restore in index order, before any audio: the value is shown against
+// the loop that the restored "bsize" gives at 120 bpm, and converted against
+// the loop of the first sample.
 TEST_F(Parameters, RestoreInIndexOrderIsConvertedAtTheFirstSample) {
-  set(Param::kBufferSixteenths, 1.0f);  // 64 sixteenths, not yet in force
-  set(Param::kStartInterval, 1.0f);     // against L = 44100 of construction
-  EXPECT_EQ(display(Param::kStartInterval), "   2798");
+  set(Param::kBufferSixteenths, 1.0f);  // 64 sixteenths
+  set(Param::kStartInterval, 1.0f);     // against L = 352800
+  EXPECT_EQ(display(Param::kStartInterval), "  22092");
   EXPECT_EQ(get(Param::kStartInterval), 1.0f);
   processSilence();  // L = 352800, the whole capture
   EXPECT_EQ(display(Param::kStartInterval), "  22092");
@@ -229,11 +229,11 @@ TEST_F(Parameters, IndexesOutsideTheTableChangeNothing) {
   }
   const float after[] = {float(15.0 / 63),
                          0,
-                         float(840.0 / 2756),
+                         float(840.0 / 5512),
                          0,
                          0,
                          0,
-                         float(3958.0 / 11025),
+                         float(3958.0 / 22050),
                          0,
                          0.5f,
                          0,

@@ -48,12 +48,12 @@ TEST(ReferenceModel, GeneratorIsTheLinearCongruence) {
   EXPECT_EQ(random.draw(), ((0xFFFFFFFFu * 214013u + 2531011u) >> 16) & 0x7FFF);
 }
 
-// The values the host reads right after construction (loop 44100) and after
-// the first tempo query at 120 beats per minute (loop 88200).
+// The values the host reads right after construction and after the first
+// tempo query at 120 beats per minute: both against the loop of 88200.
 TEST(ReferenceModel, ParameterValuesAfterConstruction) {
   ModelSubject model;
-  const float before[11] = {15 / 63.0f,      0, 840 / 2756.0f, 0, 0, 0,
-                            3958 / 11025.0f, 0, 0.5f,          0, 0};
+  const float before[11] = {15 / 63.0f,      0, 840 / 5512.0f, 0, 0, 0,
+                            3958 / 22050.0f, 0, 0.5f,          0, 0};
   for (int32_t i = 0; i < Param::kCount; ++i)
     EXPECT_EQ(model.getParameter(i), before[i]);
   runReplacing(model, Signal(1, 0.0f, 0.0f), 120.0);

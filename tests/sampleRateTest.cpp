@@ -151,18 +151,69 @@ TEST(SampleRate, RateChangeAfterAudioRestartsTheEngine) {
   EXPECT_NE(myfxProbe::soundingSlots(f), 0u);
 }
 
-// A resume that adopts nothing: the rate set before it, whether it is sent
-// at all, and the allocation that fails (0 for none).
-struct IdleResume {
+// Where a host's rate takes effect, in the orders hosts use: at the next
+// resume, or at the next processing call with a sample, whichever comes
+// first. Neither a resume nor a processing call allocates.
+TEST(SampleRate, AdoptedWhereItTakesEffectWithoutAllocating) {
+  enum Step { kSuspend, kResume, kRate44100, kRate48000, kEmptyBlock, kBlock };
+  struct Row {
+    const char* host;
+    std::vector<Step> steps;
+    std::vector<int32_t> capacities;  // after each step, in seconds at Hz
+  } rows[] = {
+      {"LMMS: the rate, then a resume",
+       {kRate44100, kResume, kSuspend, kRate48000, kResume, kBlock},
+       {44100, 44100, 44100, 44100, 48000, 48000}},
+      {"Audacity: a new rate while resumed",
+       {kRate44100, kResume, kRate48000, kEmptyBlock, kBlock, kSuspend},
+       {44100, 44100, 44100, 44100, 48000, 48000}},
+      {"a host that never resumes", {kRate48000, kBlock}, {44100, 48000}},
+      {"the last rate set decides",
+       {kRate48000, kRate44100, kResume, kBlock},
+       {44100, 44100, 44100, 44100}},
+  };
+  for (const Row& row : rows) {
+    TestHost host;
+    host.calls.reserve(1024);  // the host's log of calls allocates nothing
+    EffectHandle e(host.load());
+    float in[2][64] = {}, out[2][64];
+    float* inputs[] = {in[0], in[1]};
+    float* outputs[] = {out[0], out[1]};
+    for (size_t i = 0; i < row.steps.size(); ++i) {
+      const Step step = row.steps[i];
+      if (step == kRate44100 || step == kRate48000) {
+        TestHost::dispatch(e.effect, Op::kSetSampleRate, 0, 0, nullptr,
+                           step == kRate44100 ? 44100.0f : 48000.0f);
+      }
+      startCountingAllocations();
+      if (step == kSuspend || step == kResume) {
+        TestHost::dispatch(e.effect, Op::kSuspendResume, 0, step == kResume);
+      }
+      if (step == kEmptyBlock || step == kBlock) {
+        e->processReplacing(e.effect, inputs, outputs, step == kBlock ? 64 : 0);
+      }
+      const int allocations = stopCountingAllocations();
+      if (step != kSuspend) {
+        EXPECT_EQ(allocations, 0) << row.host << ", step " << i;
+      }
+      EXPECT_EQ(myfxProbe::bufferCapacity(e.object()), 8 * row.capacities[i])
+          << row.host << ", step " << i;
+    }
+  }
+}
+
+// A rate set that is not adopted: the rate set before the resume, and the
+// allocation that fails (0 for none).
+struct IdleRate {
   const char* what;
   float rate;
-  bool resume;
   int failFrom;
 };
 
-// Runs the resume on one of two like effects and expects it to leave every
-// bit as it was: allocations, buffers, state and the output that follows.
-void expectNothingChanged(const IdleResume& row) {
+// Sets the rate on one of two like effects and resumes, and expects it to
+// leave every bit as it was: allocations, buffers, state and the output that
+// follows.
+void expectNothingChanged(const IdleRate& row) {
   TestHost host;
   EffectHandle plain(host.load());
   EffectHandle tried(host.load());
@@ -173,11 +224,11 @@ void expectNothingChanged(const IdleResume& row) {
   }
   const float* buffer = myfxProbe::recordBufferLeft(tried.object());
   TestHost::dispatch(tried.effect, Op::kSuspendResume, 0, 0);
-  TestHost::dispatch(tried.effect, Op::kSetSampleRate, 0, 0, nullptr, row.rate);
   startCountingAllocations();
   failAllocationsFrom(row.failFrom);
-  if (row.resume) TestHost::dispatch(tried.effect, Op::kSuspendResume, 0, 1);
+  TestHost::dispatch(tried.effect, Op::kSetSampleRate, 0, 0, nullptr, row.rate);
   const int allocations = stopCountingAllocations();
+  TestHost::dispatch(tried.effect, Op::kSuspendResume, 0, 1);
   // A failed first buffer may spare the second attempt (a compiler may
   // drop an allocation whose block is only freed again).
   if (row.failFrom == 0) {
@@ -195,37 +246,33 @@ void expectNothingChanged(const IdleResume& row) {
       << row.what;
 }
 
-// Resumes that adopt nothing leave every bit as it was: the same rate again
-// (as Ardour sends on its audio thread, which must not allocate), rates out
-// of range or not numbers, and a rate set without a resume.
-TEST(SampleRate, ResumesThatAdoptNothingChangeNothing) {
+// Rates that prepare nothing allocate nothing and change nothing: the same
+// rate again (as Ardour sends, and then resumes on its audio thread), and
+// rates out of range or not numbers.
+TEST(SampleRate, RatesThatAreNotAdoptedChangeNothing) {
   constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
   constexpr float kInf = std::numeric_limits<float>::infinity();
-  const IdleResume rows[] = {
-      {"same rate", 44100.0f, true, 0},
-      {"same rate, fraction", 44100.7f, true, 0},
-      {"zero", 0.0f, true, 0},
-      {"negative", -48000.0f, true, 0},
-      {"NaN", kNaN, true, 0},
-      {"infinite", kInf, true, 0},
-      {"below 8000", 7999.5f, true, 0},
-      {"above 384000", 384001.0f, true, 0},
-      {"absurd", 1e12f, true, 0},
-      {"no resume", 48000.0f, false, 0},
+  const IdleRate rows[] = {
+      {"same rate", 44100.0f, 0}, {"same rate, fraction", 44100.7f, 0},
+      {"zero", 0.0f, 0},          {"negative", -48000.0f, 0},
+      {"NaN", kNaN, 0},           {"infinite", kInf, 0},
+      {"below 8000", 7999.5f, 0}, {"above 384000", 384001.0f, 0},
+      {"absurd", 1e12f, 0},
   };
-  for (const IdleResume& row : rows) expectNothingChanged(row);
+  for (const IdleRate& row : rows) expectNothingChanged(row);
 }
 
-// A resume whose new buffers cannot both be allocated changes nothing
-// either. It fails the allocations through the test runner's counter, which
-// on Windows cannot reach the library's own heap, so the Windows builds
-// leave this test out.
+// A rate whose new buffers cannot both be allocated is not prepared, and
+// changes nothing either. It fails the allocations through the test
+// runner's counter, which on Windows cannot reach the library's own heap, so
+// the Windows builds leave this test out.
 TEST(SampleRate, FailedAllocationChangesNothing) {
-  const IdleResume rows[] = {
-      {"first buffer fails", 48000.0f, true, 1},
-      {"second buffer fails", 48000.0f, true, 2},
+  const IdleRate rows[] = {
+      {"the record of the pair fails", 48000.0f, 1},
+      {"first buffer fails", 48000.0f, 2},
+      {"second buffer fails", 48000.0f, 3},
   };
-  for (const IdleResume& row : rows) expectNothingChanged(row);
+  for (const IdleRate& row : rows) expectNothingChanged(row);
 }
 
 }  // namespace

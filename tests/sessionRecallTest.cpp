@@ -132,7 +132,8 @@ TEST(SessionRecall, ValuesSetBeforePlayingReadBackAsSet) {
   host.tempo = 90.0;
   EffectHandle e{host.load()};
   e->setParameter(e.effect, Param::kBufferSixteenths,
-                  0.5f);  // 32 sixteenths: 235200 samples
+                  0.5f);  // 32 sixteenths: 176400 samples at 120 bpm,
+                          // 235200 at 90
   e->setParameter(e.effect, Param::kStartInterval, 0.3f);
   e->setParameter(e.effect, Param::kStartInterval,
                   0.7f);  // a later set replaces
@@ -143,8 +144,8 @@ TEST(SessionRecall, ValuesSetBeforePlayingReadBackAsSet) {
   EXPECT_EQ(e->getParameter(e.effect, Param::kGrainOffset), 1.0f);
   EXPECT_EQ(e->getParameter(e.effect, Param::kLengthBase), 0.0f);
   EXPECT_EQ(display(e.effect, Param::kStartInterval),
-            "   1971");  // 2756 x 0.7 + 42
-  EXPECT_EQ(display(e.effect, Param::kGrainOffset), "  44100");
+            "   7759");  // 11025 x 0.7 + 42
+  EXPECT_EQ(display(e.effect, Param::kGrainOffset), " 176400");
   EXPECT_EQ(display(e.effect, Param::kLengthBase), "     42");
 
   processSilence(e.effect, 1);
@@ -258,6 +259,49 @@ TEST(SessionRecall, SettingRacingTheFirstQueryShowsNoPlaceholderConversion) {
           << "round " << round << ", parameter " << i;
     }
   }
+}
+
+// Before any audio "st rate" and "len" are answered against the loop the
+// first query derives at 120 bpm, with the "bsize" and rate in force: a
+// value saved at that loop, or read before a rate change and written back
+// after it, comes back as the count it stood for.
+TEST(SessionRecall, ValuesBeforeAudioStandForTheLoopAt120Bpm) {
+  struct Row {
+    const char* what;
+    float rate;    // the rate in force when the values are written back
+    float stRate;  // the values written back (0: a new instance's answer)
+    float len;
+    const char* wantStRate;  // the displays after the first sample
+    const char* wantLen;
+  } rows[] = {
+      {"defaults read and written back", 44100.0f, 0, 0, "    882", "   4000"},
+      {"saved at 1722 and 7958 samples", 44100.0f, 1680.0f / 5512,
+       7916.0f / 22050, "   1722", "   7958"},
+      {"read at 44.1 kHz, written back at 48 kHz", 48000.0f, 0, 0, "    956",
+       "   4350"},
+  };
+  TestHost host;  // 120 bpm
+  for (const Row& row : rows) {
+    EffectHandle settings{host.load()};
+    EffectHandle e{host.load()};
+    TestHost::resumeAtRate(e.effect, row.rate);
+    const int32_t indexes[] = {Param::kStartInterval, Param::kLengthBase};
+    const float values[] = {row.stRate, row.len};
+    for (int i = 0; i < 2; ++i) {
+      e->setParameter(
+          e.effect, indexes[i],
+          values[i] != 0 ? values[i]
+                         : settings->getParameter(settings.effect, indexes[i]));
+    }
+    processSilence(e.effect, 1);
+    EXPECT_EQ(display(e.effect, Param::kStartInterval), row.wantStRate)
+        << row.what;
+    EXPECT_EQ(display(e.effect, Param::kLengthBase), row.wantLen) << row.what;
+  }
+  EffectHandle e{host.load()};
+  e->setParameter(e.effect, Param::kBufferSixteenths, 31.0f / 63);  // 32
+  EXPECT_EQ(e->getParameter(e.effect, Param::kStartInterval),
+            840.0f / (176400 / 16));
 }
 
 // A host that reads every value of a new instance and writes it back before

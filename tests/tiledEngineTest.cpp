@@ -115,8 +115,8 @@ class Twins {
 
   std::string block(const Block& b) {
     if (b.resumeAtRate) {
-      TestHost::resumeAtRate(perSample_.effect, *b.resumeAtRate);
-      TestHost::resumeAtRate(tiled_.effect, *b.resumeAtRate);
+      TestHost::resumeAtRate(perSample_.effect, *b.resumeAtRate, b.resumes);
+      TestHost::resumeAtRate(tiled_.effect, *b.resumeAtRate, b.resumes);
     }
     for (const auto& [index, value] : b.parameters) {
       perSample_->setParameter(perSample_.effect, index, value);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -99,30 +100,41 @@ class ReferenceEngine {
   // Host values are first clamped into 0..1, NaN counting as 0. Until the
   // first tempo query, "st rate", "pos" and "len" instead keep the clamped
   // value, which getParameter answers and that query converts against the
-  // loop it derives; a value equal to what the parameter answers while
-  // nothing is pending (a host writing back what it read) changes nothing.
+  // loop it derives; a value with the bits of what the parameter answers
+  // while nothing is pending (a host writing back what it read) changes
+  // nothing.
   void setParameter(int32_t index, float value) {
     const double v = clampUnit(value);
     const int32_t slot = pendingSlot(index);
     if (!queried_ && slot >= 0) {
-      if (pending_[slot] || single(v) != getParameter(index)) {
-        pending_[slot] = single(v);
+      const float set = single(v);
+      const float answer = getParameter(index);
+      if (pending_[slot] || std::memcmp(&answer, &set, sizeof set) != 0) {
+        pending_[slot] = set;
+        countOf(slot) = 0;  // a pending value replaces the count
       }
       return;
     }
     store(index, v, s.loopLength);
   }
 
-  // A resume after the host set `hostRate`: a rate from 8000 to 384000 Hz,
-  // truncated, other than the one in use, gives new cleared buffers of 8
-  // seconds, the loop and the settings of "st rate", "pos" and "len" scaled
-  // to the same time (the part above 42 for the two lengths; a pending value
-  // stays as it is), and the engine as construction leaves it, random
-  // generator and other settings kept. Anything else changes nothing.
-  void resume(float hostRate) {
+  // The host sets `hostRate`: a rate from 8000 to 384000 Hz, truncated,
+  // other than the one in use, waits to be adopted; anything else leaves no
+  // rate waiting.
+  void setRate(float hostRate) {
+    prepared_.reset();
     if (!(hostRate >= 8000.0f && hostRate < 384001.0f)) return;
-    const int32_t r = trunc32(hostRate);
-    if (r == sampleRate) return;
+    if (trunc32(hostRate) != sampleRate) prepared_ = trunc32(hostRate);
+  }
+  // A resume, or a processing call with a sample, adopts the waiting rate:
+  // new cleared buffers of 8 seconds, the loop and the settings of "st
+  // rate", "pos" and "len" scaled to the same time (the part above 42 for
+  // the two lengths; a pending value stays as it is), and the engine as
+  // construction leaves it, random generator and other settings kept.
+  void resume() {
+    if (!prepared_) return;
+    const int32_t r = *prepared_;
+    prepared_.reset();
     auto scaled = [&](int32_t count) {
       return trunc32(std::round(double(count) * double(r) / sampleRate));
     };
@@ -182,13 +194,14 @@ class ReferenceEngine {
     return k;
   }
 
-  // Bad indexes and loops too short to divide by answer 0.
+  // Bad indexes and loops too short to divide by answer 0. Before the first
+  // tempo query the loop is the one that query derives at 120 bpm.
   // clang-format off
   float getParameter(int32_t index) const {
     if (pendingSlot(index) >= 0 && pending_[pendingSlot(index)]) {
       return *pending_[pendingSlot(index)];
     }
-    const int32_t L = s.loopLength;
+    const int32_t L = queried_ ? s.loopLength : loopAt(kFallbackTempo);
     switch (index) {
       case Param::kBufferSixteenths: return single(double(s.bufferSixteenths - 1) / 63.0);
       case Param::kRecordThreshold: return s.recordThreshold;
@@ -214,6 +227,7 @@ class ReferenceEngine {
   // tempo query of the block gets the same host answer.
   void run(bool accumulate, const float* inLeft, const float* inRight,
            float* outLeft, float* outRight, int32_t frames, HostTempo host) {
+    if (frames > 0) resume();
     const double base = accumulate ? kAccumulatingBase : kReplacingBase;
     for (int32_t k = 0; k < frames; ++k) {
       float left = 0.0f;
@@ -230,6 +244,11 @@ class ReferenceEngine {
   }
 
  private:
+  int32_t& countOf(int32_t slot) {
+    return slot == 0   ? s.startInterval
+           : slot == 1 ? s.grainOffset
+                       : s.lengthBase;
+  }
   // Where "st rate" (2), "pos" (4) and "len" (6) keep a pending value.
   static int32_t pendingSlot(int32_t index) {
     return index == Param::kStartInterval ? 0
@@ -239,7 +258,7 @@ class ReferenceEngine {
   }
 
   static double clampUnit(float value) {
-    if (!(value > 0.0f)) return 0.0;  // negative, -0 or NaN
+    if (!(value >= 0.0f)) return 0.0;  // negative or NaN; -0 stays
     if (value > 1.0f) return 1.0;
     return value;
   }
@@ -287,15 +306,19 @@ class ReferenceEngine {
     return x;
   }
 
+  int32_t loopAt(double bpm) const {
+    double samples =
+        double(s.bufferSixteenths) * (60.0 / (bpm * 4.0)) * double(sampleRate);
+    if (samples > capacity) samples = capacity;
+    return trunc32(samples);
+  }
+
   void deriveLengths(HostTempo host) {
     ++tempoQueries;
     double bpm = kFallbackTempo;
     if (host && std::isfinite(*host) && *host > 0.0) bpm = *host;
     s.tempo = bpm;
-    double samples =
-        double(s.bufferSixteenths) * (60.0 / (bpm * 4.0)) * double(sampleRate);
-    if (samples > capacity) samples = capacity;
-    s.loopLength = trunc32(samples);
+    s.loopLength = loopAt(bpm);
     s.recordLength = 2 * s.loopLength;
     if (s.recordLength > capacity) s.recordLength = capacity;
     if (!queried_) {
@@ -384,6 +407,7 @@ class ReferenceEngine {
   ReferenceRandom random_;
   bool queried_ = false;  // the first tempo query has been made
   std::optional<float> pending_[3];
+  std::optional<int32_t> prepared_;  // a rate set, not yet adopted
 };
 
 }  // namespace reference

@@ -22,7 +22,8 @@ struct Block {
   bool accumulate = false;            // process instead of processReplacing
   bool inPlace = false;               // the outputs are the input arrays
   std::optional<float> resumeAtRate;  // the host sets a rate and resumes
-                                      // before the block's parameters
+                                      // before the block's parameters,
+  bool resumes = true;                // or sets it while resumed
   HostTempo tempo = 120.0;
   std::vector<float> left, right;            // input
   std::vector<float> priorLeft, priorRight;  // outputs before the call,
@@ -309,8 +310,9 @@ inline Scenario grainStormScenario(uint32_t seed, int32_t blocks) {
 }
 
 // The host's rate changed between blocks now and then, to rates korvane
-// adopts and to ones it ignores, with random settings, some of them set
-// before the first block and so still pending at the first resume.
+// adopts and to ones it ignores, with a resume or while resumed, with
+// random settings, some of them set before the first block and so still
+// pending when the first rate is adopted.
 inline Scenario rateChangeScenario(uint32_t seed, int32_t blocks) {
   ScenarioMaker make(seed);
   Scenario run;
@@ -324,6 +326,7 @@ inline Scenario rateChangeScenario(uint32_t seed, int32_t blocks) {
       b.frames = 0;  // settings before any audio, then the first resume
     } else if (i == 1 || make.chance(0.3f)) {
       b.resumeAtRate = rates[make.below(12)];
+      b.resumes = make.chance(0.5f);
     }
     while (make.chance(0.25f)) {
       const int32_t index = make.below(Param::kCount);

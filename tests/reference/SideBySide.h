@@ -47,7 +47,9 @@ class EffectSubject {
   }
   void seed(uint32_t value) { TestHost::seed(effect.effect, value); }
   // The host sets its rate and restarts processing, as between renders.
-  void resumeAtRate(float rate) { TestHost::resumeAtRate(effect.effect, rate); }
+  void resumeAtRate(float rate, bool resumes) {
+    TestHost::resumeAtRate(effect.effect, rate, resumes);
+  }
   void setParameter(int32_t index, float v) {
     effect->setParameter(effect.effect, index, v);
   }
@@ -75,8 +77,9 @@ class SideBySide {
   // calls, each compared, to find the first sample that departs.
   std::string block(const Block& b, bool stepwise) {
     if (b.resumeAtRate) {
-      effect_.resumeAtRate(*b.resumeAtRate);
-      model_.resume(*b.resumeAtRate);
+      effect_.resumeAtRate(*b.resumeAtRate, b.resumes);
+      model_.setRate(*b.resumeAtRate);
+      if (b.resumes) model_.resume();
       std::string d = StateDiff::first(model_.s, effect_.state());
       if (d.empty()) d = parameters();
       if (!d.empty()) return at() + "after a resume: " + d;
