@@ -52,6 +52,8 @@ struct myfxProbe {
 
   // What the model's record has no field for.
   static int32_t sampleRateHz(const myfx& f) { return f.sampleRateHz.load(); }
+  // The loop length alone: safe to read while the audio thread runs.
+  static int32_t loopLength(const myfx& f) { return f.loopLength.load(); }
   static const float* recordBufferLeft(const myfx& f) {
     return f.recordBufferLeft;
   }
