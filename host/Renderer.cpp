@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -64,39 +65,95 @@ void processBlock(Lane& lane, float* frames, int32_t n, const float* dry) {
   lane.buffers.store(frames, n);
 }
 
+// The frame of the first sample that is not a finite number.
+int64_t frameOfFirstNonFinite(const float* samples, std::size_t count,
+                              int64_t firstFrame, int channels) {
+  const float* bad = std::find_if(samples, samples + count,
+                                  [](float s) { return !std::isfinite(s); });
+  return firstFrame + (bad - samples) / channels;
+}
+
+// True when `magnitude` (of a sample) is a finite number: NaN and infinity
+// are not below infinity.
+inline bool finiteMagnitude(float magnitude) {
+  return magnitude < std::numeric_limits<float>::infinity();
+}
+
+// The scans below keep their sums in this many lanes of locals, sample i in
+// lane i % kLanes, so that the compiler vectorises them.
+constexpr std::size_t kLanes = 8;
+
+// Calls add(lane, sample) for every sample, in whole groups of kLanes and
+// then the rest, without an early exit.
+template <typename Add>
+void forLanes(const float* samples, std::size_t count, Add add) {
+  const std::size_t whole = count - count % kLanes;
+  for (std::size_t i = 0; i < whole; i += kLanes) {
+    for (std::size_t k = 0; k < kLanes; ++k) add(k, samples[i + k]);
+  }
+  for (std::size_t i = whole; i < count; ++i) add(i - whole, samples[i]);
+}
+
+// True when no lane counted anything.
+bool none(const uint32_t (&counts)[kLanes]) {
+  uint32_t sum = 0;
+  for (const uint32_t n : counts) sum |= n;
+  return sum == 0;
+}
+
 // IN's samples must be numbers before a plug-in (or --dry) passes them on.
 void checkInput(const float* samples, std::size_t count, int64_t firstFrame,
                 int channels, const std::string& path) {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!std::isfinite(samples[i])) {
-      throw failure(
-          "IN " + path +
-          " holds a sample that is not a finite number at frame " +
-          std::to_string(firstFrame + static_cast<int64_t>(i) / channels) +
-          "; nothing was written");
-    }
+  uint32_t notFinite[kLanes] = {};
+  forLanes(samples, count, [&](std::size_t lane, float s) {
+    notFinite[lane] += finiteMagnitude(std::fabs(s)) ? 0 : 1;
+  });
+  if (!none(notFinite)) {
+    throw failure("IN " + path +
+                  " holds a sample that is not a finite number at frame " +
+                  std::to_string(frameOfFirstNonFinite(samples, count,
+                                                       firstFrame, channels)) +
+                  "; nothing was written");
   }
 }
 
+// The levels of the frames written so far. The energy is summed in local
+// partial sums per chunk: the figures are for display, correct to its
+// precision, not bit-identical across block sizes.
+struct Levels {
+  float peak = 0.0f;
+  double energy = 0.0;
+  int64_t clipped = 0;  // samples beyond full scale
+};
+
 // Scans processed frames: a plug-in fault must not reach the file as noise
-// or silence, and the summary wants the peak, energy and clipping.
+// or silence, and the summary wants the peak, energy and clipping. The
+// sample that is not a finite number is looked for only when the chunk
+// holds one.
 void inspect(const float* samples, std::size_t count, int64_t firstFrame,
-             int channels, const std::string& plugin, RenderSummary& summary,
-             double& energy) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const float s = samples[i];
-    if (!std::isfinite(s)) {
-      throw failure(
-          "plug-in " + plugin +
-          " produced a sample that is not a number at "
-          "frame " +
-          std::to_string(firstFrame + static_cast<int64_t>(i) / channels) +
-          "; nothing was written");
-    }
+             int channels, const std::string& plugin, Levels& levels) {
+  float peak[kLanes] = {};
+  double energy[kLanes] = {};
+  uint32_t clipped[kLanes] = {};  // a chunk holds far fewer samples
+  uint32_t notFinite[kLanes] = {};
+  forLanes(samples, count, [&](std::size_t lane, float s) {
     const float magnitude = std::fabs(s);
-    summary.peak = std::max(summary.peak, magnitude);
-    if (magnitude > 1.0f) ++summary.clipped;
-    energy += static_cast<double>(s) * s;
+    notFinite[lane] += finiteMagnitude(magnitude) ? 0 : 1;
+    peak[lane] = std::max(peak[lane], magnitude);
+    clipped[lane] += magnitude > 1.0f ? 1 : 0;
+    energy[lane] += static_cast<double>(s) * s;
+  });
+  if (!none(notFinite)) {
+    throw failure("plug-in " + plugin +
+                  " produced a sample that is not a number at frame " +
+                  std::to_string(frameOfFirstNonFinite(samples, count,
+                                                       firstFrame, channels)) +
+                  "; nothing was written");
+  }
+  for (std::size_t k = 0; k < kLanes; ++k) {
+    levels.peak = std::max(levels.peak, peak[k]);
+    levels.energy += energy[k];
+    levels.clipped += clipped[k];
   }
 }
 
@@ -114,7 +171,8 @@ int32_t reportedDelay(const PluginInstance& plugin, int sampleRate) {
 }  // namespace
 
 RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
-                     OutputFile& out, const RenderOptions& options) {
+                     OutputFile& out, const RenderOptions& options,
+                     int64_t tailFrames, bool integerOutput) {
   const int channels = in.channels();
   const int32_t block = options.blockSize;
   const bool perChannel = plugins.size() > 1;
@@ -126,9 +184,8 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
   }
   const int64_t chunk = block * std::max<int64_t>(1, kChunkFrames / block);
   std::vector<float> frames(static_cast<std::size_t>(chunk * channels));
-  const int64_t total = in.lengthKnown() && in.frames() > 0
-                            ? in.frames() + options.tailFrames
-                            : 0;
+  const int64_t total =
+      in.lengthKnown() && in.frames() > 0 ? in.frames() + tailFrames : 0;
   Progress progress(
       total, static_cast<int64_t>(kProgressMinSeconds * in.sampleRate()));
   HostContext& context = plugins.front()->context();
@@ -138,8 +195,8 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
   summary.delay = options.compensateDelay
                       ? reportedDelay(*plugins.front(), in.sampleRate())
                       : 0;
-  double energy = 0.0;
-  int64_t tailLeft = options.tailFrames + summary.delay;
+  Levels levels;
+  int64_t tailLeft = tailFrames + summary.delay;
   int64_t skipLeft = summary.delay;
   // With --dry and a compensated delay the outputs start from the input
   // delayed as much as the plug-in's own output, so that once the delay is
@@ -196,17 +253,17 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
     skipLeft -= skip;
     const float* kept = frames.data() + skip * channels;
     inspect(kept, static_cast<std::size_t>((n - skip) * channels),
-            summary.frames, channels, plugins.front()->libraryPath(), summary,
-            energy);
+            summary.frames, channels, plugins.front()->libraryPath(), levels);
     out.write(kept, n - skip);
     summary.frames += n - skip;
     progress.update(summary.frames);
   }
   for (PluginInstance* plugin : plugins) plugin->suspend();
 
-  if (!options.integerOutput) summary.clipped = 0;
+  summary.peak = levels.peak;
+  summary.clipped = integerOutput ? levels.clipped : 0;
   const double samples = static_cast<double>(summary.frames) * channels;
-  summary.rms = samples > 0 ? std::sqrt(energy / samples) : 0.0;
+  summary.rms = samples > 0 ? std::sqrt(levels.energy / samples) : 0.0;
   return summary;
 }
 
