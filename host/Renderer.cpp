@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -73,42 +75,32 @@ int64_t frameOfFirstNonFinite(const float* samples, std::size_t count,
   return firstFrame + (bad - samples) / channels;
 }
 
-// True when `magnitude` (of a sample) is a finite number: NaN and infinity
-// are not below infinity.
-inline bool finiteMagnitude(float magnitude) {
-  return magnitude < std::numeric_limits<float>::infinity();
-}
+// A sample's magnitude as the bits of an IEEE single: ordered as the
+// magnitudes are, with infinity and NaN above every finite number. The
+// scans below reduce these integers and sum in locals, loops that the
+// compiler vectorises (the simd pragma allows the sums in any order: the
+// levels are for display).
+static_assert(std::numeric_limits<float>::is_iec559, "IEEE singles");
+constexpr uint32_t kSignBit = 0x80000000u;
+constexpr uint32_t kInfinityBits = 0x7f800000u;
+constexpr uint32_t kFullScaleBits = 0x3f800000u;  // 1.0f
 
-// The scans below keep their sums in this many lanes of locals, sample i in
-// lane i % kLanes, so that the compiler vectorises them.
-constexpr std::size_t kLanes = 8;
-
-// Calls add(lane, sample) for every sample, in whole groups of kLanes and
-// then the rest, without an early exit.
-template <typename Add>
-void forLanes(const float* samples, std::size_t count, Add add) {
-  const std::size_t whole = count - count % kLanes;
-  for (std::size_t i = 0; i < whole; i += kLanes) {
-    for (std::size_t k = 0; k < kLanes; ++k) add(k, samples[i + k]);
-  }
-  for (std::size_t i = whole; i < count; ++i) add(i - whole, samples[i]);
-}
-
-// True when no lane counted anything.
-bool none(const uint32_t (&counts)[kLanes]) {
-  uint32_t sum = 0;
-  for (const uint32_t n : counts) sum |= n;
-  return sum == 0;
+inline uint32_t magnitudeBits(float sample) {
+  uint32_t bits = 0;
+  std::memcpy(&bits, &sample, sizeof bits);
+  return bits & ~kSignBit;
 }
 
 // IN's samples must be numbers before a plug-in (or --dry) passes them on.
 void checkInput(const float* samples, std::size_t count, int64_t firstFrame,
                 int channels, const std::string& path) {
-  uint32_t notFinite[kLanes] = {};
-  forLanes(samples, count, [&](std::size_t lane, float s) {
-    notFinite[lane] += finiteMagnitude(std::fabs(s)) ? 0 : 1;
-  });
-  if (!none(notFinite)) {
+  uint32_t largest = 0;
+#pragma omp simd reduction(max : largest)
+  for (std::size_t i = 0; i < count; ++i) {
+    const uint32_t bits = magnitudeBits(samples[i]);
+    largest = bits > largest ? bits : largest;
+  }
+  if (largest >= kInfinityBits) {
     throw failure("IN " + path +
                   " holds a sample that is not a finite number at frame " +
                   std::to_string(frameOfFirstNonFinite(samples, count,
@@ -117,9 +109,7 @@ void checkInput(const float* samples, std::size_t count, int64_t firstFrame,
   }
 }
 
-// The levels of the frames written so far. The energy is summed in local
-// partial sums per chunk: the figures are for display, correct to its
-// precision, not bit-identical across block sizes.
+// The levels of the frames written so far.
 struct Levels {
   float peak = 0.0f;
   double energy = 0.0;
@@ -132,29 +122,29 @@ struct Levels {
 // holds one.
 void inspect(const float* samples, std::size_t count, int64_t firstFrame,
              int channels, const std::string& plugin, Levels& levels) {
-  float peak[kLanes] = {};
-  double energy[kLanes] = {};
-  uint32_t clipped[kLanes] = {};  // a chunk holds far fewer samples
-  uint32_t notFinite[kLanes] = {};
-  forLanes(samples, count, [&](std::size_t lane, float s) {
-    const float magnitude = std::fabs(s);
-    notFinite[lane] += finiteMagnitude(magnitude) ? 0 : 1;
-    peak[lane] = std::max(peak[lane], magnitude);
-    clipped[lane] += magnitude > 1.0f ? 1 : 0;
-    energy[lane] += static_cast<double>(s) * s;
-  });
-  if (!none(notFinite)) {
+  uint32_t largest = 0;
+  uint32_t clipped = 0;  // a chunk holds far fewer samples
+  double energy = 0.0;
+#pragma omp simd reduction(max : largest) reduction(+ : clipped, energy)
+  for (std::size_t i = 0; i < count; ++i) {
+    const float s = samples[i];
+    const uint32_t bits = magnitudeBits(s);
+    largest = bits > largest ? bits : largest;
+    clipped += bits > kFullScaleBits ? 1 : 0;
+    energy += static_cast<double>(s) * s;
+  }
+  if (largest >= kInfinityBits) {
     throw failure("plug-in " + plugin +
                   " produced a sample that is not a number at frame " +
                   std::to_string(frameOfFirstNonFinite(samples, count,
                                                        firstFrame, channels)) +
                   "; nothing was written");
   }
-  for (std::size_t k = 0; k < kLanes; ++k) {
-    levels.peak = std::max(levels.peak, peak[k]);
-    levels.energy += energy[k];
-    levels.clipped += clipped[k];
-  }
+  float peak = 0.0f;
+  std::memcpy(&peak, &largest, sizeof peak);
+  levels.peak = std::max(levels.peak, peak);
+  levels.energy += energy;
+  levels.clipped += clipped;
 }
 
 int32_t reportedDelay(const PluginInstance& plugin, int sampleRate) {
