@@ -101,14 +101,6 @@ std::string writeReason(SNDFILE* file, int error) {
 
 }  // namespace
 
-std::string openReason() {
-  const std::string reason = sf_strerror(nullptr);
-  if (reason.empty() || reason.find("No error") != std::string::npos) {
-    return "not an audio file korvane can read";
-  }
-  return reason;
-}
-
 InputFile::InputFile(const std::string& path) : name_(path) {
   int fd = STDIN_FILENO;
   if (path == kStandardStream) {

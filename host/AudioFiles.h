@@ -91,10 +91,6 @@ class OutputFile {
   int64_t maxFrames_ = 0;
 };
 
-// libsndfile's reason for failing to open, without its placeholder for
-// errors it has no text for.
-std::string openReason();
-
 // True when both paths name the same file, existing or not.
 bool sameFile(const std::string& a, const std::string& b);
 

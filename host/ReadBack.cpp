@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
-#include "AudioFiles.h"
-#include "FileReplacement.h"
 #include "Interruption.h"
 #include "OutputFormat.h"
 
@@ -76,10 +76,18 @@ int64_t decodedFrames(SNDFILE* file, int channels, bool quiet, bool& failed) {
 
 }  // namespace
 
+std::string openReason() {
+  const std::string reason = sf_strerror(nullptr);
+  if (reason.empty() || reason.find("No error") != std::string::npos) {
+    return "not an audio file korvane can read";
+  }
+  return reason;
+}
+
 std::string notWhole(int fd, int format, int channels, int64_t written) {
   const int reader = dup(fd);
   if (reader < 0 || lseek(reader, 0, SEEK_SET) != 0) {
-    const std::string reason = systemReason();
+    const std::string reason = std::strerror(errno);
     if (reader >= 0) close(reader);
     return "it cannot be read back (" + reason + ")";
   }

@@ -16,4 +16,8 @@ namespace korvane {
 // its padding), and a FLAC's header is not asked.
 std::string notWhole(int fd, int format, int channels, int64_t written);
 
+// libsndfile's reason for failing to open a file, without its placeholder
+// for errors it has no text for.
+std::string openReason();
+
 }  // namespace korvane
