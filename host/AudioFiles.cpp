@@ -14,8 +14,8 @@
 
 #include "FileReplacement.h"
 #include "HostError.h"
-#include "Interruption.h"
 #include "OutputFormat.h"
+#include "ReadBack.h"
 
 namespace korvane {
 
@@ -29,11 +29,6 @@ constexpr std::size_t kLogBytes = 8192;
 constexpr const char* kOpenLengthNote = "data : 4294967295";
 // What a stream on standard input is called in messages.
 constexpr const char* kStandardInputName = "standard input";
-// Frames decoded per call when the written file is read back.
-constexpr int64_t kVerifyChunkFrames = 65536;
-// A lossy codec may decode to up to this many frames more than it was
-// given (its own padding), never fewer.
-constexpr int64_t kCodecPaddingFrames = 4096;
 // How much of a WAV's start is searched for its data chunk.
 constexpr std::size_t kRiffSearchBytes = 1 << 16;
 constexpr std::size_t kRiffChunkHeaderBytes = 8;
@@ -102,84 +97,6 @@ std::string writeReason(SNDFILE* file, int error) {
   if (error != 0) return std::strerror(error);
   const std::string reason = file != nullptr ? sf_strerror(file) : "";
   return reason.empty() ? "the file could not be finished" : reason;
-}
-
-// libsndfile's reason for failing to open, without its placeholder for
-// errors it has no text for.
-std::string openReason() {
-  const std::string reason = sf_strerror(nullptr);
-  if (reason.empty() || reason.find("No error") != std::string::npos) {
-    return "not an audio file korvane can read";
-  }
-  return reason;
-}
-
-// Silences stderr while alive: the MP3 decoder behind libsndfile prints its
-// own notes on a damaged file there, which are not the tool's to show. The
-// signal handlers keep writing to the real stderr.
-class QuietStandardError {
- public:
-  QuietStandardError() {
-    saved_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ < 0 || sink < 0) {
-      if (sink >= 0) close(sink);
-      return;  // the notes may show; nothing worse
-    }
-    redirectMessages(saved_);
-    dup2(sink, STDERR_FILENO);
-    close(sink);
-  }
-  ~QuietStandardError() {
-    if (saved_ < 0) return;
-    dup2(saved_, STDERR_FILENO);
-    redirectMessages(STDERR_FILENO);
-    close(saved_);
-  }
-  QuietStandardError(const QuietStandardError&) = delete;
-  QuietStandardError& operator=(const QuietStandardError&) = delete;
-
- private:
-  int saved_ = -1;
-};
-
-// Why the finished file is not whole; empty when it is. The file is read
-// back from its start through a second descriptor: it must open as audio
-// and decode to exactly the frames written (a lossy codec may add its
-// padding), and a PCM container's header must count them too.
-std::string notWhole(int fd, int format, int channels, int64_t written) {
-  const int reader = dup(fd);
-  if (reader < 0 || lseek(reader, 0, SEEK_SET) != 0) {
-    const std::string reason = systemReason();
-    if (reader >= 0) close(reader);
-    return "it cannot be read back (" + reason + ")";
-  }
-  const QuietStandardError quiet;
-  SF_INFO info = {};
-  SNDFILE* file = sf_open_fd(reader, SFM_READ, &info, SF_TRUE);
-  if (file == nullptr) {
-    return "it does not open as audio (" + openReason() + ")";
-  }
-  std::vector<float> buffer(
-      static_cast<std::size_t>(kVerifyChunkFrames * channels));
-  int64_t decoded = 0;
-  for (sf_count_t got = 0;
-       (got = sf_readf_float(file, buffer.data(), kVerifyChunkFrames)) > 0;) {
-    decoded += got;
-  }
-  const bool readError = sf_error(file) != SF_ERR_NO_ERROR;
-  const int64_t declared = info.frames;
-  sf_close(file);
-  const bool lossy = isLossy(format);
-  const int64_t most = written + (lossy ? kCodecPaddingFrames : 0);
-  const bool exactHeader =
-      !lossy && (format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC;
-  if (readError || decoded < written || decoded > most ||
-      (exactHeader && declared != written)) {
-    return "it holds " + std::to_string(decoded) + " of the " +
-           std::to_string(written) + " frames rendered";
-  }
-  return "";
 }
 
 }  // namespace

@@ -15,11 +15,42 @@
 namespace korvane {
 
 namespace {
-// A number as the help texts show it: 120, not 120.000000.
+// A number as the help texts show it: 120, not 120.000000, and 4294967295
+// whole.
 std::string shown(double value) {
+  constexpr double kWholeLimit = 9007199254740992.0;  // 2^53
+  if (value == static_cast<double>(static_cast<int64_t>(value)) &&
+      value > -kWholeLimit && value < kWholeLimit) {
+    return std::to_string(static_cast<int64_t>(value));
+  }
   std::ostringstream out;
   out << value;
   return out.str();
+}
+
+// `text` with every `name` replaced by `value`.
+void fill(std::string& text, const std::string& name,
+          const std::string& value) {
+  for (std::size_t at = 0; (at = text.find(name, at)) != std::string::npos;
+       at += value.size()) {
+    text.replace(at, name.size(), value);
+  }
+}
+
+// One of the option's texts with its placeholders filled in.
+std::string optionText(const defaults::NumericOption& option, const char* text,
+                       const std::string& value) {
+  std::string filled = text;
+  fill(filled, "{lowest}", shown(option.lowest));
+  fill(filled, "{highest}", shown(option.highest));
+  fill(filled, "{default}", shown(option.byDefault));
+  fill(filled, "{value}", value);
+  return filled;
+}
+
+HostError refusal(const defaults::NumericOption& option,
+                  const std::string& value) {
+  return usageError(optionText(option, option.refusal, value));
 }
 
 std::vector<std::string> commandNames(const CLI::App& app) {
@@ -52,10 +83,11 @@ HostError unknownOption(const CLI::App& command, const std::string& word) {
                  command.get_name() + " -- " + word + ") or write ./" + word));
 }
 
-// A whole number in decimal digits from `lowest` to `highest`, or nothing.
-std::optional<unsigned long long> wholeNumber(const std::string& text,
-                                              unsigned long long lowest,
-                                              unsigned long long highest) {
+// A whole number in decimal digits in the option's range, or nothing.
+std::optional<unsigned long long> wholeNumber(
+    const std::string& text, const defaults::NumericOption& option) {
+  const auto lowest = static_cast<unsigned long long>(option.lowest);
+  const auto highest = static_cast<unsigned long long>(option.highest);
   char* end = nullptr;
   errno = 0;
   const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
@@ -77,9 +109,16 @@ void addPluginOption(CLI::App& command, std::string& plugin) {
       ->type_name("LIB");
 }
 
-std::string tempoHelp(const std::string& what) {
-  return what + ", or \"none\" for no time information (default " +
-         shown(defaults::kTempo) + ")";
+std::string helpOf(const defaults::NumericOption& option,
+                   const std::string& lead) {
+  return (lead.empty() ? "" : lead + ", ") +
+         optionText(option, option.help, "");
+}
+
+void checkRange(const defaults::NumericOption& option, double value) {
+  if (!(value >= option.lowest && value <= option.highest)) {
+    throw refusal(option, shown(value));
+  }
 }
 
 void SettingOptions::addTo(CLI::App& command) {
@@ -114,34 +153,24 @@ std::optional<double> parseTempo(const std::string& text) {
   } catch (const std::exception&) {
     used = 0;
   }
-  if (used == 0 || used != text.size() || !(tempo >= defaults::kMinTempo) ||
-      !(tempo <= defaults::kMaxTempo)) {
-    throw usageError("--tempo takes beats per minute from " +
-                     shown(defaults::kMinTempo) + " to " +
-                     shown(defaults::kMaxTempo) + ", or \"none\"; got \"" +
-                     text + "\"");
+  const defaults::NumericOption& option = defaults::kTempo;
+  if (used == 0 || used != text.size() || !(tempo >= option.lowest) ||
+      !(tempo <= option.highest)) {
+    throw refusal(option, text);
   }
   return tempo;
 }
 
 // A whole number, as audio files give it.
 int32_t parseRate(const std::string& text) {
-  const auto rate = wholeNumber(text, 1, defaults::kMaxRate);
-  if (!rate) {
-    throw usageError("--rate takes a whole number of Hz from 1 to " +
-                     std::to_string(defaults::kMaxRate) + "; got \"" + text +
-                     "\"");
-  }
+  const auto rate = wholeNumber(text, defaults::kRate);
+  if (!rate) throw refusal(defaults::kRate, text);
   return static_cast<int32_t>(*rate);
 }
 
 uint32_t parseSeed(const std::string& text) {
-  const auto seed = wholeNumber(text, 0, UINT32_MAX);
-  if (!seed) {
-    throw usageError(
-        "--seed takes a whole number from 0 to 4294967295; got \"" + text +
-        "\"");
-  }
+  const auto seed = wholeNumber(text, defaults::kSeed);
+  if (!seed) throw refusal(defaults::kSeed, text);
   return static_cast<uint32_t>(*seed);
 }
 

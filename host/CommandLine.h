@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Defaults.h"
 #include "ParameterSettings.h"
 
 namespace korvane {
@@ -23,8 +24,20 @@ struct Command {
 
 // --plugin LIB, with the default named in its help text.
 void addPluginOption(CLI::App& command, std::string& plugin);
-// The words of --tempo and the help text that names its default.
-std::string tempoHelp(const std::string& what);
+// A numeric option's help text, from its row in Defaults.h, after `lead`
+// and a comma when there is one (what the command uses the value for).
+std::string helpOf(const defaults::NumericOption& option,
+                   const std::string& lead = "");
+// Adds the option with its help text and placeholder from its row.
+template <typename T>
+CLI::Option* addNumericOption(CLI::App& command,
+                              const defaults::NumericOption& option, T& value,
+                              const std::string& lead = "") {
+  return command.add_option(option.name, value, helpOf(option, lead))
+      ->type_name(option.typeName);
+}
+// Throws the option's refusal (a usage error) for a value outside its range.
+void checkRange(const defaults::NumericOption& option, double value);
 
 // --set and --params, shared by the commands that set parameters.
 struct SettingOptions {

@@ -89,16 +89,16 @@ std::string toolPath() {
 }
 
 // The command line that repeats a render of the demo exactly.
-std::string commandFor(const RenderRequest& request, const RenderResult& result,
+std::string commandFor(const RenderOptions& options, const RenderResult& result,
                        const fs::path& params) {
   std::ostringstream command;
-  command << shellWord(toolPath()) << " render " << shellWord(request.input)
-          << " " << shellWord(request.output) << " --params "
+  command << shellWord(toolPath()) << " render " << shellWord(options.input)
+          << " " << shellWord(options.output) << " --params "
           << shellWord(params.string()) << " --tail " << kDemoTailSeconds
           << " --seed " << result.seed;
-  if (!request.plugin.empty())
-    command << " --plugin " << shellWord(request.plugin);
-  if (request.dry) command << " --dry";
+  if (!options.plugin.empty())
+    command << " --plugin " << shellWord(options.plugin);
+  if (options.dry) command << " --dry";
   return command.str();
 }
 
@@ -121,19 +121,19 @@ void runDemo(const std::string& dir, const std::string& plugin, bool force,
   if (!keptParams) writeText(params, kDemoParams, force);
   std::vector<Setting> settings = readParamsFile(params.string());
 
-  RenderRequest request;
-  request.input = loop.string();
-  request.plugin = plugin;
-  request.settings = settings;
-  request.tailSeconds = kDemoTailSeconds;
-  request.force = force;
-  request.output = wet.string();
-  const RenderResult wetResult = renderFile(request);
-  const std::string wetCommand = commandFor(request, wetResult, params);
-  request.output = mixed.string();
-  request.dry = true;
-  const RenderResult mixedResult = renderFile(request);
-  const std::string mixedCommand = commandFor(request, mixedResult, params);
+  RenderOptions options;
+  options.input = loop.string();
+  options.plugin = plugin;
+  options.settings = settings;
+  options.tailSeconds = kDemoTailSeconds;
+  options.force = force;
+  options.output = wet.string();
+  const RenderResult wetResult = renderFile(options);
+  const std::string wetCommand = commandFor(options, wetResult, params);
+  options.output = mixed.string();
+  options.dry = true;
+  const RenderResult mixedResult = renderFile(options);
+  const std::string mixedCommand = commandFor(options, mixedResult, params);
 
   out << "Synthesised a " << kDemoBars << "-bar drum-and-bass loop at "
       << kDemoTempo << " bpm (" << kDemoSampleRate << " Hz stereo) and "

@@ -212,7 +212,8 @@ void runInfo(const std::string& pluginOption,
 
 struct InfoOptions {
   std::string plugin;
-  std::string tempo = std::to_string(static_cast<int>(defaults::kTempo));
+  std::string tempo =
+      std::to_string(static_cast<int>(defaults::kTempo.byDefault));
   std::string rate = std::to_string(defaults::kInfoRate);
   SettingOptions settings;
 };
@@ -223,14 +224,9 @@ Command addInfoCommand(CLI::App& app) {
   CLI::App* info =
       app.add_subcommand("info", "Show what a host sees of the plug-in");
   addPluginOption(*info, options->plugin);
-  info->add_option("--tempo", options->tempo,
-                   tempoHelp("Tempo of the render whose start to show"))
-      ->type_name("BPM");
-  info->add_option("--rate", options->rate,
-                   "Sample rate of the render whose start to show, in Hz "
-                   "(default " +
-                       options->rate + ")")
-      ->type_name("HZ");
+  addNumericOption(*info, defaults::kTempo, options->tempo,
+                   "Tempo of the render whose start to show");
+  addNumericOption(*info, defaults::kRate, options->rate);
   options->settings.addTo(*info);
   return {info, [options] {
             runInfo(options->plugin, options->settings.collect(),

@@ -251,12 +251,17 @@ bool isLossy(int format) {
          subtype == SF_FORMAT_MPEG_LAYER_III;
 }
 
+int bytesPerSample(int format) {
+  const SampleFormat* samples = sampleFormat(format & SF_FORMAT_SUBMASK);
+  return samples != nullptr ? samples->bytes : 0;
+}
+
 int64_t maxFramesOf(int format, int channels) {
   if ((format & SF_FORMAT_TYPEMASK) != SF_FORMAT_AIFF) {
     return std::numeric_limits<int64_t>::max();
   }
-  const SampleFormat* samples = sampleFormat(format & SF_FORMAT_SUBMASK);
-  return kMaxRiffDataBytes / (channels * (samples ? samples->bytes : 8));
+  const int bytes = bytesPerSample(format);
+  return kMaxRiffDataBytes / (channels * (bytes > 0 ? bytes : 8));
 }
 
 }  // namespace korvane

@@ -38,6 +38,10 @@ bool storesIntegers(int format);
 // True for the lossy codecs (Vorbis, Opus, MP3).
 bool isLossy(int format);
 
+// Bytes per sample of a fixed-size sample format (PCM, float, u-law,
+// A-law); 0 for the others.
+int bytesPerSample(int format);
+
 // The most frames of `channels` a file of `format` can hold: an AIFF's
 // 32-bit chunk sizes limit it; the other formats are not limited here.
 int64_t maxFramesOf(int format, int channels);

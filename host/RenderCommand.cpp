@@ -43,24 +43,24 @@ uint32_t pickSeed() {
 
 }  // namespace
 
-RenderResult renderFile(const RenderRequest& request) {
-  if (request.output == kStandardStream) {
+RenderResult renderFile(const RenderOptions& options) {
+  if (options.output == kStandardStream) {
     throw usageError(
         "OUT - would be standard output, and korvane writes files only (a "
         "WAV's header is completed once the audio is known); name a file, "
         "or ./- for a file called -");
   }
-  const OutputTarget target = resolveOutput(request.output, request.force);
-  if (request.input != kStandardStream &&
-      sameFile(request.input, target.path)) {
-    throw usageError("OUT is the same file as IN (" + request.output +
+  const OutputTarget target = resolveOutput(options.output, options.force);
+  if (options.input != kStandardStream &&
+      sameFile(options.input, target.path)) {
+    throw usageError("OUT is the same file as IN (" + options.output +
                      "); the input would be lost");
   }
-  InputFile in(request.input);
+  InputFile in(options.input);
   const std::string pluginPath =
-      request.plugin.empty() ? defaultPluginPath() : request.plugin;
+      options.plugin.empty() ? defaultPluginPath() : options.plugin;
   PluginLibrary library(pluginPath);
-  HostContext context(request.tempo);
+  HostContext context(options.tempo);
   std::vector<std::unique_ptr<PluginInstance>> instances;
   instances.push_back(std::make_unique<PluginInstance>(library, context));
   const std::size_t count = instancesFor(*instances.front(), in.channels());
@@ -69,49 +69,44 @@ RenderResult renderFile(const RenderRequest& request) {
   }
 
   RenderResult result;
-  result.output = request.output;
+  result.output = options.output;
   result.sampleRate = in.sampleRate();
-  result.seed = request.seed ? *request.seed : pickSeed();
-  result.seedRequested = request.seed.has_value();
+  result.seed = options.seed ? *options.seed : pickSeed();
+  result.seedRequested = options.seed.has_value();
   result.seedTaken = true;
   std::vector<PluginInstance*> plugins;
   for (const auto& instance : instances) {
     // Right after open, as construction seeds it.
     result.seedTaken = instance->sendSeed(result.seed) && result.seedTaken;
     // A host sets the stream up before it hands over the settings.
-    instance->setStream(in.sampleRate(), request.blockSize);
+    instance->setStream(in.sampleRate(), options.blockSize);
     plugins.push_back(instance.get());
   }
 
   std::unique_ptr<PluginInstance> scratch;
-  if (needsScratch(request.settings)) {
+  if (needsScratch(options.settings)) {
     scratch = std::make_unique<PluginInstance>(library, context);
-    scratch->setStream(in.sampleRate(), request.blockSize);
+    scratch->setStream(in.sampleRate(), options.blockSize);
   }
   const std::vector<ParameterValue> values =
-      resolveSettings(request.settings, *plugins.front(), scratch.get());
+      resolveSettings(options.settings, *plugins.front(), scratch.get());
   scratch.reset();
 
   const int64_t tailFrames =
-      static_cast<int64_t>(std::llround(request.tailSeconds * in.sampleRate()));
+      static_cast<int64_t>(std::llround(options.tailSeconds * in.sampleRate()));
   FormatRequest format;
-  format.outPath = request.output;
+  format.outPath = options.output;
   format.inputFormat = in.format();
   format.channels = in.channels();
   format.sampleRate = in.sampleRate();
   format.frames = in.lengthKnown() ? in.frames() + tailFrames : -1;
-  format.subtype = request.subtype;
+  format.subtype = options.subtype;
   const int outFormat = outputFormat(format);
   OutputFile out(target, outFormat, in.channels(), in.sampleRate());
 
   for (PluginInstance* plugin : plugins) applySettings(values, *plugin);
-  RenderOptions options;
-  options.blockSize = request.blockSize;
-  options.dry = request.dry;
-  options.tailFrames = tailFrames;
-  options.compensateDelay = request.compensateDelay;
-  options.integerOutput = storesIntegers(outFormat);
-  result.summary = render(plugins, in, out, options);
+  result.summary =
+      render(plugins, in, out, options, tailFrames, storesIntegers(outFormat));
   out.commit();
   if (in.truncated(result.summary.inputFrames)) {
     warn("IN " + in.name() +
@@ -123,7 +118,7 @@ RenderResult renderFile(const RenderRequest& request) {
          std::to_string(in.undeclaredBytes()) +
          " bytes follow it (a recording cut off before its header was "
          "finished?); repair it, for example with `sox --ignore-length " +
-         request.input + " repaired.wav`, and render that");
+         options.input + " repaired.wav`, and render that");
   }
   return result;
 }
@@ -152,10 +147,12 @@ void reportRender(const RenderResult& result, bool quiet) {
 }
 
 namespace {
-// The words of `render` that are not a RenderRequest's fields as they are.
+// The words of `render` that are read as text and converted after the
+// command line is checked; the rest go straight into `options`.
 struct RenderWords {
-  RenderRequest request;
-  std::string tempo = std::to_string(static_cast<int>(defaults::kTempo));
+  RenderOptions options;
+  std::string tempo =
+      std::to_string(static_cast<int>(defaults::kTempo.byDefault));
   std::string seed;
   std::string bits;
   bool quiet = false;
@@ -163,92 +160,59 @@ struct RenderWords {
   SettingOptions settings;
   CLI::Option* seedOption = nullptr;
 };
-
-const std::string kBlockRange = std::to_string(defaults::kMinBlockSize) +
-                                " to " +
-                                std::to_string(defaults::kMaxBlockSize);
-
-void checkRenderRequest(const RenderRequest& request) {
-  if (request.blockSize < defaults::kMinBlockSize ||
-      request.blockSize > defaults::kMaxBlockSize) {
-    throw usageError("--block takes " + kBlockRange + " samples; got " +
-                     std::to_string(request.blockSize));
-  }
-  if (!(request.tailSeconds >= 0.0) ||
-      request.tailSeconds > defaults::kMaxTailSeconds) {
-    throw usageError(
-        "--tail takes 0 to " +
-        std::to_string(static_cast<int>(defaults::kMaxTailSeconds)) +
-        " seconds");
-  }
-}
 }  // namespace
 
 Command addRenderCommand(CLI::App& app) {
-  auto options = std::make_shared<RenderWords>();
-  RenderRequest& request = options->request;
+  auto words = std::make_shared<RenderWords>();
+  RenderOptions& options = words->options;
   CLI::App* render = app.add_subcommand(
       "render", "Stream IN through the plug-in block by block into OUT");
   render
-      ->add_option("IN", request.input,
+      ->add_option("IN", options.input,
                    "Input audio file, or - for standard input")
       ->required();
   render
-      ->add_option("OUT", request.output,
+      ->add_option("OUT", options.output,
                    "Output file; IN's format unless its extension says "
                    "otherwise (wav, aif, aiff, flac, ogg, oga, opus, mp3)")
       ->required();
-  addPluginOption(*render, request.plugin);
-  render
-      ->add_option("--tempo", options->tempo,
-                   tempoHelp("Tempo the host reports"))
-      ->type_name("BPM");
-  render
-      ->add_option("--block", request.blockSize,
-                   "Samples per processing call, " + kBlockRange +
-                       " (default " + std::to_string(defaults::kBlockSize) +
-                       ")")
-      ->type_name("N");
-  options->settings.addTo(*render);
-  render->add_flag("--dry", request.dry,
+  addPluginOption(*render, options.plugin);
+  addNumericOption(*render, defaults::kTempo, words->tempo,
+                   "Tempo the host reports");
+  addNumericOption(*render, defaults::kBlock, options.blockSize);
+  words->settings.addTo(*render);
+  render->add_flag("--dry", options.dry,
                    "Accumulate over the input, keeping the dry signal under "
                    "the effect");
+  addNumericOption(*render, defaults::kTail, options.tailSeconds);
+  words->seedOption = addNumericOption(*render, defaults::kSeed, words->seed);
   render
-      ->add_option("--tail", request.tailSeconds,
-                   "Seconds of silence rendered after the input (default 0)")
-      ->type_name("SECONDS");
-  options->seedOption =
-      render
-          ->add_option("--seed", options->seed,
-                       "Seed of the plug-in's random spread, 0 to 4294967295 "
-                       "(default: one picked and shown in the summary)")
-          ->type_name("N");
-  render
-      ->add_option("--bits", options->bits,
+      ->add_option("--bits", words->bits,
                    "Samples of OUT: 16, 24, 32 or float (default: IN's when "
                    "OUT's container holds them, else 24)")
       ->type_name("BITS");
-  render->add_flag("--quiet,-q", options->quiet,
+  render->add_flag("--quiet,-q", words->quiet,
                    "No summary line after the render");
-  render->add_flag("--no-delay-compensation", options->noDelayCompensation,
+  render->add_flag("--no-delay-compensation", words->noDelayCompensation,
                    "Keep the plug-in's reported delay in OUT instead of "
                    "lining OUT up with IN");
-  render->add_flag("--force", request.force,
+  render->add_flag("--force", options.force,
                    "Replace OUT even when it is write-protected (it keeps "
                    "its mode)");
-  return {render, [options] {
-            RenderRequest& request = options->request;
-            checkRenderRequest(request);
-            request.tempo = parseTempo(options->tempo);
-            if (options->seedOption->count() > 0) {
-              request.seed = parseSeed(options->seed);
+  return {render, [words] {
+            RenderOptions& options = words->options;
+            checkRange(defaults::kBlock, options.blockSize);
+            checkRange(defaults::kTail, options.tailSeconds);
+            options.tempo = parseTempo(words->tempo);
+            if (words->seedOption->count() > 0) {
+              options.seed = parseSeed(words->seed);
             }
-            if (!options->bits.empty()) {
-              request.subtype = subtypeForBits(options->bits);
+            if (!words->bits.empty()) {
+              options.subtype = subtypeForBits(words->bits);
             }
-            request.compensateDelay = !options->noDelayCompensation;
-            request.settings = options->settings.collect();
-            reportRender(renderFile(request), options->quiet);
+            options.compensateDelay = !words->noDelayCompensation;
+            options.settings = words->settings.collect();
+            reportRender(renderFile(options), words->quiet);
           }};
 }
 

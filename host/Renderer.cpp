@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -64,40 +67,84 @@ void processBlock(Lane& lane, float* frames, int32_t n, const float* dry) {
   lane.buffers.store(frames, n);
 }
 
+// The frame of the first sample that is not a finite number.
+int64_t frameOfFirstNonFinite(const float* samples, std::size_t count,
+                              int64_t firstFrame, int channels) {
+  const float* bad = std::find_if(samples, samples + count,
+                                  [](float s) { return !std::isfinite(s); });
+  return firstFrame + (bad - samples) / channels;
+}
+
+// A sample's magnitude as the bits of an IEEE single: ordered as the
+// magnitudes are, with infinity and NaN above every finite number. The
+// scans below reduce these integers and sum in locals, loops that the
+// compiler vectorises (the simd pragma allows the sums in any order: the
+// levels are for display).
+static_assert(std::numeric_limits<float>::is_iec559, "IEEE singles");
+constexpr uint32_t kSignBit = 0x80000000u;
+constexpr uint32_t kInfinityBits = 0x7f800000u;
+constexpr uint32_t kFullScaleBits = 0x3f800000u;  // 1.0f
+
+inline uint32_t magnitudeBits(float sample) {
+  uint32_t bits = 0;
+  std::memcpy(&bits, &sample, sizeof bits);
+  return bits & ~kSignBit;
+}
+
 // IN's samples must be numbers before a plug-in (or --dry) passes them on.
 void checkInput(const float* samples, std::size_t count, int64_t firstFrame,
                 int channels, const std::string& path) {
+  uint32_t largest = 0;
+#pragma omp simd reduction(max : largest)
   for (std::size_t i = 0; i < count; ++i) {
-    if (!std::isfinite(samples[i])) {
-      throw failure(
-          "IN " + path +
-          " holds a sample that is not a finite number at frame " +
-          std::to_string(firstFrame + static_cast<int64_t>(i) / channels) +
-          "; nothing was written");
-    }
+    const uint32_t bits = magnitudeBits(samples[i]);
+    largest = bits > largest ? bits : largest;
+  }
+  if (largest >= kInfinityBits) {
+    throw failure("IN " + path +
+                  " holds a sample that is not a finite number at frame " +
+                  std::to_string(frameOfFirstNonFinite(samples, count,
+                                                       firstFrame, channels)) +
+                  "; nothing was written");
   }
 }
 
+// The levels of the frames written so far.
+struct Levels {
+  float peak = 0.0f;
+  double energy = 0.0;
+  int64_t clipped = 0;  // samples beyond full scale
+};
+
 // Scans processed frames: a plug-in fault must not reach the file as noise
-// or silence, and the summary wants the peak, energy and clipping.
+// or silence, and the summary wants the peak, energy and clipping. The
+// sample that is not a finite number is looked for only when the chunk
+// holds one.
 void inspect(const float* samples, std::size_t count, int64_t firstFrame,
-             int channels, const std::string& plugin, RenderSummary& summary,
-             double& energy) {
+             int channels, const std::string& plugin, Levels& levels) {
+  uint32_t largest = 0;
+  uint32_t clipped = 0;  // a chunk holds far fewer samples
+  double energy = 0.0;
+#pragma omp simd reduction(max : largest) reduction(+ : clipped, energy)
   for (std::size_t i = 0; i < count; ++i) {
     const float s = samples[i];
-    if (!std::isfinite(s)) {
-      throw failure(
-          "plug-in " + plugin +
-          " produced a sample that is not a number at "
-          "frame " +
-          std::to_string(firstFrame + static_cast<int64_t>(i) / channels) +
-          "; nothing was written");
-    }
-    const float magnitude = std::fabs(s);
-    summary.peak = std::max(summary.peak, magnitude);
-    if (magnitude > 1.0f) ++summary.clipped;
+    const uint32_t bits = magnitudeBits(s);
+    largest = bits > largest ? bits : largest;
+    clipped += bits > kFullScaleBits ? 1 : 0;
     energy += static_cast<double>(s) * s;
   }
+  if (largest >= kInfinityBits) {
+    throw failure("plug-in " + plugin +
+                  " produced a sample that is not a number at frame " +
+                  std::to_string(frameOfFirstNonFinite(samples, count,
+                                                       firstFrame, channels)) +
+                  "; nothing was written");
+  }
+  float peak = 0.0f;
+  std::memcpy(&peak, &largest, sizeof peak);
+  levels.peak = std::max(levels.peak, peak);
+  levels.energy += energy;
+  levels.clipped += clipped;
 }
 
 int32_t reportedDelay(const PluginInstance& plugin, int sampleRate) {
@@ -114,7 +161,8 @@ int32_t reportedDelay(const PluginInstance& plugin, int sampleRate) {
 }  // namespace
 
 RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
-                     OutputFile& out, const RenderOptions& options) {
+                     OutputFile& out, const RenderOptions& options,
+                     int64_t tailFrames, bool integerOutput) {
   const int channels = in.channels();
   const int32_t block = options.blockSize;
   const bool perChannel = plugins.size() > 1;
@@ -126,9 +174,8 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
   }
   const int64_t chunk = block * std::max<int64_t>(1, kChunkFrames / block);
   std::vector<float> frames(static_cast<std::size_t>(chunk * channels));
-  const int64_t total = in.lengthKnown() && in.frames() > 0
-                            ? in.frames() + options.tailFrames
-                            : 0;
+  const int64_t total =
+      in.lengthKnown() && in.frames() > 0 ? in.frames() + tailFrames : 0;
   Progress progress(
       total, static_cast<int64_t>(kProgressMinSeconds * in.sampleRate()));
   HostContext& context = plugins.front()->context();
@@ -138,8 +185,8 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
   summary.delay = options.compensateDelay
                       ? reportedDelay(*plugins.front(), in.sampleRate())
                       : 0;
-  double energy = 0.0;
-  int64_t tailLeft = options.tailFrames + summary.delay;
+  Levels levels;
+  int64_t tailLeft = tailFrames + summary.delay;
   int64_t skipLeft = summary.delay;
   // With --dry and a compensated delay the outputs start from the input
   // delayed as much as the plug-in's own output, so that once the delay is
@@ -196,17 +243,17 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
     skipLeft -= skip;
     const float* kept = frames.data() + skip * channels;
     inspect(kept, static_cast<std::size_t>((n - skip) * channels),
-            summary.frames, channels, plugins.front()->libraryPath(), summary,
-            energy);
+            summary.frames, channels, plugins.front()->libraryPath(), levels);
     out.write(kept, n - skip);
     summary.frames += n - skip;
     progress.update(summary.frames);
   }
   for (PluginInstance* plugin : plugins) plugin->suspend();
 
-  if (!options.integerOutput) summary.clipped = 0;
+  summary.peak = levels.peak;
+  summary.clipped = integerOutput ? levels.clipped : 0;
   const double samples = static_cast<double>(summary.frames) * channels;
-  summary.rms = samples > 0 ? std::sqrt(energy / samples) : 0.0;
+  summary.rms = samples > 0 ? std::sqrt(levels.energy / samples) : 0.0;
   return summary;
 }
 

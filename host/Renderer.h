@@ -4,23 +4,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "RenderOptions.h"
+
 namespace korvane {
 
 class PluginInstance;
 class InputFile;
 class OutputFile;
-
-struct RenderOptions {
-  int32_t blockSize = 512;
-  // Accumulating `process` over outputs pre-filled with the input, so the
-  // dry signal stays under the effect's.
-  bool dry = false;
-  int64_t tailFrames = 0;  // silence fed after the input ends
-  // Drop as many leading output frames as the plug-in reports as its delay,
-  // and render as many more at the end, so that OUT lines up with IN.
-  bool compensateDelay = true;
-  bool integerOutput = false;  // OUT clips at full scale: count what clips
-};
 
 struct RenderSummary {
   int64_t frames = 0;  // written to OUT
@@ -35,10 +25,13 @@ struct RenderSummary {
 // instance takes the whole file; several take one file channel each. The
 // caller has announced the stream (PluginInstance::setStream) with the
 // file's rate and `options.blockSize`, and set the parameters. The file is
-// read and written in chunks of many blocks.
+// read and written in chunks of many blocks; `tailFrames` of silence follow
+// it (options.tailSeconds at IN's rate), and clipped samples are counted
+// when OUT stores integers (`integerOutput`), which clip at full scale.
 // Throws HostError (exit 1) on a file error, a sample of IN that is not a
 // finite number, or when the plug-in produces one.
 RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
-                     OutputFile& out, const RenderOptions& options);
+                     OutputFile& out, const RenderOptions& options,
+                     int64_t tailFrames, bool integerOutput);
 
 }  // namespace korvane

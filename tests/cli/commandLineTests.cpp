@@ -1,6 +1,9 @@
 // Reproducible renders through the seed, the summary line and its warnings,
 // and the tool's habits: --version, help, and mistyped words named.
 #include <cmath>
+#include <map>
+#include <regex>
+#include <sstream>
 
 #include "CliRun.h"
 #include "TestAudio.h"
@@ -150,6 +153,57 @@ TEST_F(CommandLine, VersionAndHelp) {
   EXPECT_EQ(run({"help", "rendr"}).err,
             "korvane: unknown command 'rendr'; did you mean 'render'? "
             "(commands: info, render, demo, help)\n");
+}
+
+// Each option of `rows` (lines whose names stand before the first two
+// spaces) and the number `defaultPattern` finds in its text, or "".
+std::map<std::string, std::string> optionDefaults(
+    const std::vector<std::string>& rows, const std::regex& defaultPattern) {
+  static const std::regex name("--[a-z][a-z-]*");
+  std::map<std::string, std::string> options;
+  for (const std::string& row : rows) {
+    const std::size_t start = row.find_first_not_of(" |");
+    const std::size_t split = row.find("  ", start);
+    const std::string names = row.substr(start, split - start);
+    const std::string text =
+        split == std::string::npos ? "" : row.substr(split);
+    std::smatch found;
+    const std::string value =
+        std::regex_search(text, found, defaultPattern) ? found.str(1) : "";
+    for (std::sregex_iterator it(names.begin(), names.end(), name), end;
+         it != end; ++it) {
+      if (it->str() != "--help") options[it->str()] = value;
+    }
+  }
+  return options;
+}
+
+// The README's table of render's options and `korvane help render` name the
+// same options, with the same numeric defaults.
+TEST_F(CommandLine, TheReadmeNamesTheOptionsOfHelp) {
+  std::istringstream readme(readText(KORVANE_README));
+  std::vector<std::string> table;
+  bool inTable = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line == "Options of `render`:") inTable = true;
+    if (inTable && line.rfind("| `-", 0) == 0) {
+      // The first cell's names, two spaces, the rest.
+      table.push_back(line.substr(0, line.find(" | ")) + "  " +
+                      line.substr(line.find(" | ")));
+    }
+    if (inTable && !table.empty() && line.empty()) break;
+  }
+  std::istringstream help(run({"help", "render"}).out);
+  std::vector<std::string> options;
+  for (std::string line; std::getline(help, line);) {
+    if (line.rfind("  -", 0) == 0) options.push_back(line);
+  }
+  const auto documented =
+      optionDefaults(table, std::regex("Default:? ([0-9]+(\\.[0-9]+)?)"));
+  EXPECT_GT(documented.size(), 10u);
+  EXPECT_EQ(
+      documented,
+      optionDefaults(options, std::regex("default ([0-9]+(\\.[0-9]+)?)")));
 }
 
 TEST_F(CommandLine, MistypedWordsAreNamedWithTheNearestOne) {

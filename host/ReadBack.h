@@ -1,0 +1,23 @@
+// Reading a finished OUT back before it takes the path: it must hold every
+// frame rendered.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korvane {
+
+// Why the finished file on `fd` is not whole; empty when it is. The file is
+// read from its start through a second descriptor and must open as audio of
+// `format`. A container of fixed-size samples (PCM, float, u-law, A-law)
+// must count exactly the `written` frames in its header and be large
+// enough to hold them; other formats are decoded, since their encoders may
+// drop frames: they must decode to `written` frames (a lossy codec may add
+// its padding), and a FLAC's header is not asked.
+std::string notWhole(int fd, int format, int channels, int64_t written);
+
+// libsndfile's reason for failing to open a file, without its placeholder
+// for errors it has no text for.
+std::string openReason();
+
+}  // namespace korvane
