@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -52,14 +53,21 @@ CliResult CliTest::run(
 pid_t CliTest::start(
     const std::vector<std::string>& args,
     const std::vector<std::pair<std::string, std::string>>& environment) const {
-  std::vector<std::string> argStrings{KORVANE_TOOL};
+  std::vector<std::string> argStrings = launcher_;
+  argStrings.push_back(KORVANE_TOOL);
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argStrings) argv.push_back(a.data());
   argv.push_back(nullptr);
 
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e != nullptr; ++e) envStrings.push_back(*e);
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string name = std::string(*e).substr(0, std::strcspn(*e, "="));
+    if (std::none_of(environment.begin(), environment.end(),
+                     [&](const auto& given) { return given.first == name; })) {
+      envStrings.push_back(*e);
+    }
+  }
   for (const auto& [name, value] : environment) {
     envStrings.push_back(name + "=" + value);
   }
@@ -101,8 +109,8 @@ pid_t CliTest::start(
     sigaction(ignoredSignals_[i], &ignore, &runnerActions[i]);
   }
   pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) !=
-      0) {
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(),
+                   envp.data()) != 0) {
     pid = 0;
   }
   for (std::size_t i = 0; i < ignoredSignals_.size(); ++i) {
@@ -128,6 +136,16 @@ CliResult CliTest::finish(pid_t pid) const {
   fs::remove(outPath);
   fs::remove(errPath);
   return result;
+}
+
+std::vector<std::pair<std::string, std::string>> faultyCalls(
+    const std::string& name, const std::string& value) {
+  // AddressSanitizer's runtime wants to be loaded first, and is not.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  return {{"LD_PRELOAD", FAULTY_CALLS_PATH},
+          {"ASAN_OPTIONS", std::string(asan != nullptr ? asan : "") +
+                               ":verify_asan_link_order=0"},
+          {name, value}};
 }
 
 std::string readText(const std::string& path) {

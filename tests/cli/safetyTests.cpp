@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -42,11 +43,11 @@ class Safety : public CliTest {
   }
 };
 
-// A write that fails part-way (here the file size limit, as a full disk
-// would) is exit 1 with OUT named, for every container, also for the
-// encoders that do not report it: the old OUT stays and no temporary is
-// left. The same render without the limit succeeds, and the tool is never
-// killed by SIGXFSZ.
+// A write that fails part-way (the file size limit, and a disk that fills
+// up) is exit 1 with OUT named, for every container, also for the encoders
+// that do not report it: the old OUT stays and no temporary is left; a
+// full disk is called so. The same render without a limit succeeds, and
+// the tool is never killed by SIGXFSZ.
 TEST_F(Safety, OnlyAWholeFileReplacesOut) {
   constexpr rlim_t kLimit = 16 * 1024;
   for (const char* out :
@@ -55,7 +56,8 @@ TEST_F(Safety, OnlyAWholeFileReplacesOut) {
     if (whole.err.find("cannot write .") != std::string::npos) continue;
     ASSERT_EQ(whole.exitCode, 0) << out << ": " << whole.err;
     EXPECT_EQ(readAudio(path(out)).frames(), 4800 + 4 * 48000) << out;
-    ASSERT_GT(fs::file_size(path(out)), kLimit) << out;
+    const auto size = fs::file_size(path(out));
+    ASSERT_GT(size, kLimit) << out;
 
     writeText(path(out), "keep me");
     const std::vector<std::string> before = files();
@@ -69,6 +71,17 @@ TEST_F(Safety, OnlyAWholeFileReplacesOut) {
     EXPECT_NE(cut.err.find("the file that was there is kept"),
               std::string::npos)
         << cut.err;
+    EXPECT_EQ(readText(path(out)), "keep me") << out;
+    EXPECT_EQ(files(), before) << out;
+
+    const CliResult full =
+        run({"render", "in.wav", out, "-q", "--tail", "4"},
+            faultyCalls("FAULTY_DISK_BYTES", std::to_string(size - 5)));
+    std::string said = full.err;
+    std::transform(said.begin(), said.end(), said.begin(), ::tolower);
+    EXPECT_EQ(full.exitCode, 1) << out << ": " << full.err;
+    EXPECT_NE(said.find("no space left on device"), std::string::npos) << said;
+    EXPECT_EQ(said.find("disk full?"), std::string::npos) << said;
     EXPECT_EQ(readText(path(out)), "keep me") << out;
     EXPECT_EQ(files(), before) << out;
   }
