@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -60,17 +59,12 @@ pid_t CliTest::start(
   for (std::string& a : argStrings) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // The given variables first: getenv takes the first of a name.
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string name = std::string(*e).substr(0, std::strcspn(*e, "="));
-    if (std::none_of(environment.begin(), environment.end(),
-                     [&](const auto& given) { return given.first == name; })) {
-      envStrings.push_back(*e);
-    }
-  }
   for (const auto& [name, value] : environment) {
     envStrings.push_back(name + "=" + value);
   }
+  for (char** e = environ; *e != nullptr; ++e) envStrings.push_back(*e);
   std::vector<char*> envp;
   for (std::string& e : envStrings) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -143,8 +137,8 @@ std::vector<std::pair<std::string, std::string>> faultyCalls(
   // AddressSanitizer's runtime wants to be loaded first, and is not.
   const char* asan = std::getenv("ASAN_OPTIONS");
   return {{"LD_PRELOAD", FAULTY_CALLS_PATH},
-          {"ASAN_OPTIONS", std::string(asan != nullptr ? asan : "") +
-                               ":verify_asan_link_order=0"},
+          {"ASAN_OPTIONS",
+           (asan ? asan : "") + std::string(":verify_asan_link_order=0")},
           {name, value}};
 }
 
