@@ -21,8 +21,9 @@ extern "C" int fsync(int fd) {
 
 extern "C" ssize_t write(int fd, const void* data, size_t size) {
   const char* room = std::getenv("FAULTY_BYTES");
-  if (room != nullptr && fd > STDERR_FILENO &&
-      lseek(fd, 0, SEEK_CUR) + static_cast<off_t>(size) > std::atol(room)) {
+  const off_t at = fd > STDERR_FILENO ? lseek(fd, 0, SEEK_CUR) : -1;
+  if (room != nullptr && at >= 0 &&
+      at + static_cast<off_t>(size) > std::atol(room)) {
     errno = ENOSPC;
     return -1;
   }
