@@ -192,6 +192,8 @@ void OutputFile::write(const float* interleaved, int64_t frames) {
     throw failure("error writing " + path_ + ": " + writeReason(sound_, errno) +
                   "; the file that was there is kept");
   }
+  // Some encoders do not pass a failed write on; the system's reason stays.
+  diskFull_ = diskFull_ || errno == ENOSPC;
   written_ += frames;
 }
 
@@ -205,10 +207,13 @@ void OutputFile::commit() {
                   writeReason(nullptr, errno) +
                   "; the file that was there is kept");
   }
+  diskFull_ = diskFull_ || errno == ENOSPC;
   const std::string fault = notWhole(file_->fd(), format_, channels_, written_);
   if (!fault.empty()) {
-    throw failure("error writing " + path_ + ": " + fault +
-                  " (is the disk full?); the file that was there is kept");
+    throw failure("error writing " + path_ + ": " +
+                  (diskFull_ ? "no space left on device (" + fault + ")"
+                             : fault + " (is the disk full?)") +
+                  "; the file that was there is kept");
   }
   file_->commit();
 }

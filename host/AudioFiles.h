@@ -89,6 +89,7 @@ class OutputFile {
   int channels_ = 0;
   int64_t written_ = 0;
   int64_t maxFrames_ = 0;
+  bool diskFull_ = false;  // a write failed with ENOSPC
 };
 
 // True when both paths name the same file, existing or not.

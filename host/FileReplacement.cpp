@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +13,7 @@
 
 #include "HostError.h"
 #include "Interruption.h"
+#include "Warnings.h"
 
 namespace korvane {
 
@@ -21,73 +21,66 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What mkstemp appends, and the dot that hides the temporary.
-constexpr const char* kUniqueSuffix = ".XXXXXX";
-constexpr std::size_t kUniqueBytes = 7;
-constexpr std::size_t kHiddenPrefixBytes = 1;
-// The name limit when the file system does not say.
-constexpr long kDefaultNameMax = 255;
+// The hidden temporary beside the target; mkstemp fills in the X's. Short
+// and fixed, it fits every folder's name limit.
+constexpr const char* kTemporaryName = ".korvane-XXXXXX";
 
-std::string folderOf(const fs::path& target) {
-  return target.has_parent_path() ? target.parent_path().string() : ".";
-}
-
-// ".NAME.XXXXXX", with NAME cut (at a character boundary of UTF-8) so that
-// the whole stays within the folder's name limit.
-std::string temporaryName(const std::string& folder, const std::string& name) {
-  long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
-  if (nameMax <= 0) nameMax = kDefaultNameMax;
-  const std::size_t room =
-      static_cast<std::size_t>(nameMax) - kHiddenPrefixBytes - kUniqueBytes;
-  std::string kept = name.substr(0, std::min(room, name.size()));
-  if (kept.size() < name.size()) {
-    // Not in the middle of a character: drop continuation bytes and the
-    // lead byte they belong to.
-    while (!kept.empty() &&
-           (static_cast<unsigned char>(kept.back()) & 0xC0) == 0x80) {
-      kept.pop_back();
-    }
-    if (!kept.empty() && (static_cast<unsigned char>(kept.back()) & 0x80)) {
-      kept.pop_back();
-    }
-  }
-  return "." + kept + kUniqueSuffix;
-}
-
-// Gives the temporary the mode and owner of the file it replaces, or the
-// mode of a new file.
-void takeOver(int fd, const std::string& target) {
+// Gives the temporary the mode, owner and group of the file it replaces,
+// or the mode of a new file. Returns what could not be kept ("" for all).
+std::string takeOver(int fd, const std::string& target) {
   struct stat old = {};
-  if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-    // The owner only where the system lets us; without it the set-id bits
-    // would be handed to someone else.
-    const bool owned = fchown(fd, old.st_uid, old.st_gid) == 0;
-    const mode_t keep = owned ? 07777 : 0777;
-    fchmod(fd, old.st_mode & keep);
-    return;
+  if (stat(target.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    return "";
   }
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
+  // Only root gives a file away; a member of the old group may still keep
+  // that. Without the owner, the set-id bits would be handed to someone
+  // else, so they go too.
+  const bool owned = fchown(fd, old.st_uid, old.st_gid) == 0;
+  if (!owned) fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  fchmod(fd, old.st_mode & (owned ? 07777 : 0777));
+  struct stat now = {};
+  fstat(fd, &now);
+  std::string lost;
+  if (now.st_uid != old.st_uid) {
+    lost = "owner (user " + std::to_string(old.st_uid) + ")";
+  }
+  if (now.st_gid != old.st_gid) {
+    lost += (lost.empty() ? "" : " and ") + std::string("group (") +
+            std::to_string(old.st_gid) + ")";
+  }
+  return lost;
 }
 
-void syncFolder(const std::string& folder) {
+// A file system that cannot flush folders (EINVAL) keeps no less for it.
+void syncFolder(const std::string& folder, const std::string& target) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;  // the rename happened; a missing sync is not a loss
-  fsync(fd);
+  const bool synced = fsync(fd) == 0 || errno == EINVAL;
+  const std::string reason = systemReason();
   close(fd);
+  if (!synced) {
+    throw failure("cannot flush the folder " + folder + " after writing " +
+                  target + ": " + reason + "; " + target +
+                  " is in place, but whether it survives a crash or power "
+                  "failure is unknown");
+  }
 }
 
 }  // namespace
 
 std::string systemReason() { return std::strerror(errno); }
 
+std::string folderOf(const std::string& path) {
+  const fs::path p(path);
+  return p.has_parent_path() ? p.parent_path().string() : ".";
+}
+
 ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
-  const fs::path path(target);
-  const std::string folder = folderOf(path);
-  const std::string pattern =
-      (fs::path(folder) / temporaryName(folder, path.filename().string()))
-          .string();
+  const std::string folder = folderOf(target);
+  const std::string pattern = (fs::path(folder) / kTemporaryName).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   // The handlers must know the file from the moment it exists.
@@ -100,7 +93,7 @@ ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
   }
   temporary_ = name.data();
   registerUnfinishedFile(temporary_.c_str());
-  takeOver(fd_, target);
+  lost_ = takeOver(fd_, target);
 }
 
 ReplacementFile::~ReplacementFile() { discard(); }
@@ -122,7 +115,11 @@ void ReplacementFile::commit() {
   clearUnfinishedFile();
   close(fd_);
   fd_ = -1;
-  syncFolder(folderOf(fs::path(target_)));
+  if (!lost_.empty()) {
+    warn("replaced " + target_ + " without its " + lost_ +
+         ", which the system does not let you give it; it has yours instead");
+  }
+  syncFolder(folderOf(target_), target_);
 }
 
 void ReplacementFile::discard() {

@@ -9,11 +9,10 @@ namespace korvane {
 
 // A file being written in place of `target`. The temporary is created with
 // O_CREAT | O_EXCL (a name planted beforehand, link or not, is never
-// followed or reused), with a name no longer than the target's where the
-// target's own name is near the file system's limit. It gets the mode of
-// the file it replaces (and its owner, where the system permits), or the
-// mode a new file gets. Until commit() it is removed when the object goes
-// and when SIGINT, SIGTERM or SIGHUP end the tool.
+// followed or reused). It gets the mode of the file it replaces (and its
+// owner and group, where the system permits: commit() warns of what could
+// not be kept), or the mode a new file gets. Until commit() it is removed when
+// the object goes and when SIGINT, SIGTERM or SIGHUP end the tool.
 class ReplacementFile {
  public:
   // `target` is the file to create or replace, its links already followed.
@@ -28,13 +27,15 @@ class ReplacementFile {
 
   // Flushes the temporary to the disk, renames it onto the target and
   // flushes the folder's entry. Throws HostError (exit 1) naming the target
-  // and the reason; the temporary is then removed and the target untouched.
+  // and the reason; the temporary is then removed and the target untouched,
+  // except when only the folder's flush fails: the new file then stays.
   void commit();
 
  private:
   void discard();
   std::string target_;
   std::string temporary_;
+  std::string lost_;  // what the file it replaces had and it has not
   int fd_ = -1;
 };
 
@@ -44,5 +45,8 @@ void writeTextFile(const std::string& target, const std::string& text);
 
 // The system's reason for the last failed call (errno), as text.
 std::string systemReason();
+
+// The folder that holds `path`: its parent, or "." for a bare name.
+std::string folderOf(const std::string& path);
 
 }  // namespace korvane

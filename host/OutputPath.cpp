@@ -1,14 +1,16 @@
 // Following OUT's symbolic links and checking what kind of file it is.
 #include "OutputPath.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <system_error>
 
+#include "FileReplacement.h"
 #include "HostError.h"
 
 namespace korvane {
@@ -32,56 +34,79 @@ std::string kindOf(const struct stat& status) {
   return "not a regular file";
 }
 
-// True when the mode denies the user writing: the owner's bit for the
-// owner, the group's for a member, the others' otherwise. Root may write
-// anything, so for root a file is protected only when no write bit is set.
-bool writeProtected(const struct stat& status) {
-  const uid_t user = geteuid();
-  if (user == 0) return (status.st_mode & 0222) == 0;
-  if (status.st_uid == user) return (status.st_mode & S_IWUSR) == 0;
-  if (status.st_gid == getegid()) return (status.st_mode & S_IWGRP) == 0;
-  return (status.st_mode & S_IWOTH) == 0;
+// The system's rule for links in sticky, world-writable folders: only the
+// user who made the link, or the folder's owner, has it followed.
+void refuseForeignLink(const std::string& out, const fs::path& link,
+                       const struct stat& status) {
+  struct stat folder = {};
+  if (status.st_uid == geteuid() ||
+      stat(folderOf(link.string()).c_str(), &folder) != 0 ||
+      (folder.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH) ||
+      folder.st_uid == status.st_uid) {
+    return;
+  }
+  throw failure("OUT " + out + " leads through the link " + link.string() +
+                " of user " + std::to_string(status.st_uid) + " in " +
+                folderOf(link.string()) +
+                ", a sticky folder that anyone may write in and that they do "
+                "not own; such links are not followed, so nothing was "
+                "written");
 }
 
 }  // namespace
 
 OutputTarget resolveOutput(const std::string& out, bool force) {
   fs::path path(out);
-  for (int links = 0;; ++links) {
+  struct stat status = {};
+  for (int links = 0;
+       lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode); ++links) {
+    refuseForeignLink(out, path, status);
     std::error_code ec;
-    if (!fs::is_symlink(fs::symlink_status(path, ec))) break;
+    const fs::path target = fs::read_symlink(path, ec);
+    if (ec) throw failure("cannot read the link " + path.string());
     if (links == kMaxLinks) {
       throw usageError("OUT " + out + ": too many levels of symbolic links");
     }
-    const fs::path target = fs::read_symlink(path, ec);
-    if (ec) throw failure("cannot read the link " + path.string());
-    path = target.is_absolute() ? target : path.parent_path() / target;
+    path = path.parent_path() / target;
   }
 
   OutputTarget result{path.string(), false};
-  struct stat status = {};
-  if (stat(result.path.c_str(), &status) != 0) return result;  // a new file
-  if (S_ISREG(status.st_mode)) {
-    if (writeProtected(status) && !force) {
-      char mode[8];
-      std::snprintf(mode, sizeof mode, "%04o",
-                    static_cast<unsigned>(status.st_mode & 07777));
-      throw usageError("OUT " + out + " is write-protected (mode " + mode +
-                       "); --force replaces it, keeping that mode");
-    }
-    return result;  // a regular file to replace
-  }
-  if (S_ISCHR(status.st_mode) && major(status.st_rdev) == kNullMajor &&
+  const bool exists = stat(result.path.c_str(), &status) == 0;
+  if (exists && S_ISCHR(status.st_mode) &&
+      major(status.st_rdev) == kNullMajor &&
       minor(status.st_rdev) == kNullMinor) {
     result.discard = true;
     return result;
   }
-  const std::string via =
-      result.path == out ? ""
-                         : " (the target of the link, " + result.path + ")";
-  throw usageError("OUT " + out + via + " is " + kindOf(status) +
-                   "; korvane writes only regular files (or discards the "
-                   "audio for the null device), so it was left alone");
+  if (exists && !S_ISREG(status.st_mode)) {
+    const std::string via =
+        result.path == out ? ""
+                           : " (the target of the link, " + result.path + ")";
+    throw usageError("OUT " + out + via + " is " + kindOf(status) +
+                     "; korvane writes only regular files (or discards the "
+                     "audio for the null device), so it was left alone");
+  }
+  // The temporary file and the rename need the folder; --force cannot help.
+  const std::string folder = folderOf(result.path);
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0 &&
+      errno != ENOENT) {
+    const std::string reason = systemReason();
+    throw failure("OUT " + out + " cannot be written: the folder " + folder +
+                  " does not let you (" + reason +
+                  "), and --force cannot change that");
+  }
+  // Root may write anything, so a file with no write bit at all is
+  // protected from root too.
+  if (exists && !force &&
+      ((status.st_mode & 0222) == 0 ||
+       faccessat(AT_FDCWD, result.path.c_str(), W_OK, AT_EACCESS) != 0)) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o",
+                  static_cast<unsigned>(status.st_mode & 07777));
+    throw usageError("OUT " + out + " is write-protected (mode " + mode +
+                     "); --force replaces it, keeping that mode");
+  }
+  return result;
 }
 
 }  // namespace korvane

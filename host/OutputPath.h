@@ -8,7 +8,8 @@ namespace korvane {
 
 struct OutputTarget {
   // The file to replace or create: OUT with its symbolic links followed, so
-  // that the links stay and their target gets the audio.
+  // that the links stay and their target gets the audio. A link that leads
+  // nowhere yet gives the path its target will have.
   std::string path;
   // OUT is the null device: the render runs and nothing is written.
   bool discard = false;
@@ -16,10 +17,13 @@ struct OutputTarget {
 
 // Throws a usage error (exit 2) when OUT exists and is neither a regular
 // file nor the null device (a directory, another device, a FIFO, a socket),
-// when its links lead nowhere or round in a circle, and, unless `force`,
-// when it is a write-protected regular file (no write permission for the
-// user in its mode, whoever the user is; root too, as with any file that
-// has no write bit at all).
+// when its links go round in a circle, and, unless `force`, when it is a
+// write-protected regular file (the system denies the user writing it, or
+// its mode has no write bit at all, which holds root off too). Throws a
+// failure (exit 1) when the target's folder cannot be written, which
+// `force` cannot change, and when OUT leads through a link that another
+// user made in a sticky, world-writable folder (such as /tmp) they do not
+// own: the system refuses to follow those for an open, and so does this.
 OutputTarget resolveOutput(const std::string& out, bool force);
 
 }  // namespace korvane

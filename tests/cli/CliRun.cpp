@@ -52,17 +52,19 @@ CliResult CliTest::run(
 pid_t CliTest::start(
     const std::vector<std::string>& args,
     const std::vector<std::pair<std::string, std::string>>& environment) const {
-  std::vector<std::string> argStrings{KORVANE_TOOL};
+  std::vector<std::string> argStrings = launcher_;
+  argStrings.push_back(KORVANE_TOOL);
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argStrings) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // The given variables first: getenv takes the first of a name.
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e != nullptr; ++e) envStrings.push_back(*e);
   for (const auto& [name, value] : environment) {
     envStrings.push_back(name + "=" + value);
   }
+  for (char** e = environ; *e != nullptr; ++e) envStrings.push_back(*e);
   std::vector<char*> envp;
   for (std::string& e : envStrings) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -101,8 +103,8 @@ pid_t CliTest::start(
     sigaction(ignoredSignals_[i], &ignore, &runnerActions[i]);
   }
   pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) !=
-      0) {
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(),
+                   envp.data()) != 0) {
     pid = 0;
   }
   for (std::size_t i = 0; i < ignoredSignals_.size(); ++i) {
@@ -128,6 +130,16 @@ CliResult CliTest::finish(pid_t pid) const {
   fs::remove(outPath);
   fs::remove(errPath);
   return result;
+}
+
+std::vector<std::pair<std::string, std::string>> faultyCalls(
+    const std::string& name, const std::string& value) {
+  // AddressSanitizer's runtime wants to be loaded first, and is not.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  return {{"LD_PRELOAD", FAULTY_CALLS_PATH},
+          {"ASAN_OPTIONS",
+           (asan ? asan : "") + std::string(":verify_asan_link_order=0")},
+          {name, value}};
 }
 
 std::string readText(const std::string& path) {

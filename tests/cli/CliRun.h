@@ -27,7 +27,7 @@ class CliTest : public ::testing::Test {
   std::vector<std::string> files() const;
 
   // Runs the tool with `args`, from the scratch directory, with the given
-  // extra environment variables.
+  // environment variables in place of inherited ones of the same names.
   CliResult run(const std::vector<std::string>& args,
                 const std::vector<std::pair<std::string, std::string>>&
                     environment = {}) const;
@@ -48,7 +48,14 @@ class CliTest : public ::testing::Test {
   std::vector<int> ignoredSignals_;
   std::string stdoutPath_;
   std::string stderrPath_;
+  // A command that starts the tool (setpriv, to run it as another user).
+  std::vector<std::string> launcher_;
 };
+
+// The environment that preloads the faulty calls library (faultyCalls.cpp)
+// into the tool, with its setting `name`=`value`.
+std::vector<std::pair<std::string, std::string>> faultyCalls(
+    const std::string& name, const std::string& value);
 
 std::string readText(const std::string& path);
 void writeText(const std::string& path, const std::string& text);

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -42,11 +43,11 @@ class Safety : public CliTest {
   }
 };
 
-// A write that fails part-way (here the file size limit, as a full disk
-// would) is exit 1 with OUT named, for every container, also for the
-// encoders that do not report it: the old OUT stays and no temporary is
-// left. The same render without the limit succeeds, and the tool is never
-// killed by SIGXFSZ.
+// A write that fails part-way (the file size limit, and a disk that fills
+// up) is exit 1 with OUT named, for every container, also for the encoders
+// that do not report it: the old OUT stays and no temporary is left; a
+// full disk is called so. The same render without a limit succeeds, and
+// the tool is never killed by SIGXFSZ.
 TEST_F(Safety, OnlyAWholeFileReplacesOut) {
   constexpr rlim_t kLimit = 16 * 1024;
   for (const char* out :
@@ -55,22 +56,30 @@ TEST_F(Safety, OnlyAWholeFileReplacesOut) {
     if (whole.err.find("cannot write .") != std::string::npos) continue;
     ASSERT_EQ(whole.exitCode, 0) << out << ": " << whole.err;
     EXPECT_EQ(readAudio(path(out)).frames(), 4800 + 4 * 48000) << out;
-    ASSERT_GT(fs::file_size(path(out)), kLimit) << out;
+    const auto size = fs::file_size(path(out));
+    ASSERT_GT(size, kLimit) << out;
 
     writeText(path(out), "keep me");
     const std::vector<std::string> before = files();
-    fileSizeLimit_ = kLimit;
-    const CliResult cut = run({"render", "in.wav", out, "-q", "--tail", "4"});
-    fileSizeLimit_ = RLIM_INFINITY;
-    EXPECT_EQ(cut.exitCode, 1) << out << ": " << cut.err;
-    EXPECT_EQ(cut.err.find("korvane: error writing " + std::string(out) + ": "),
-              0u)
-        << cut.err;
-    EXPECT_NE(cut.err.find("the file that was there is kept"),
-              std::string::npos)
-        << cut.err;
-    EXPECT_EQ(readText(path(out)), "keep me") << out;
-    EXPECT_EQ(files(), before) << out;
+    for (const bool diskFills : {false, true}) {
+      fileSizeLimit_ = diskFills ? RLIM_INFINITY : kLimit;
+      const CliResult cut =
+          run({"render", "in.wav", out, "-q", "--tail", "4"},
+              diskFills ? faultyCalls("FAULTY_BYTES", std::to_string(size - 5))
+                        : std::vector<std::pair<std::string, std::string>>{});
+      fileSizeLimit_ = RLIM_INFINITY;
+      std::string said = cut.err;
+      std::transform(said.begin(), said.end(), said.begin(), ::tolower);
+      EXPECT_EQ(cut.exitCode, 1) << out << ": " << cut.err;
+      EXPECT_EQ(cut.err.find("korvane: error writing " + std::string(out)), 0u)
+          << cut.err;
+      EXPECT_NE(said.find(diskFills ? "no space left on device"
+                                    : "the file that was there is kept"),
+                std::string::npos)
+          << cut.err;
+      EXPECT_EQ(readText(path(out)), "keep me") << out;
+      EXPECT_EQ(files(), before) << out;
+    }
   }
 }
 

@@ -1,0 +1,32 @@
+// Preloaded into the tool to fail system calls as a troubled disk would,
+// with no device involved: FAULTY_FSYNC=ERRNO fails the flush of a folder,
+// FAULTY_BYTES=N fails with ENOSPC a write that would take a file (not a
+// standard stream) past N bytes.
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+extern "C" int fsync(int fd) {
+  const char* error = std::getenv("FAULTY_FSYNC");
+  struct stat status = {};
+  if (error != nullptr && fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    errno = std::atoi(error);
+    return -1;
+  }
+  return reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"))(fd);
+}
+
+extern "C" ssize_t write(int fd, const void* data, size_t size) {
+  const char* room = std::getenv("FAULTY_BYTES");
+  const off_t at = fd > STDERR_FILENO ? lseek(fd, 0, SEEK_CUR) : -1;
+  if (room != nullptr && at >= 0 &&
+      at + static_cast<off_t>(size) > std::atol(room)) {
+    errno = ENOSPC;
+    return -1;
+  }
+  using Write = ssize_t (*)(int, const void*, size_t);
+  return reinterpret_cast<Write>(dlsym(RTLD_NEXT, "write"))(fd, data, size);
+}
