@@ -158,14 +158,9 @@ void myfx::deriveLoopFromTempo() {
   recordLength = std::min(2 * loop, bufferCapacity);
   if (tempoQueried) {
     loopLength.store(loop);
-    return;
+  } else {
+    adoptFirstLoop(loop);  // once, and out of this per-sample path
   }
-  // Settings made before the first query were meant for this loop.
-  tempoQueried = true;
-  rewriteLoopSettings([&] { loopLength.store(loop); },
-                      [&](int32_t index, LoopSetting::Word was) {
-                        return convertedPending(index, was, loop);
-                      });
 }
 
 int32_t myfx::loopFor(double tempo, int32_t sixteenths, int32_t rate,

@@ -122,8 +122,7 @@ class myfx : public AudioEffectX, private engine::State {
 
   // Parameters and the sample rate (parameters.cpp, sampleRate.cpp).
   void storeParameterDefaults();
-  LoopSetting::Word convertedPending(int32_t index, LoopSetting::Word was,
-                                     int32_t loop) const;
+  void adoptFirstLoop(int32_t loop);
   void prepareRate(float hostRate);
   void adoptPreparedRate();
   LoopSetting::Word rescaledSetting(int32_t index, LoopSetting::Word was,

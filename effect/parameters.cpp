@@ -218,15 +218,20 @@ float myfx::getParameter(int32_t index) {
   return ParameterTable::answer(row, now.word.count(), now.loop);
 }
 
-// audio thread, at the first tempo query: a pending value becomes its count
-// against the loop that query derived; the word is closed.
-LoopSetting::Word myfx::convertedPending(int32_t index, LoopSetting::Word was,
-                                         int32_t loop) const {
-  const ParameterTable::Row& row = ParameterTable::rows[index];
-  if (was.pending()) {
-    was = was.withCount(ParameterTable::count(row, was.value(), loop));
-  }
-  return was.closed();
+// audio thread, at the first tempo query: `loop` becomes the loop length,
+// and the settings made before it, meant for this loop, are converted
+// against it; every loop setting's word is closed.
+void myfx::adoptFirstLoop(int32_t loop) {
+  tempoQueried = true;
+  rewriteLoopSettings(
+      [&] { loopLength.store(loop); },
+      [&](int32_t index, LoopSetting::Word was) {
+        const ParameterTable::Row& row = ParameterTable::rows[index];
+        if (was.pending()) {
+          was = was.withCount(ParameterTable::count(row, was.value(), loop));
+        }
+        return was.closed();
+      });
 }
 
 // audio side, when the sample rate changes: "st rate", "pos" and "len" keep
