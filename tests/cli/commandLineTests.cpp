@@ -1,7 +1,7 @@
 // Reproducible renders through the seed, the summary line and its warnings,
 // and the tool's habits: --version, help, and mistyped words named.
-#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 
@@ -155,44 +155,35 @@ TEST_F(CommandLine, VersionAndHelp) {
             "(commands: info, render, demo, help)\n");
 }
 
-// The number (digits, maybe a fraction) after the first of `markers` found
-// in `text`, or "". (No std::regex: GCC 12 warns inside it on 32-bit x86.)
-std::string numberAfter(const std::string& text,
-                        const std::vector<std::string>& markers) {
-  for (const std::string& marker : markers) {
-    const std::size_t at = text.find(marker);
-    if (at == std::string::npos) continue;
-    const std::size_t start = at + marker.size();
-    std::size_t end = text.find_first_not_of("0123456789", start);
-    if (end != start && end < text.size() && text[end] == '.' &&
-        std::isdigit(static_cast<unsigned char>(text[end + 1]))) {
-      end = text.find_first_not_of("0123456789", end + 1);
-    }
-    return text.substr(start, end - start);
-  }
-  return "";
-}
-
-// Each option of `rows` (lines whose names stand before the first two
-// spaces) and the number after one of `markers` in its text, or "".
-std::map<std::string, std::string> optionDefaults(
+// Each option of `rows` (names before the first two spaces) and the number
+// after the first of `markers` in the rest of its row, or -1.
+std::map<std::string, double> optionDefaults(
     const std::vector<std::string>& rows,
     const std::vector<std::string>& markers) {
-  std::map<std::string, std::string> options;
+  std::map<std::string, double> options;
   for (const std::string& row : rows) {
     const std::size_t start = row.find_first_not_of(" |");
     const std::size_t split = row.find("  ", start);
-    const std::string names = row.substr(start, split - start);
-    const std::string value = numberAfter(
-        split == std::string::npos ? "" : row.substr(split), markers);
-    for (std::size_t at = names.find("--"); at != std::string::npos;
-         at = names.find("--", at + 2)) {
-      const std::size_t end =
-          names.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2);
-      const std::string name = names.substr(at, end - at);
+    const std::string text =
+        split == std::string::npos ? "" : row.substr(split);
+    double value = -1;
+    for (const std::string& marker : markers) {
+      const std::size_t at = text.find(marker);
+      if (at == std::string::npos) continue;
+      const char* number = text.c_str() + at + marker.size();
+      char* end = nullptr;
+      const double parsed = std::strtod(number, &end);
+      if (end != number) value = parsed;
+      break;
+    }
+    std::istringstream names(row.substr(start, split - start));
+    for (std::string word; names >> word;) {
+      const std::size_t at = word.find("--");
+      if (at == std::string::npos) continue;
+      const std::string name = word.substr(
+          at,
+          word.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2) - at);
       if (name.size() > 2 && name != "--help") options[name] = value;
-      if (end == std::string::npos) break;
-      at = end - 2;
     }
   }
   return options;
