@@ -53,7 +53,7 @@ pid_t CliTest::start(
     const std::vector<std::string>& args,
     const std::vector<std::pair<std::string, std::string>>& environment) const {
   std::vector<std::string> argStrings = launcher_;
-  argStrings.push_back(KORVANE_TOOL);
+  argStrings.push_back(tool_);
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argStrings) argv.push_back(a.data());

@@ -48,8 +48,10 @@ class CliTest : public ::testing::Test {
   std::vector<int> ignoredSignals_;
   std::string stdoutPath_;
   std::string stderrPath_;
-  // A command that starts the tool (setpriv, to run it as another user).
+  // A command that starts the tool (setpriv, to run it as another user),
+  // and the tool it starts.
   std::vector<std::string> launcher_;
+  std::string tool_ = KORVANE_TOOL;
 };
 
 // The environment that preloads the faulty calls library (faultyCalls.cpp)

@@ -47,6 +47,16 @@ TEST_F(FileSystem, AGroupMemberReplacesWhatTheSystemLetsThem) {
       {"shut/out.wav", 0444, 1000, 1000, false, 1, "--force cannot change"},
   };
   ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+  // The tool and its plug-in, copied where that user may run them (the
+  // build may lie in a folder only root can enter).
+  const std::filesystem::path built(KORVANE_TOOL);
+  std::filesystem::create_directory(path("bin"));
+  for (const char* file : {"korvane.so", ""}) {
+    const auto from = *file ? built.parent_path() / file : built;
+    std::filesystem::copy_file(
+        from, std::filesystem::path(path("bin")) / from.filename());
+  }
+  tool_ = path("bin/korvane");
   std::filesystem::create_directory(path("shut"));
   ASSERT_EQ(chmod(path("shut").c_str(), 0555), 0);
   launcher_ = {"setpriv", "--reuid=1000", "--regid=1000", "--groups=5000",
