@@ -86,6 +86,18 @@ end
 -- samples of the session's rate.
 local function param(i) return H.param(proc, i) end
 local loop = E.default_loop(tempo, rate)
+
+-- Until its first processed sample korvane answers a value as it was set
+-- (and its defaults against the loop of 120 bpm): a value set off the
+-- loop's grid that reads back on it shows that korvane has run. The
+-- default is then set again.
+local probe = 0.1234567
+H.check(ARDOUR.LuaAPI.set_processor_param(proc, 2, probe), "Ardour set st rate")
+H.check(H.wait_until(kSettle, function()
+  return H.close(param(2), E.readback(2, probe, loop))
+end), "korvane converted a value set before its first sample")
+H.check(ARDOUR.LuaAPI.set_processor_param(proc, 2, E.default(2, loop, rate)),
+    "Ardour set st rate back to its default")
 H.check(H.wait_until(kSettle, function()
   return H.close(param(2), E.default(2, loop, rate))
 end), "korvane picked up the session tempo " .. tempo .. " at " .. rate ..
