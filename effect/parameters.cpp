@@ -98,10 +98,10 @@ struct ParameterTable {
   };
   static const Row rows[myfx::kNumParams];
 
+  // A field that is not a loop setting.
   static double fieldValue(const myfx& effect, const Row& row) {
-    return row.intField != nullptr     ? (effect.*row.intField).load()
-           : row.floatField != nullptr ? (effect.*row.floatField).load()
-                                       : (effect.*row.loopField).load();
+    return row.intField != nullptr ? (effect.*row.intField).load()
+                                   : (effect.*row.floatField).load();
   }
 
   static float answer(const Row& row, double field, int32_t loop) {
@@ -210,8 +210,9 @@ float myfx::getParameter(int32_t index) {
   if (!isParameter(index)) return 0.0f;
   const ParameterTable::Row& row = ParameterTable::rows[index];
   if (row.loopField == nullptr) {
+    // These mappings do not depend on the loop.
     return ParameterTable::answer(row, ParameterTable::fieldValue(*this, row),
-                                  loopLength.load());
+                                  0);
   }
   const ParameterTable::Snapshot now = ParameterTable::snapshot(*this, row);
   if (now.word.pending()) return now.word.value();

@@ -77,7 +77,8 @@ void myfx::adoptPreparedRate() {
   preparedRate.retire(prepared);
 }
 
-// host's main thread during open/close, and when the rate changes: no
+// At construction, and where a new rate is adopted (a resume or the start of
+// a processing call): no
 // capture under way, every grain slot free with its first values, the start
 // clock at 0, and the next tempo query derives the loop afresh.
 void myfx::resetRunningState() {
