@@ -37,14 +37,17 @@ struct CaptureBuffers {
   }
 };
 
-// One prepared pair at most, and the pairs that adoptions replaced.
+// One prepared pair at most, and the pairs that adoptions replaced. While an
+// adoption works on the pair it took, the slot holds a mark instead of
+// nothing, so that a rate call can tell that the rate in use may be about to
+// change.
 class PreparedRate {
  public:
   PreparedRate() = default;
   PreparedRate(const PreparedRate&) = delete;
   PreparedRate& operator=(const PreparedRate&) = delete;
   ~PreparedRate() {
-    delete prepared_.load();
+    free(prepared_.load());
     freeRetired();
   }
 
@@ -53,16 +56,37 @@ class PreparedRate {
   // retired ones.
   void prepare(CaptureBuffers* fresh) {
     freeRetired();
-    delete prepared_.exchange(fresh, std::memory_order_acq_rel);
+    free(prepared_.exchange(fresh, std::memory_order_acq_rel));
+  }
+  // host thread (a rate call): nothing is prepared any more; false when an
+  // adoption had taken a pair and was still at work on it.
+  bool withdraw() {
+    freeRetired();
+    CaptureBuffers* const was =
+        prepared_.exchange(nullptr, std::memory_order_acq_rel);
+    free(was);
+    return was != takenMark();
   }
 
   // audio side: whether a pair waits; one relaxed load, for every block.
   bool waiting() const {
-    return prepared_.load(std::memory_order_relaxed) != nullptr;
+    CaptureBuffers* const slot = prepared_.load(std::memory_order_relaxed);
+    return slot != nullptr && slot != takenMark();
   }
-  // audio side: the prepared pair, now the caller's, or null.
+  // audio side: the prepared pair, now the caller's, or null. A pair taken
+  // leaves the mark until `endTake`.
   CaptureBuffers* take() {
-    return prepared_.exchange(nullptr, std::memory_order_acq_rel);
+    CaptureBuffers* const pair =
+        prepared_.exchange(takenMark(), std::memory_order_acq_rel);
+    if (pair == nullptr) endTake();
+    return pair == takenMark() ? nullptr : pair;
+  }
+  // audio side, once the pair taken is adopted (or found to be for the rate
+  // in use): the mark goes, unless a rate call has replaced it.
+  void endTake() {
+    CaptureBuffers* mark = takenMark();
+    prepared_.compare_exchange_strong(mark, nullptr, std::memory_order_release,
+                                      std::memory_order_relaxed);
   }
   // audio side: a pair the caller no longer uses, freed at the next
   // `freeRetired`. Lock-free: the loop repeats only when a host thread took
@@ -83,6 +107,13 @@ class PreparedRate {
   }
 
  private:
+  // Constant-initialised: no guard on the audio path.
+  static inline CaptureBuffers takenMark_{};
+  static CaptureBuffers* takenMark() { return &takenMark_; }
+  static void free(CaptureBuffers* pair) {
+    if (pair != takenMark()) delete pair;
+  }
+
   std::atomic<CaptureBuffers*> prepared_{nullptr};
   std::atomic<CaptureBuffers*> retired_{nullptr};
 };

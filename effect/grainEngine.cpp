@@ -71,7 +71,8 @@ void myfx::run(float** inputs, float** outputs, int32_t sampleFrames) {
       recordBufferRight[cell] = right;
     }
 
-    if (startCounter >= startInterval.load()) decideStart(transposeBase);
+    if (startCounter >= loopSettings.count(kStartIntervalSlot))
+      decideStart(transposeBase);
 
     float sumLeft = 0.0f;
     float sumRight = 0.0f;
@@ -101,7 +102,7 @@ void myfx::runTiled(float** inputs, float** outputs, int32_t sampleFrames) {
     };
 
     controlSample(0);
-    const int32_t interval = startInterval.load();
+    const int32_t interval = loopSettings.count(kStartIntervalSlot);
     if (startCounter >= interval) decideStart(transposeBase);
     const int64_t untilDue = static_cast<int64_t>(interval) - startCounter;
     const int32_t frames = static_cast<int32_t>(std::max<int64_t>(
@@ -134,7 +135,7 @@ int32_t myfx::control(float& left, float& right) {
 }
 
 // Asks the host for its tempo and derives the loop and capture lengths: the
-// loop is `bufferSixteenths` sixteenth notes, the capture two loops, both at
+// loop is "bsize" sixteenth notes, the capture two loops, both at
 // most the buffer's capacity. The first query also converts the settings of
 // "st rate", "pos" and "len" made before it against the loop it derives.
 void myfx::deriveLoopFromTempo() {
@@ -145,22 +146,29 @@ void myfx::deriveLoopFromTempo() {
   tempo =
       std::isfinite(hostTempo) && hostTempo > 0.0 ? hostTempo : kFallbackTempo;
 
-  // While idle this runs on every sample; an unchanged tempo and loop
-  // setting give the same loop as last time, so the arithmetic is skipped.
-  const int32_t sixteenths = bufferSixteenths.load();
-  if (tempo != derivedTempo || sixteenths != derivedSixteenths) {
-    derivedLoop =
-        loopFor(tempo, sixteenths, sampleRateHz.load(), bufferCapacity);
+  if (!tempoQueried) {
+    // Once, and out of this per-sample path: the loop comes from the
+    // "bsize" in force at the moment the first query takes effect.
+    const loop::Frame adopted = adoptFirstLoop(tempo);
     derivedTempo = tempo;
-    derivedSixteenths = sixteenths;
-  }
-  const int32_t loop = derivedLoop;
-  recordLength = std::min(2 * loop, bufferCapacity);
-  if (tempoQueried) {
-    loopLength.store(loop);
+    derivedSixteenths = adopted.sixteenths();
+    derivedLoop = adopted.loop();
+    loopLength = derivedLoop;
   } else {
-    adoptFirstLoop(loop);  // once, and out of this per-sample path
+    // While idle this runs on every sample; an unchanged tempo and loop
+    // setting give the same loop as last time, so the arithmetic is skipped.
+    const int32_t sixteenths = loopSettings.frame().sixteenths();
+    if (tempo != derivedTempo || sixteenths != derivedSixteenths) {
+      derivedLoop = loopFor(tempo, sixteenths, rateInUse, bufferCapacity);
+      derivedTempo = tempo;
+      derivedSixteenths = sixteenths;
+      // Parameter calls read the loop in the frame.
+      if (derivedLoop != loopLength)
+        loopSettings.moveLoop(loopLength, derivedLoop);
+      loopLength = derivedLoop;
+    }
   }
+  recordLength = std::min(2 * loopLength, bufferCapacity);
 }
 
 int32_t myfx::loopFor(double tempo, int32_t sixteenths, int32_t rate,
@@ -173,10 +181,9 @@ int32_t myfx::loopFor(double tempo, int32_t sixteenths, int32_t rate,
   return loopSamples > double(capacity) ? capacity : trunc32(loopSamples);
 }
 
-int32_t myfx::placeholderLoop() const {
-  const int32_t rate = sampleRateHz.load();
-  return loopFor(kFallbackTempo, bufferSixteenths.load(), rate,
-                 kCaptureSeconds * rate);
+int32_t myfx::placeholderLoop(loop::Frame frame) {
+  return loopFor(kFallbackTempo, frame.sixteenths(), frame.rate(),
+                 kCaptureSeconds * frame.rate());
 }
 
 // Moves the capture on by one sample while a capture runs (a change past the
@@ -205,7 +212,7 @@ void myfx::decideStart(double transposeBase) {
   if (soundingSlots != kAllSlotsSounding) {
     startGrain(lowestSlot(~soundingSlots), transposeBase);
   }
-  const int32_t interval = startInterval.load();
+  const int32_t interval = loopSettings.count(kStartIntervalSlot);
   const float r = randomFraction();
   startCounter =
       trunc32(double(startJitter.load()) * r * interval) - interval / 2;
@@ -217,7 +224,7 @@ void myfx::decideStart(double transposeBase) {
 // (1 at "tp" 0): with pj for "p jitter", from -pj to +3pj around that rate,
 // +pj on average, so the spread leans upward by design.
 void myfx::startGrain(int32_t slot, double transposeBase) {
-  const int32_t loop = loopLength.load();
+  const int32_t loop = loopLength;
 
   // Position: up to a quarter loop past "pos".
   const float r1 = randomFraction();
@@ -227,7 +234,8 @@ void myfx::startGrain(int32_t slot, double transposeBase) {
   // Length: up to a sixteenth of the loop more than "len".
   const float r2 = randomFraction();
   const float q = single(double(lengthJitter.load()) * r2);
-  grainLength[slot] = trunc32((loop / 16) * double(q)) + lengthBase.load();
+  grainLength[slot] =
+      trunc32((loop / 16) * double(q)) + loopSettings.count(kLengthBaseSlot);
 
   // Rate: the transposition's, spread by "p jitter", never below kMinRate.
   const float r3 = randomFraction();
@@ -243,7 +251,8 @@ void myfx::startGrain(int32_t slot, double transposeBase) {
   grainLevel[slot] = 0.0f;
   grainLevelStep[slot] =
       single(double(currentRate) * (1.0 / (double(grainLength[slot]) / 2.0)));
-  grainPosition[slot] = single(grainJitter[slot] + grainOffset.load());
+  grainPosition[slot] =
+      single(grainJitter[slot] + loopSettings.count(kGrainOffsetSlot));
   grainStart[slot] = grainPosition[slot];
   soundingSlots |= slotBit(slot);
 }

@@ -35,9 +35,9 @@ myfx::myfx(HostCallback callback)
   copyText(programName, identity::kDefaultProgramName, sizeof programName);
 
   const int32_t rate = static_cast<int32_t>(getSampleRate());
-  sampleRateHz.store(rate);
+  rateInUse = rate;
   bufferCapacity = kCaptureSeconds * rate;
-  loopLength.store(rate);
+  loopLength = rate;
   tempoQueried = false;
   storeParameterDefaults();
 

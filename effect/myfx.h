@@ -17,7 +17,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "LoopSetting.h"
+#include "LoopSettings.h"
 #include "PreparedRate.h"
 #include "RandomGenerator.h"
 #include "RelaxedAtomic.h"
@@ -81,8 +81,9 @@ class myfx : public AudioEffectX, private engine::State {
 
   // ---- any thread
   // Writes one field; before the first processed sample "st rate", "pos"
-  // and "len" keep the value pending instead (LoopSetting.h). May wait for
-  // the length of one adoption on the audio side.
+  // and "len" keep the value pending instead (LoopSettings.h). A value with
+  // the bits of what getParameter answers changes nothing. Never waits for
+  // another thread: an adoption found under way is completed here.
   void setParameter(int32_t index, float value) override;
   // The field against the loop length, or a value still pending as set.
   float getParameter(int32_t index) override;
@@ -122,63 +123,61 @@ class myfx : public AudioEffectX, private engine::State {
 
   // Parameters and the sample rate (parameters.cpp, sampleRate.cpp).
   void storeParameterDefaults();
-  void adoptFirstLoop(int32_t loop);
+  // audio thread, at the first tempo query: converts the values set before
+  // it; answers the frame it leaves, with the loop it derived.
+  loop::Frame adoptFirstLoop(double tempo);
   void prepareRate(float hostRate);
   void adoptPreparedRate();
-  LoopSetting::Word rescaledSetting(int32_t index, LoopSetting::Word was,
-                                    int32_t oldRate, int32_t newRate) const;
+  // any thread: completes the adoption that marked `marked` (LoopSettings.h)
+  // and answers the frame it leaves.
+  loop::Frame completeAdoption(loop::Frame marked);
+  loop::Frame adoptedFrame(loop::Frame marked) const;
+  loop::Word convertedWord(int slot, loop::Word was, loop::Frame marked,
+                           loop::Frame next) const;
+  // any thread: a loop setting's word and frame, an adoption under way
+  // completed first.
+  loop::Settings::Snapshot snapshot(int slot) {
+    return loopSettings.snapshot(
+        slot, [this](loop::Frame marked) { completeAdoption(marked); });
+  }
   void resetRunningState();
   static double rescaled(double count, int32_t from, int32_t to);
   // The loop `deriveLoopFromTempo` derives, limited to `capacity`.
   static int32_t loopFor(double tempo, int32_t sixteenths, int32_t rate,
                          int32_t capacity);
   // Until the first tempo query: the loop that query derives at 120 bpm
-  // (or with no tempo), with the "bsize" and rate in force now.
-  int32_t placeholderLoop() const;
-  // audio side: the rewrite of "st rate", "pos" and "len" that a new loop
-  // meaning needs (LoopSetting.h): marks the three words, makes `change` to
-  // the loop length and rate, stores what `rewrite(index, word)` derives.
-  template <typename Change, typename Rewrite>
-  void rewriteLoopSettings(Change change, Rewrite rewrite) {
-    LoopSetting* const settings[] = {&startInterval, &grainOffset, &lengthBase};
-    const int32_t indexes[] = {Param::kStartInterval, Param::kGrainOffset,
-                               Param::kLengthBase};
-    LoopSetting::Word was[3];
-    for (int i = 0; i < 3; ++i) was[i] = settings[i]->beginRewrite();
-    std::atomic_thread_fence(std::memory_order_release);
-    change();
-    for (int i = 0; i < 3; ++i) {
-      settings[i]->endRewrite(rewrite(indexes[i], was[i]));
-    }
-  }
+  // (or with no tempo), with the "bsize" and rate of `frame`.
+  static int32_t placeholderLoop(loop::Frame frame);
 
   // Written by parameter calls from any host thread, read by the audio
   // thread where it next uses them (RelaxedAtomic.h says why that is safe).
-  RelaxedAtomic<int32_t> bufferSixteenths;
+  // "bsize", the loop and the rate in its frame, and the counts of "st
+  // rate", "pos" and "len", in the slots below.
+  loop::Settings loopSettings;
+  static constexpr int kStartIntervalSlot = 0;
+  static constexpr int kGrainOffsetSlot = 1;
+  static constexpr int kLengthBaseSlot = 2;
   RelaxedAtomic<float> recordThreshold;
-  LoopSetting startInterval;
   RelaxedAtomic<float> startJitter;
-  LoopSetting grainOffset;
   RelaxedAtomic<float> positionJitter;
-  LoopSetting lengthBase;
   RelaxedAtomic<float> lengthJitter;
   RelaxedAtomic<int32_t> transpose;
   RelaxedAtomic<float> pitchJitter;
   RelaxedAtomic<float> envelopeCeiling;
   char programName[kProgramNameBytes];
 
-  // Written where a rate is adopted (construction, a resume, the start of a
-  // processing call), like the capture buffers of the engine state;
-  // parameter calls read the rate for the placeholder loop.
-  RelaxedAtomic<int32_t> sampleRateHz;
+  // The rate in use: written where a rate is adopted (construction, a
+  // resume, the start of a processing call), like the capture buffers of
+  // the engine state. Parameter calls read the frame's copy.
+  int32_t rateInUse;
   // A rate set by the host, with its buffers, until it is adopted.
   PreparedRate preparedRate;
   // The main thread seeds it (the seed call), the audio thread draws from it.
   RandomGenerator random;
 
   // Written by the audio thread, like the grain slots of the engine state.
-  // Parameter calls read the loop length.
-  RelaxedAtomic<int32_t> loopLength;
+  // The loop length the engine uses; parameter calls read the frame's copy.
+  int32_t loopLength;
   double tempo;
   float lastInput;
   int32_t recordPosition;

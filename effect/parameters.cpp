@@ -81,61 +81,68 @@ bool isParameter(int32_t index) {
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 }  // namespace
 
-// One row per parameter, by index. Exactly one of the three field pointers
-// is set; it also chooses the display: whole numbers for the integer fields.
-// The loop-relative settings ("st rate", "pos", "len") are counts of samples
-// of the loop, held in a LoopSetting.
+// One row per parameter, by index. `store` says where its field lives; the
+// integer fields show as whole numbers. The loop-relative settings ("st
+// rate", "pos", "len") are counts of samples of the loop, each in a slot of
+// the loop settings; "bsize" lives in their frame (LoopSettings.h).
 struct ParameterTable {
+  enum class Store { kInteger, kFloat, kLoopCount, kSixteenths };
   struct Row {
     const char* name;
     const char* label;
-    RelaxedAtomic<int32_t> myfx::*intField;
-    RelaxedAtomic<float> myfx::*floatField;
-    LoopSetting myfx::*loopField;
+    Store store;
+    RelaxedAtomic<int32_t> myfx::*intField;  // kInteger
+    RelaxedAtomic<float> myfx::*floatField;  // kFloat
+    int loopSlot;                            // kLoopCount
     double (*fromNormalised)(double v, int32_t loop);
     double (*toNormalised)(double field, int32_t loop);
     double defaultField;  // the field's value after construction
   };
   static const Row rows[myfx::kNumParams];
+  // The parameter of each loop settings slot.
+  static constexpr int32_t kLoopParams[loop::Settings::kCount] = {
+      Param::kStartInterval, Param::kGrainOffset, Param::kLengthBase};
 
-  // A field that is not a loop setting.
+  // A field that is not a loop count.
   static double fieldValue(const myfx& effect, const Row& row) {
-    return row.intField != nullptr ? (effect.*row.intField).load()
-                                   : (effect.*row.floatField).load();
+    switch (row.store) {
+      case Store::kInteger:
+        return (effect.*row.intField).load();
+      case Store::kFloat:
+        return (effect.*row.floatField).load();
+      default:
+        return effect.loopSettings.frame().sixteenths();
+    }
   }
-
-  static float answer(const Row& row, double field, int32_t loop) {
-    return static_cast<float>(row.toNormalised(field, loop));
+  // Stores a field that is not a loop count.
+  static void storeField(myfx& effect, const Row& row, double field) {
+    switch (row.store) {
+      case Store::kInteger:
+        (effect.*row.intField).store(static_cast<int32_t>(field));
+        break;
+      case Store::kFloat:
+        (effect.*row.floatField).store(static_cast<float>(field));
+        break;
+      default:
+        effect.loopSettings.setSixteenths(
+            static_cast<int32_t>(field),
+            [&effect](loop::Frame marked) { effect.completeAdoption(marked); });
+    }
   }
 
   static int32_t count(const Row& row, double v, int32_t loop) {
     return static_cast<int32_t>(row.fromNormalised(v, loop));
   }
-
-  // Stores a field that is not a loop setting.
-  static void storeField(myfx& effect, const Row& row, double field) {
-    if (row.intField != nullptr) {
-      (effect.*row.intField).store(static_cast<int32_t>(field));
-    } else {
-      (effect.*row.floatField).store(static_cast<float>(field));
-    }
+  // The loop a count is answered against: the placeholder until the first
+  // tempo query, then the loop length in force.
+  static int32_t loopOf(loop::Frame frame) {
+    return frame.open() ? myfx::placeholderLoop(frame) : frame.loop();
   }
-
-  // A loop setting's word, and the loop its count is answered against: the
-  // placeholder while the word is open, else the loop length in force; both
-  // read between two loads of the word that found it unchanged.
-  struct Snapshot {
-    LoopSetting::Word word;
-    int32_t loop;
-  };
-  static Snapshot snapshot(const myfx& effect, const Row& row) {
-    const LoopSetting& setting = effect.*row.loopField;
-    for (;;) {
-      const LoopSetting::Word word = setting.read();
-      const int32_t loop =
-          word.open() ? effect.placeholderLoop() : effect.loopLength.load();
-      if (setting.unchanged(word)) return {word, loop};
-    }
+  // What getParameter answers for a loop setting; a pending value as set.
+  static float answer(const Row& row, const loop::Settings::Snapshot& now) {
+    if (now.word.isPending()) return now.word.value();
+    return static_cast<float>(
+        row.toNormalised(now.word.count(), loopOf(now.frame)));
   }
 };
 
@@ -144,30 +151,32 @@ struct ParameterTable {
 constexpr double kDefaultStartInterval =
     static_cast<int32_t>(AudioEffect::kInitialSampleRate) / 50;
 
+using Store = ParameterTable::Store;
 const ParameterTable::Row ParameterTable::rows[myfx::kNumParams] = {
-    // name, label, integer, float or loop field, set and get mappings, field
-    // after construction
-    {"bsize", "1/16", &myfx::bufferSixteenths, nullptr, nullptr, sixteenthsFrom,
+    // name, label, where the field lives (integer, float, loop slot), set
+    // and get mappings, field after construction
+    {"bsize", "1/16", Store::kSixteenths, nullptr, nullptr, 0, sixteenthsFrom,
      sixteenthsTo, 16},
-    {"rec thrsh", "", nullptr, &myfx::recordThreshold, nullptr, plainFrom,
+    {"rec thrsh", "", Store::kFloat, nullptr, &myfx::recordThreshold, 0,
+     plainFrom, plainTo, 0.0},
+    {"st rate", "samples", Store::kLoopCount, nullptr, nullptr,
+     myfx::kStartIntervalSlot, startIntervalFrom, startIntervalTo,
+     kDefaultStartInterval},
+    {"st jitter", "", Store::kFloat, nullptr, &myfx::startJitter, 0, plainFrom,
      plainTo, 0.0},
-    {"st rate", "samples", nullptr, nullptr, &myfx::startInterval,
-     startIntervalFrom, startIntervalTo, kDefaultStartInterval},
-    {"st jitter", "", nullptr, &myfx::startJitter, nullptr, plainFrom, plainTo,
-     0.0},
-    {"pos", "samples", nullptr, nullptr, &myfx::grainOffset, offsetFrom,
-     offsetTo, 0},
-    {"pos jitter", "", nullptr, &myfx::positionJitter, nullptr, plainFrom,
+    {"pos", "samples", Store::kLoopCount, nullptr, nullptr,
+     myfx::kGrainOffsetSlot, offsetFrom, offsetTo, 0},
+    {"pos jitter", "", Store::kFloat, nullptr, &myfx::positionJitter, 0,
+     plainFrom, plainTo, 0.0},
+    {"len", "samples", Store::kLoopCount, nullptr, nullptr,
+     myfx::kLengthBaseSlot, lengthFrom, lengthTo, myfx::kDefaultGrainLength},
+    {"len jitter", "", Store::kFloat, nullptr, &myfx::lengthJitter, 0,
+     plainFrom, plainTo, 0.0},
+    {"tp", "semitones", Store::kInteger, &myfx::transpose, nullptr, 0,
+     transposeFrom, transposeTo, 0},
+    {"p jitter", "", Store::kFloat, nullptr, &myfx::pitchJitter, 0, plainFrom,
      plainTo, 0.0},
-    {"len", "samples", nullptr, nullptr, &myfx::lengthBase, lengthFrom,
-     lengthTo, myfx::kDefaultGrainLength},
-    {"len jitter", "", nullptr, &myfx::lengthJitter, nullptr, plainFrom,
-     plainTo, 0.0},
-    {"tp", "semitones", &myfx::transpose, nullptr, nullptr, transposeFrom,
-     transposeTo, 0},
-    {"p jitter", "", nullptr, &myfx::pitchJitter, nullptr, plainFrom, plainTo,
-     0.0},
-    {"env", "", nullptr, &myfx::envelopeCeiling, nullptr, ceilingFrom,
+    {"env", "", Store::kFloat, nullptr, &myfx::envelopeCeiling, 0, ceilingFrom,
      ceilingTo, 1.0},
 };
 static_assert(sizeof ParameterTable::rows / sizeof ParameterTable::rows[0] ==
@@ -175,33 +184,30 @@ static_assert(sizeof ParameterTable::rows / sizeof ParameterTable::rows[0] ==
               "one row per parameter index");
 
 // any thread; writes one field, read by the engine where it next uses it.
-// A loop setting converts v against the loop length in force; before the
+// A value with the bits of what getParameter answers now, compared before
+// any clamping, changes nothing (a host writing back what it read). Else a
+// loop setting converts v against the loop length in force; before the
 // first tempo query it keeps v pending instead, to be converted against the
-// loop that query derives, unless v is what the untouched setting answers
-// (a host writing back what it read changes nothing).
+// loop that query derives.
 void myfx::setParameter(int32_t index, float value) {
   if (!isParameter(index)) return;
   const ParameterTable::Row& row = ParameterTable::rows[index];
-  const double v = clampNormalised(value);
-  if (row.loopField == nullptr) {
-    ParameterTable::storeField(*this, row, row.fromNormalised(v, 0));
+  if (row.store != Store::kLoopCount) {
+    ParameterTable::storeField(*this, row,
+                               row.fromNormalised(clampNormalised(value), 0));
     return;
   }
-  LoopSetting& setting = this->*row.loopField;
   for (;;) {
-    const LoopSetting::Word word = setting.read();
-    LoopSetting::Word next;
-    if (!word.open()) {
-      next = word.withCount(ParameterTable::count(row, v, loopLength.load()));
-    } else if (!word.pending() &&
-               sameBits(static_cast<float>(v),
-                        ParameterTable::answer(row, word.count(),
-                                               placeholderLoop()))) {
-      next = word;
-    } else {
-      next = word.withPending(static_cast<float>(v));
-    }
-    if (setting.replace(word, next)) return;
+    const loop::Settings::Snapshot now = snapshot(row.loopSlot);
+    if (sameBits(value, ParameterTable::answer(row, now))) return;
+    const double v = clampNormalised(value);
+    const uint32_t serial = now.frame.serial();
+    const loop::Word next =
+        now.frame.open()
+            ? loop::Word::pending(static_cast<float>(v), serial)
+            : loop::Word::count(ParameterTable::count(row, v, now.frame.loop()),
+                                serial);
+    if (loopSettings.replace(row.loopSlot, now, next)) return;
   }
 }
 
@@ -209,54 +215,91 @@ void myfx::setParameter(int32_t index, float value) {
 float myfx::getParameter(int32_t index) {
   if (!isParameter(index)) return 0.0f;
   const ParameterTable::Row& row = ParameterTable::rows[index];
-  if (row.loopField == nullptr) {
+  if (row.store != Store::kLoopCount) {
     // These mappings do not depend on the loop.
-    return ParameterTable::answer(row, ParameterTable::fieldValue(*this, row),
-                                  0);
+    return static_cast<float>(
+        row.toNormalised(ParameterTable::fieldValue(*this, row), 0));
   }
-  const ParameterTable::Snapshot now = ParameterTable::snapshot(*this, row);
-  if (now.word.pending()) return now.word.value();
-  return ParameterTable::answer(row, now.word.count(), now.loop);
+  return ParameterTable::answer(row, snapshot(row.loopSlot));
 }
 
-// audio thread, at the first tempo query: `loop` becomes the loop length,
-// and the settings made before it, meant for this loop, are converted
-// against it; every loop setting's word is closed.
-void myfx::adoptFirstLoop(int32_t loop) {
+// audio thread, at the first tempo query: the settings made before it, meant
+// for the loop it derives, are converted against that loop.
+loop::Frame myfx::adoptFirstLoop(double tempo) {
   tempoQueried = true;
-  rewriteLoopSettings(
-      [&] { loopLength.store(loop); },
-      [&](int32_t index, LoopSetting::Word was) {
-        const ParameterTable::Row& row = ParameterTable::rows[index];
-        if (was.pending()) {
-          was = was.withCount(ParameterTable::count(row, was.value(), loop));
-        }
-        return was.closed();
-      });
+  loopSettings.adoption.kind.store(loop::Adoption::kFirstQuery,
+                                   std::memory_order_relaxed);
+  loopSettings.adoption.setTempo(tempo);
+  return completeAdoption(loopSettings.mark());
 }
 
-// audio side, when the sample rate changes: "st rate", "pos" and "len" keep
-// their length in time. A value still pending stays as it is, to be
-// converted against the loop of the first query; otherwise the part of the
-// count above the mapping's minimum (its value at 0) is scaled to the new
-// rate, to the nearest whole sample.
-LoopSetting::Word myfx::rescaledSetting(int32_t index, LoopSetting::Word was,
-                                        int32_t oldRate,
-                                        int32_t newRate) const {
-  if (was.pending()) return was;
-  const ParameterTable::Row& row = ParameterTable::rows[index];
-  const double minimum = row.fromNormalised(0.0, loopLength.load());
-  return was.withCount(static_cast<int32_t>(
-      minimum + rescaled(was.count() - minimum, oldRate, newRate)));
+loop::Frame myfx::completeAdoption(loop::Frame marked) {
+  const loop::Frame next = adoptedFrame(marked);
+  for (int slot = 0; slot < loop::Settings::kCount; ++slot) {
+    loopSettings.convert(slot, marked, [&](loop::Word was) {
+      return convertedWord(slot, was, marked, next);
+    });
+  }
+  loopSettings.finish(marked, next);
+  return next;
+}
+
+// The frame an adoption leaves: after the first query, closed, with the loop
+// it derives from the "bsize" and rate it marked; after a new rate, that
+// rate and the loop scaled to it.
+loop::Frame myfx::adoptedFrame(loop::Frame marked) const {
+  const loop::Adoption& adoption = loopSettings.adoption;
+  if (adoption.kind.load(std::memory_order_relaxed) ==
+      loop::Adoption::kFirstQuery) {
+    const int32_t rate = marked.rate();
+    return marked.next().closed().withLoop(loopFor(
+        adoption.tempo(), marked.sixteenths(), rate, kCaptureSeconds * rate));
+  }
+  const int32_t rate = adoption.rate.load(std::memory_order_relaxed);
+  return marked.next().withRate(rate).withLoop(
+      static_cast<int32_t>(rescaled(marked.loop(), marked.rate(), rate)));
+}
+
+// A word as an adoption leaves it. The first query converts a pending value
+// against its loop. A new rate keeps "st rate", "pos" and "len" at their
+// length in time: a value still pending stays as it is, to be converted
+// against the loop of the first query; otherwise the part of the count above
+// the mapping's minimum (its value at 0) is scaled to the new rate, to the
+// nearest whole sample.
+loop::Word myfx::convertedWord(int slot, loop::Word was, loop::Frame marked,
+                               loop::Frame next) const {
+  const ParameterTable::Row& row =
+      ParameterTable::rows[ParameterTable::kLoopParams[slot]];
+  const uint32_t serial = next.serial();
+  if (loopSettings.adoption.kind.load(std::memory_order_relaxed) ==
+      loop::Adoption::kFirstQuery) {
+    return loop::Word::count(
+        was.isPending() ? ParameterTable::count(row, was.value(), next.loop())
+                        : was.count(),
+        serial);
+  }
+  if (was.isPending()) return loop::Word::pending(was.value(), serial);
+  const double minimum = row.fromNormalised(0.0, marked.loop());
+  return loop::Word::count(
+      static_cast<int32_t>(minimum + rescaled(was.count() - minimum,
+                                              marked.rate(), next.rate())),
+      serial);
 }
 
 // host's main thread during open/close: every parameter's field as the
-// table's defaults give it.
+// table's defaults give it, with the loop length and rate in use.
 void myfx::storeParameterDefaults() {
+  int32_t counts[loop::Settings::kCount];
+  for (int slot = 0; slot < loop::Settings::kCount; ++slot) {
+    counts[slot] = static_cast<int32_t>(
+        ParameterTable::rows[ParameterTable::kLoopParams[slot]].defaultField);
+  }
+  const int32_t sixteenths = static_cast<int32_t>(
+      ParameterTable::rows[Param::kBufferSixteenths].defaultField);
+  loopSettings.reset(loop::Frame::make(loopLength, rateInUse, sixteenths, true),
+                     counts);
   for (const ParameterTable::Row& row : ParameterTable::rows) {
-    if (row.loopField != nullptr) {
-      (this->*row.loopField).reset(static_cast<int32_t>(row.defaultField));
-    } else {
+    if (row.store == Store::kInteger || row.store == Store::kFloat) {
       ParameterTable::storeField(*this, row, row.defaultField);
     }
   }
@@ -281,15 +324,17 @@ void myfx::getParameterLabel(int32_t index, char* label) {
 void myfx::getParameterDisplay(int32_t index, char* text) {
   if (!isParameter(index) || text == nullptr) return;
   const ParameterTable::Row& row = ParameterTable::rows[index];
-  if (row.loopField != nullptr) {
-    const ParameterTable::Snapshot now = ParameterTable::snapshot(*this, row);
-    long2string(now.word.pending()
-                    ? ParameterTable::count(row, now.word.value(), now.loop)
+  if (row.store == Store::kLoopCount) {
+    const loop::Settings::Snapshot now = snapshot(row.loopSlot);
+    long2string(now.word.isPending()
+                    ? ParameterTable::count(row, now.word.value(),
+                                            ParameterTable::loopOf(now.frame))
                     : now.word.count(),
                 text);
-  } else if (row.intField != nullptr) {
-    long2string((this->*row.intField).load(), text);
-  } else {
+  } else if (row.store == Store::kFloat) {
     float2string((this->*row.floatField).load(), text);
+  } else {
+    long2string(static_cast<int32_t>(ParameterTable::fieldValue(*this, row)),
+                text);
   }
 }

@@ -31,17 +31,23 @@ void myfx::setBlockSizeAndSampleRate(int32_t size, float rate) {
 
 // The rate set last decides: one from 8000 to 384000 Hz (truncated) other
 // than the rate in use gets its buffers now; anything else leaves nothing
-// prepared. A failed allocation prepares nothing either.
+// prepared. A failed allocation prepares nothing either. The rate in use
+// needs no buffers, unless an adoption took a prepared pair before this call
+// withdrew it: then the rate read may no longer be the one in use, so the
+// rate is prepared with buffers after all, and the adoption of a pair for the
+// rate in use only retires it.
 void myfx::prepareRate(float hostRate) {
-  CaptureBuffers* fresh = nullptr;
   // Tested as a float first: a NaN or a huge rate has no integer value.
-  if (hostRate >= kLowestRate && hostRate < kHighestRate + 1.0f) {
-    const int32_t rate = static_cast<int32_t>(hostRate);
-    if (rate != sampleRateHz.load()) {
-      fresh = CaptureBuffers::allocate(rate, kCaptureSeconds * rate);
-    }
+  if (!(hostRate >= kLowestRate && hostRate < kHighestRate + 1.0f)) {
+    preparedRate.prepare(nullptr);
+    return;
   }
-  preparedRate.prepare(fresh);
+  const int32_t rate = static_cast<int32_t>(hostRate);
+  if (rate == loopSettings.frame().rate() && preparedRate.withdraw() &&
+      rate == loopSettings.frame().rate()) {
+    return;
+  }
+  preparedRate.prepare(CaptureBuffers::allocate(rate, kCaptureSeconds * rate));
 }
 
 void myfx::resume() { adoptPreparedRate(); }
@@ -52,29 +58,25 @@ void myfx::suspend() { preparedRate.freeRetired(); }
 // host thread); the engine starts again as construction leaves it, the loop
 // and the settings of "st rate", "pos" and "len" keep their length in time,
 // and the random generator and the other settings are untouched. A pair
-// prepared for the rate already in use (set twice, racing an adoption) is
-// only retired.
+// prepared for the rate already in use is only retired.
 void myfx::adoptPreparedRate() {
   CaptureBuffers* prepared = preparedRate.take();
   if (prepared == nullptr) return;
-  const int32_t oldRate = sampleRateHz.load();
   const int32_t rate = prepared->rate;
-  if (rate != oldRate) {
-    rewriteLoopSettings(
-        [&] {
-          std::swap(recordBufferLeft, prepared->left);
-          std::swap(recordBufferRight, prepared->right);
-          bufferCapacity = prepared->capacity;
-          sampleRateHz.store(rate);
-          loopLength.store(
-              static_cast<int32_t>(rescaled(loopLength.load(), oldRate, rate)));
-        },
-        [&](int32_t index, LoopSetting::Word was) {
-          return rescaledSetting(index, was, oldRate, rate);
-        });
+  if (rate != rateInUse) {
+    loopSettings.adoption.kind.store(loop::Adoption::kNewRate,
+                                     std::memory_order_relaxed);
+    loopSettings.adoption.rate.store(rate, std::memory_order_relaxed);
+    const loop::Frame adopted = completeAdoption(loopSettings.mark());
+    std::swap(recordBufferLeft, prepared->left);
+    std::swap(recordBufferRight, prepared->right);
+    bufferCapacity = prepared->capacity;
+    rateInUse = rate;
+    loopLength = adopted.loop();
     resetRunningState();
   }
   preparedRate.retire(prepared);
+  preparedRate.endTake();
 }
 
 // At construction, and where a new rate is adopted (a resume or the start of

@@ -15,15 +15,15 @@ struct myfxProbe {
   static reference::EngineState state(const myfx& f) {
     reference::EngineState s;
     s.tempo = f.tempo;
-    s.bufferSixteenths = f.bufferSixteenths.load();
+    s.bufferSixteenths = f.loopSettings.frame().sixteenths();
     s.recordThreshold = f.recordThreshold.load();
     s.lastInput = f.lastInput;
     s.recordPosition = f.recordPosition;
-    s.loopLength = f.loopLength.load();
+    s.loopLength = f.loopLength;
     s.recordLength = f.recordLength;
-    s.grainOffset = count(f.grainOffset);
+    s.grainOffset = count(f, myfx::kGrainOffsetSlot);
     s.positionJitter = f.positionJitter.load();
-    s.startInterval = count(f.startInterval);
+    s.startInterval = count(f, myfx::kStartIntervalSlot);
     s.startJitter = f.startJitter.load();
     s.startCounter = f.startCounter;
     for (int32_t i = 0; i < myfx::kGrainSlots; ++i) {
@@ -35,7 +35,7 @@ struct myfxProbe {
       s.grainLevel[i] = f.grainLevel[i];
       s.grainLevelStep[i] = f.grainLevelStep[i];
     }
-    s.lengthBase = count(f.lengthBase);
+    s.lengthBase = count(f, myfx::kLengthBaseSlot);
     s.lengthJitter = f.lengthJitter.load();
     s.envelopeCeiling = f.envelopeCeiling.load();
     s.transpose = f.transpose.load();
@@ -45,15 +45,19 @@ struct myfxProbe {
   }
 
   // A loop setting's count; 0 while a value is pending in its place.
-  static int32_t count(const LoopSetting& setting) {
-    const LoopSetting::Word word = setting.read();
-    return word.pending() ? 0 : word.count();
+  static int32_t count(const myfx& f, int slot) {
+    const loop::Word word(f.loopSettings.words_[slot].load());
+    return word.isPending() ? 0 : word.count();
   }
 
   // What the model's record has no field for.
-  static int32_t sampleRateHz(const myfx& f) { return f.sampleRateHz.load(); }
+  static int32_t sampleRateHz(const myfx& f) {
+    return f.loopSettings.frame().rate();
+  }
   // The loop length alone: safe to read while the audio thread runs.
-  static int32_t loopLength(const myfx& f) { return f.loopLength.load(); }
+  static int32_t loopLength(const myfx& f) {
+    return f.loopSettings.frame().loop();
+  }
   static const float* recordBufferLeft(const myfx& f) {
     return f.recordBufferLeft;
   }
