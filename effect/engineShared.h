@@ -43,8 +43,9 @@ inline int32_t lowestSlot(uint32_t slots) { return __builtin_ctz(slots); }
 
 // The capture buffers and the grain slots: what the per-sample engine
 // (myfx) and the tiled engine (tiles::TiledEngine) both read and write.
-// The host's main thread sets the buffers with audio stopped; the audio
-// thread writes everything else.
+// Only the audio side writes them: construction allocates the buffers, and
+// the adoption of a new rate (a resume, or the start of a processing call)
+// swaps in buffers prepared on a host thread.
 struct State {
   float* recordBufferLeft;
   float* recordBufferRight;

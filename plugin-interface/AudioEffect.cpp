@@ -209,8 +209,8 @@ int32_t AudioEffect::setChunk(void* /*data*/, int32_t /*byteSize*/,
                               bool /*isPreset*/) {
   return 0;
 }
-void AudioEffect::setSampleRate(float rate) { sampleRate = rate; }
-void AudioEffect::setBlockSize(int32_t size) { blockSize = size; }
+void AudioEffect::setSampleRate(float rate) { sampleRate.store(rate); }
+void AudioEffect::setBlockSize(int32_t size) { blockSize.store(size); }
 void AudioEffect::suspend() {}
 void AudioEffect::resume() {}
 
@@ -240,8 +240,8 @@ void AudioEffect::setInitialDelay(int32_t samples) {
   effectRecord.initialDelay = samples;
 }
 
-float AudioEffect::getSampleRate() { return sampleRate; }
-int32_t AudioEffect::getBlockSize() { return blockSize; }
+float AudioEffect::getSampleRate() { return sampleRate.load(); }
+int32_t AudioEffect::getBlockSize() { return blockSize.load(); }
 
 int32_t AudioEffect::getMasterVersion() {
   const auto version = static_cast<int32_t>(

@@ -6,6 +6,7 @@
 
 #include "AEffect.h"
 #include "EffectEditor.h"
+#include "RelaxedAtomic.h"
 
 // Which thread calls what: the declarations stand under three headings,
 // and a note beside one says only what its heading does not.
@@ -106,12 +107,13 @@ class AudioEffect {
   // Sets or clears one bit of the record's flags word.
   void setFlag(int32_t bit, bool state);
 
-  float sampleRate;
+  // Host threads may set these at once (the rate and block size calls).
+  RelaxedAtomic<float> sampleRate;
   EffectEditor* editor;
   HostCallback hostCallback;
   int32_t numPrograms;
   int32_t numParams;
   int32_t currentProgram;
-  int32_t blockSize;
+  RelaxedAtomic<int32_t> blockSize;
   AEffect effectRecord;
 };

@@ -243,8 +243,8 @@ bool AudioEffectX::setSpeakerArrangement(VstSpeakerArrangement* /*inputs*/,
 }
 // Writes directly, so overrides of setSampleRate/setBlockSize see nothing.
 void AudioEffectX::setBlockSizeAndSampleRate(int32_t size, float rate) {
-  blockSize = size;
-  sampleRate = rate;
+  blockSize.store(size);
+  sampleRate.store(rate);
 }
 bool AudioEffectX::setBypass(bool /*state*/) { return false; }
 bool AudioEffectX::getEffectName(char* /*name*/) { return false; }
@@ -367,16 +367,16 @@ bool AudioEffectX::sizeWindow(int32_t width, int32_t height) {
 // through setSampleRate(), so an override of it does not see the change.
 float AudioEffectX::updateSampleRate() {
   const intptr_t rate = askHost(HostOpcode::kGetSampleRate);
-  if (rate > 0) sampleRate = static_cast<float>(rate);
-  return sampleRate;
+  if (rate > 0) sampleRate.store(static_cast<float>(rate));
+  return sampleRate.load();
 }
 
 // Any thread; a positive answer that fits the field replaces the stored size
 // without going through setBlockSize().
 int32_t AudioEffectX::updateBlockSize() {
   const intptr_t size = askHost(HostOpcode::kGetBlockSize);
-  if (size > 0 && size <= INT32_MAX) blockSize = static_cast<int32_t>(size);
-  return blockSize;
+  if (size > 0 && size <= INT32_MAX) blockSize.store(static_cast<int32_t>(size));
+  return blockSize.load();
 }
 
 int32_t AudioEffectX::getInputLatency() {

@@ -98,8 +98,8 @@ class ProbeEffect : public AudioEffectX {
   }
 
   void attachEditor(EffectEditor* attached) { editor = attached; }
-  int32_t storedBlockSize() const { return blockSize; }
-  float storedSampleRate() const { return sampleRate; }
+  int32_t storedBlockSize() const { return blockSize.load(); }
+  float storedSampleRate() const { return sampleRate.load(); }
 
   float vu = 0.0f;
 

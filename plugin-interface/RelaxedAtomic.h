@@ -1,5 +1,6 @@
 // A field that one thread writes while another reads it, with relaxed loads
-// and stores only: the parameter fields and the loop length.
+// and stores only: the effect's parameter fields, the sample rate and block
+// size of the interface layer.
 #pragma once
 
 #include <atomic>
@@ -11,13 +12,14 @@
 // clamps before it stores, and grain reads outside the buffers read as
 // silence), so a change landing between two reads, even between the draws
 // of one grain start, can only mix an old and a new setting, never produce
-// an unsafe one. The loop length goes the other way (the engine writes it,
-// parameter calls read it) under the same reasoning. No field orders any
-// other memory, so nothing here needs a stronger order.
+// an unsafe one. Such a field orders no other memory; what must be read
+// together with other state (the loop settings, the prepared rate) lives in
+// atomics of its own with the orders they need.
 template <typename T>
 class RelaxedAtomic {
  public:
   RelaxedAtomic() = default;
+  explicit RelaxedAtomic(T value) : value_(value) {}
   RelaxedAtomic(const RelaxedAtomic&) = delete;
   RelaxedAtomic& operator=(const RelaxedAtomic&) = delete;
 
