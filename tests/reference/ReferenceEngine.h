@@ -97,22 +97,22 @@ class ReferenceEngine {
 
   void seed(uint32_t value) { random_.seed(value); }
 
-  // Host values are first clamped into 0..1, NaN counting as 0. Until the
-  // first tempo query, "st rate", "pos" and "len" instead keep the clamped
-  // value, which getParameter answers and that query converts against the
-  // loop it derives; a value with the bits of what the parameter answers
-  // while nothing is pending (a host writing back what it read) changes
-  // nothing.
+  // A value with the bits of what the parameter answers now, compared
+  // before any clamping, changes nothing (a host writing back what it read)
+  // for "st rate", "pos" and "len". Other values are first clamped into
+  // 0..1, NaN counting as 0. Until the first tempo query those three instead
+  // keep the clamped value, which getParameter answers and that query
+  // converts against the loop it derives.
   void setParameter(int32_t index, float value) {
-    const double v = clampUnit(value);
     const int32_t slot = pendingSlot(index);
-    if (!queried_ && slot >= 0) {
-      const float set = single(v);
+    if (slot >= 0) {
       const float answer = getParameter(index);
-      if (pending_[slot] || std::memcmp(&answer, &set, sizeof set) != 0) {
-        pending_[slot] = set;
-        countOf(slot) = 0;  // a pending value replaces the count
-      }
+      if (std::memcmp(&answer, &value, sizeof value) == 0) return;
+    }
+    const double v = clampUnit(value);
+    if (!queried_ && slot >= 0) {
+      pending_[slot] = single(v);
+      countOf(slot) = 0;  // a pending value replaces the count
       return;
     }
     store(index, v, s.loopLength);

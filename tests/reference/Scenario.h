@@ -24,6 +24,7 @@ struct Block {
   std::optional<float> resumeAtRate;  // the host sets a rate and resumes
                                       // before the block's parameters,
   bool resumes = true;                // or sets it while resumed
+  bool writesBack = false;  // then every value read and written back
   HostTempo tempo = 120.0;
   std::vector<float> left, right;            // input
   std::vector<float> priorLeft, priorRight;  // outputs before the call,
@@ -207,6 +208,7 @@ inline Scenario randomScenario(uint32_t seed, int32_t blocks) {
   for (int32_t i = 0; i < blocks; ++i) {
     Block b = make.block(make.frames(), make.tempo(), make.chance(0.2f));
     if (i == 0) make.setAll(b);
+    b.writesBack = (seed + static_cast<uint32_t>(i)) % 5 == 0;
     while (make.chance(0.25f)) {
       // -1 and the first index past the last parameter included
       const int32_t index = make.below(Param::kCount + 2) - 1;

@@ -84,6 +84,10 @@ class SideBySide {
       if (d.empty()) d = parameters();
       if (!d.empty()) return at() + "after a resume: " + d;
     }
+    for (int32_t i = 0; b.writesBack && i < Param::kCount; ++i) {
+      effect_.setParameter(i, effect_.getParameter(i));
+      model_.setParameter(i, model_.getParameter(i));
+    }
     for (const auto& [index, value] : b.parameters) {
       effect_.setParameter(index, value);
       model_.setParameter(index, value);
