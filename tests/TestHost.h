@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -36,6 +37,7 @@ class TestHost {
   intptr_t versionAnswer = 2400;
   std::optional<double> tempo = 120.0;  // nullopt: no time information
   intptr_t defaultAnswer = 0;           // every other opcode
+  std::function<void()> onTimeQuery;    // runs before a time query's answer
 
   std::vector<HostCall> calls;
   int count(int32_t opcode) const {
@@ -51,6 +53,7 @@ class TestHost {
     host->calls.push_back({effect, opcode, index, value, ptr, opt});
     if (opcode == HostOpcode::kVersion) return host->versionAnswer;
     if (opcode == HostOpcode::kGetTime) {
+      if (host->onTimeQuery) host->onTimeQuery();
       if (!host->tempo) return 0;
       host->timeInfo.tempo = *host->tempo;
       return reinterpret_cast<intptr_t>(&host->timeInfo);

@@ -304,6 +304,78 @@ TEST(SessionRecall, ValuesBeforeAudioStandForTheLoopAt120Bpm) {
             840.0f / (176400 / 16));
 }
 
+// The left output of `frames` samples of a tone, in one call.
+std::vector<float> toneOut(AEffect* e, size_t frames) {
+  std::vector<float> in(frames), left(frames), right(frames);
+  for (size_t k = 0; k < frames; ++k) {
+    in[k] = static_cast<float>(std::sin(0.01 * static_cast<double>(k)));
+  }
+  float* inputs[] = {in.data(), in.data()};
+  float* outputs[] = {left.data(), right.data()};
+  e->processReplacing(e, inputs, outputs, static_cast<int32_t>(frames));
+  return left;
+}
+
+// Writing back exactly what "st rate", "pos" and "len" answer changes
+// nothing, also where the answer lies above 1: "bsize" at its smallest
+// before audio, or a loop shortened under values set for a longer one, by
+// "bsize" or by the tempo. The same answers, counts and output as a twin
+// left alone.
+TEST(SessionRecall, WritingBackAnAnswerAboveOneChangesNothing) {
+  const struct {
+    const char* what;
+    double tempo;       // before the first sample
+    float sixteenths;   // "bsize" before the first sample
+    double tempoAfter;  // and after it, when each setting is at 1
+    float sixteenthsAfter;
+  } rows[] = {
+      {"before audio, bsize 1", 120.0, 0.0f, 0, 0},
+      {"bsize lowered from 64 to 1", 120.0, 1.0f, 120.0, 0.0f},
+      {"tempo raised from 60 to 240", 60.0, 15.0f / 63, 240.0, 15.0f / 63},
+  };
+  const int32_t loopSettings[] = {Param::kStartInterval, Param::kGrainOffset,
+                                  Param::kLengthBase};
+  for (const auto& row : rows) {
+    TestHost host;
+    host.tempo = row.tempo;
+    EffectHandle plain{host.load()};
+    EffectHandle written{host.load()};
+    for (EffectHandle* e : {&plain, &written}) {
+      TestHost::seed(e->effect, 7);
+      (*e)->setParameter(e->effect, Param::kBufferSixteenths, row.sixteenths);
+      if (row.tempoAfter == 0) continue;
+      processSilence(e->effect, 1);
+      for (int32_t i : loopSettings) (*e)->setParameter(e->effect, i, 1.0f);
+      (*e)->setParameter(e->effect, Param::kBufferSixteenths,
+                         row.sixteenthsAfter);
+    }
+    host.tempo = row.tempoAfter == 0 ? row.tempo : row.tempoAfter;
+    if (row.tempoAfter != 0) {
+      processSilence(plain.effect, 1);
+      processSilence(written.effect, 1);
+    }
+    for (int32_t i : loopSettings) {
+      const float read = written->getParameter(written.effect, i);
+      // "pos" answers 0 before audio: its default.
+      if (row.tempoAfter != 0 || i != Param::kGrainOffset) {
+        ASSERT_GT(read, 1.0f) << row.what << ", parameter " << i;
+      }
+      written->setParameter(written.effect, i, read);
+      EXPECT_EQ(written->getParameter(written.effect, i), read)
+          << row.what << ", parameter " << i;
+    }
+    expectSame(save(written.effect), save(plain.effect), row.what);
+    const reference::EngineState a = myfxProbe::state(plain.object());
+    const reference::EngineState b = myfxProbe::state(written.object());
+    EXPECT_EQ(
+        std::vector<int32_t>({a.startInterval, a.grainOffset, a.lengthBase}),
+        std::vector<int32_t>({b.startInterval, b.grainOffset, b.lengthBase}))
+        << row.what;
+    EXPECT_EQ(toneOut(plain.effect, 44100), toneOut(written.effect, 44100))
+        << row.what;
+  }
+}
+
 // A host that reads every value of a new instance and writes it back before
 // processing (as some hosts do for each new instance) changes nothing, nor
 // does one that writes back what it read after restoring a session: the
