@@ -6,6 +6,7 @@
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
 #include <lv2/patch/patch.h>
+#include <lv2/state/state.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
@@ -90,6 +91,28 @@ class Sequence {
  private:
   std::vector<uint64_t> words_;
 };
+
+// The state the tests hand over: one seed, as an atom:Long.
+const void* retrieveSeed(LV2_State_Handle handle, uint32_t key, size_t* size,
+                         uint32_t* type, uint32_t* flags) {
+  if (key != lv2Urid(lv2face::kSeedUri)) return nullptr;
+  *size = sizeof(int64_t);
+  *type = lv2Urid(LV2_ATOM__Long);
+  *flags = LV2_STATE_IS_POD;
+  return handle;
+}
+LV2_State_Status storeSeed(LV2_State_Handle handle, uint32_t key,
+                           const void* value, size_t size, uint32_t type,
+                           uint32_t flags) {
+  if (key == lv2Urid(lv2face::kSeedUri) && size == sizeof(int64_t) &&
+      type == lv2Urid(LV2_ATOM__Long) && (flags & LV2_STATE_IS_POD) != 0) {
+    std::memcpy(handle, value, size);
+  }
+  return LV2_STATE_SUCCESS;
+}
+void renderPass(const LV2_Descriptor* d, LV2_Handle h, const Session& s,
+                const Lv2Quirks& q, float* settings, std::vector<float>& audio,
+                std::vector<float>& out);
 
 LV2_Atom_Long atomOf(double tempo) {
   LV2_Atom_Long a = {{sizeof(double), lv2Urid(LV2_ATOM__Double)}, 0};
@@ -177,7 +200,46 @@ std::vector<float> renderLv2(const Session& s, const Lv2Quirks& q) {
     const uint32_t buffer = q.inPlace ? p % 2 : p;
     d->connect_port(h, p, audio.data() + buffer * s.block);
   }
+  if (q.stateSeed >= 0) {
+    const auto* state = static_cast<const LV2_State_Interface*>(
+        d->extension_data(LV2_STATE__interface));
+    EXPECT_EQ(state->restore(h, retrieveSeed,
+                             const_cast<int64_t*>(&q.stateSeed), 0, nullptr),
+              LV2_STATE_SUCCESS);
+  }
   d->activate(h);
+  for (int pass = 0; pass < (q.reactivate ? 2 : 1); ++pass) {
+    if (pass == 1) {
+      d->deactivate(h);
+      d->activate(h);
+      for (int32_t i = 0; i < Param::kCount; ++i) {
+        settings[i] = lv2face::kSettingRanges[i].initial;
+      }
+    }
+    renderPass(d, h, s, q, settings, audio, out);
+  }
+  d->deactivate(h);
+  d->cleanup(h);
+  return out;
+}
+
+int64_t lv2SeedSavedAfter(int64_t restored) {
+  const LV2_Descriptor* d = lv2Descriptor();
+  const LV2_Feature* features[] = {&mapFeature, nullptr};
+  LV2_Handle h = d->instantiate(d, 44100, KORVANE_LV2_BUNDLE, features);
+  const auto* state = static_cast<const LV2_State_Interface*>(
+      d->extension_data(LV2_STATE__interface));
+  state->restore(h, retrieveSeed, &restored, 0, nullptr);
+  int64_t saved = -1;
+  state->save(h, storeSeed, &saved, 0, nullptr);
+  d->cleanup(h);
+  return saved;
+}
+
+namespace {
+void renderPass(const LV2_Descriptor* d, LV2_Handle h, const Session& s,
+                const Lv2Quirks& q, float* settings, std::vector<float>& audio,
+                std::vector<float>& out) {
   std::size_t next = 0;
   for (int64_t b = 0; b < s.frames; b += s.block) {
     const int64_t n = std::min<int64_t>(s.block, s.frames - b);
@@ -215,7 +277,5 @@ std::vector<float> renderLv2(const Session& s, const Lv2Quirks& q) {
       for (int c = 0; c < 2; ++c) out[2 * (b + j) + c] = outs[c * s.block + j];
     }
   }
-  d->deactivate(h);
-  d->cleanup(h);
-  return out;
 }
+}  // namespace

@@ -35,6 +35,9 @@ struct Lv2Quirks {
   bool inPlace = false;           // outputs are the input buffers
   std::vector<uint8_t> firstRun;  // the control port's bytes in the first
                                   // run, instead of the session's messages
+  int64_t stateSeed = -1;         // a seed restored as state before activation
+  bool reactivate = false;        // renders the session, deactivates and
+                                  // activates, and answers the second render
 };
 
 std::vector<float> renderVst2(const Session& session);
@@ -42,5 +45,7 @@ std::vector<float> renderLv2(const Session& session,
                              const Lv2Quirks& quirks = {});
 // The URID the LV2 face's map gives `uri`, for hand-made atoms.
 uint32_t lv2Urid(const char* uri);
+// The seed an LV2 instance saves as state after `restored` was restored.
+int64_t lv2SeedSavedAfter(int64_t restored);
 // Whether the LV2 binary instantiates at `rate`.
 bool lv2Instantiates(double rate);

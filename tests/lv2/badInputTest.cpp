@@ -75,6 +75,13 @@ Action tempo(double bpm, int64_t at = 0) {
   return {Action::kTempo, at, 0, 0, 0, bpm};
 }
 
+// A host that lacks what `flag` says.
+Lv2Quirks quirk(bool Lv2Quirks::*flag) {
+  Lv2Quirks q;
+  q.*flag = false;
+  return q;
+}
+
 std::vector<Case> cases() {
   using namespace Param;
   const uint32_t f140 = bits(140.0f);
@@ -110,8 +117,8 @@ std::vector<Case> cases() {
       {"TempoNegative", {tempo(-90)}, {}, {}},
       {"TempoNaN", {tempo(std::nan(""))}, {}, {}},
       {"TempoInfinite", {tempo(kInf), tempo(-kInf, 3000)}, {}, {}},
-      {"NoControlPort", {tempo(90)}, {false, true, false, {}}, {}},
-      {"NoUridMap", {tempo(90)}, {true, false, false, {}}, {}},
+      {"NoControlPort", {tempo(90)}, quirk(&Lv2Quirks::connectControl), {}},
+      {"NoUridMap", {tempo(90)}, quirk(&Lv2Quirks::mapFeature), {}},
       {"SequenceShorterThanItsHead",
        {},
        raw(sequence({}, LV2_ATOM__Sequence, 0, 4)),
