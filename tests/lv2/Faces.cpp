@@ -16,6 +16,7 @@
 #include <string>
 
 #include "AEffect.h"
+#include "AllocationCounter.h"
 #include "opcodes.h"
 #include "portLayout.h"
 #include "seedExtension.h"
@@ -271,7 +272,11 @@ void renderPass(const LV2_Descriptor* d, LV2_Handle h, const Session& s,
     for (int64_t j = 0; j < n; ++j) {
       for (int c = 0; c < 2; ++c) audio[c * s.block + j] = input(b + j, c);
     }
+    if (q.runAllocations != nullptr) startCountingAllocations();
     d->run(h, static_cast<uint32_t>(n));
+    if (q.runAllocations != nullptr) {
+      *q.runAllocations += stopCountingAllocations();
+    }
     const float* outs = audio.data() + (q.inPlace ? 0 : 2 * s.block);
     for (int64_t j = 0; j < n; ++j) {
       for (int c = 0; c < 2; ++c) out[2 * (b + j) + c] = outs[c * s.block + j];

@@ -38,6 +38,7 @@ struct Lv2Quirks {
   int64_t stateSeed = -1;         // a seed restored as state before activation
   bool reactivate = false;        // renders the session, deactivates and
                                   // activates, and answers the second render
+  int* runAllocations = nullptr;  // counts the heap allocations in `run`
 };
 
 std::vector<float> renderVst2(const Session& session);
