@@ -7,16 +7,16 @@
 #include <cstdint>
 #include <vector>
 
-// One thing the host does at a frame of the session. Settings change at
-// block starts (the LV2 face takes port values once per run); tempo and
-// seed anywhere, as time positions and patch:Set messages in LV2.
+// One thing the host does at a frame. Settings change at block starts (the
+// LV2 face reads its ports once per run); tempo and seed anywhere, as time
+// positions and patch:Set messages in LV2.
 struct Action {
   enum Kind { kSetting, kTempo, kSeed };
   Kind kind;
   int64_t frame;
   int32_t index = 0;     // setting
   float port = 0;        // the LV2 port's value
-  float normalised = 0;  // the VST 2 parameter's value for the same setting
+  float normalised = 0;  // the VST 2 value for the same setting
   double tempo = 0;      // beats per minute
   int64_t seed = 0;
 };
@@ -28,25 +28,32 @@ struct Session {
   std::vector<Action> actions;  // in frame order
 };
 
-// How the LV2 host departs from a well-behaved one.
+// How the LV2 host departs from a plain one.
 struct Lv2Quirks {
   bool connectControl = true;     // the optional atom port
   bool mapFeature = true;         // urid:map offered
   bool inPlace = false;           // outputs are the input buffers
-  std::vector<uint8_t> firstRun;  // the control port's bytes in the first
-                                  // run, instead of the session's messages
-  int64_t stateSeed = -1;         // a seed restored as state before activation
-  bool reactivate = false;        // renders the session, deactivates and
-                                  // activates, and answers the second render
-  int* runAllocations = nullptr;  // counts the heap allocations in `run`
+  std::vector<uint8_t> firstRun;  // the control port's bytes in the first run
+  int64_t stateSeed = -1;         // restored as state before activation, and
+                                  // expected back from a save at the end
+  bool reactivate = false;        // renders twice, deactivating and activating
+                                  // between; answers the second render
+  int* runAllocations = nullptr;  // adds the heap allocations of `run`
 };
 
 std::vector<float> renderVst2(const Session& session);
 std::vector<float> renderLv2(const Session& session,
                              const Lv2Quirks& quirks = {});
-// The URID the LV2 face's map gives `uri`, for hand-made atoms.
-uint32_t lv2Urid(const char* uri);
-// The seed an LV2 instance saves as state after `restored` was restored.
-int64_t lv2SeedSavedAfter(int64_t restored);
 // Whether the LV2 binary instantiates at `rate`.
 bool lv2Instantiates(double rate);
+
+// Hand-made atoms, as 32-bit words: a time position event whose tempo value
+// has the given size, type and bits; a patch:Set of the seed; and a control
+// port's bytes holding `events` (its size from them unless given).
+uint32_t lv2Urid(const char* uri);
+std::vector<uint32_t> position(int64_t frame, uint32_t size, const char* type,
+                               uint64_t value);
+std::vector<uint32_t> seedSet(int64_t frame, int64_t seed);
+std::vector<uint8_t> sequence(const std::vector<uint32_t>& events,
+                              const char* type = nullptr, uint32_t unit = 0,
+                              int64_t size = -1);
