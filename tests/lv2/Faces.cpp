@@ -12,16 +12,12 @@
 
 #include <cmath>
 #include <cstring>
-#include <optional>
 #include <string>
 
-#include "AEffect.h"
 #include "AllocationCounter.h"
-#include "opcodes.h"
+#include "TestHost.h"
 #include "portLayout.h"
-#include "seedExtension.h"
 #include "settingRanges.h"
-#include "timeRecord.h"
 
 namespace {
 // The input: a sine a little different on each channel, with a click every
@@ -35,16 +31,6 @@ void* entry(const char* path, const char* symbol) {
   void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   EXPECT_NE(library, nullptr) << dlerror();
   return library != nullptr ? dlsym(library, symbol) : nullptr;
-}
-
-std::optional<double> vstTempo;  // what the VST 2 host answers
-VstTimeInfo vstTime;
-intptr_t vstCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*,
-                     float) {
-  if (opcode == HostOpcode::kVersion) return 2400;
-  if (opcode != HostOpcode::kGetTime || !vstTempo) return 0;
-  vstTime.tempo = *vstTempo;
-  return reinterpret_cast<intptr_t>(&vstTime);
 }
 
 LV2_URID mapUri(LV2_URID_Map_Handle, const char* uri) { return lv2Urid(uri); }
@@ -148,22 +134,19 @@ bool lv2Instantiates(double rate) {
 // where a tempo or seed action falls, and answers the tempo of the moment.
 std::vector<float> renderVst2(const Session& s) {
   std::vector<float> out(2 * s.frames), buffers(4 * s.block);
+  TestHost host;
+  host.tempo.reset();
   AEffect* e = reinterpret_cast<AEffect* (*)(HostCallback)>(
-      entry(KORVANE_PLUGIN_PATH, "main"))(&vstCallback);
-  e->dispatcher(e, EffectOpcode::kSetSampleRate, 0, 0, nullptr,
-                static_cast<float>(s.rate));
-  e->dispatcher(e, EffectOpcode::kSuspendResume, 0, 1, nullptr, 0);
-  vstTempo.reset();
+      entry(KORVANE_PLUGIN_PATH, "main"))(&TestHost::callback);
+  TestHost::resumeAtRate(e, static_cast<float>(s.rate), false);
+  TestHost::dispatch(e, EffectOpcode::kSuspendResume, 0, 1);
   std::size_t next = 0;
   for (int64_t k = 0; k < s.frames;) {
     for (; next < s.actions.size() && s.actions[next].frame <= k; ++next) {
       const Action& a = s.actions[next];
       if (a.kind == Action::kSetting) e->setParameter(e, a.index, a.normalised);
-      if (a.kind == Action::kTempo) vstTempo = a.tempo;
-      if (a.kind == Action::kSeed) {
-        e->dispatcher(e, seedExtension::kOpcode, seedExtension::kIndex,
-                      static_cast<intptr_t>(a.seed), nullptr, 0);
-      }
+      if (a.kind == Action::kTempo) host.tempo = a.tempo;
+      if (a.kind == Action::kSeed) TestHost::seed(e, uint32_t(a.seed));
     }
     int64_t end = std::min<int64_t>((k / s.block + 1) * s.block, s.frames);
     if (next < s.actions.size()) end = std::min(end, s.actions[next].frame);
@@ -178,7 +161,7 @@ std::vector<float> renderVst2(const Session& s) {
     }
     k = end;
   }
-  e->dispatcher(e, EffectOpcode::kClose, 0, 0, nullptr, 0);
+  TestHost::close(e);
   return out;
 }
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include "AllocationCounter.h"
 #include "Faces.h"
@@ -54,26 +55,37 @@ std::vector<uint32_t> join(std::vector<uint32_t> a, const Events&... rest) {
   return a;
 }
 
+// Settings the effect clamps: each row's port value for the LV2 host and
+// VST 2 value for the other, all before audio but the last, set later.
+Case clamped(const char* name,
+             std::vector<std::tuple<int32_t, float, float>> rows) {
+  Case c{name, {}, {}, {}};
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto [index, port, normalised] = rows[i];
+    const int64_t at = i + 1 < rows.size() ? 0 : 5000;
+    c.lv2.push_back(set(index, port, 0, at));
+    c.vst.push_back(set(index, 0, normalised, at));
+  }
+  return c;
+}
+
 std::vector<Case> cases() {
   using namespace Param;
   const std::vector<uint32_t> other = {0, 0, 4, lv2Urid(LV2_ATOM__Int), 7, 0};
   return {
-      {"OutOfRange",
-       {set(kBufferSixteenths, 100, 0), set(kTranspose, 30, 0),
-        set(kEnvelopeCeiling, 7, 0), set(kRecordThreshold, -1, 0),
-        set(kStartInterval, 5, 0), set(kBufferSixteenths, -5, 0, 5000)},
-       {},
-       {set(kBufferSixteenths, 0, 1), set(kTranspose, 0, 1),
-        set(kEnvelopeCeiling, 0, 1), set(kRecordThreshold, 0, 0),
-        set(kStartInterval, 0, 1), set(kBufferSixteenths, 0, 0, 5000)}},
-      {"NotFinite",
-       {set(kBufferSixteenths, kNaN, 0), set(kTranspose, -kInf, 0),
-        set(kEnvelopeCeiling, kInf, 0), set(kLengthBase, kNaN, 0),
-        set(kGrainOffset, kInf, 0), set(kTranspose, kNaN, 0, 5000)},
-       {},
-       {set(kBufferSixteenths, 0, kNaN), set(kTranspose, 0, -kInf),
-        set(kEnvelopeCeiling, 0, kInf), set(kLengthBase, 0, kNaN),
-        set(kGrainOffset, 0, kInf), set(kTranspose, 0, kNaN, 5000)}},
+      // (index, port value, VST 2 value), the last one between blocks
+      clamped("OutOfRange", {{kBufferSixteenths, 100, 1},
+                             {kTranspose, 30, 1},
+                             {kEnvelopeCeiling, 7, 1},
+                             {kRecordThreshold, -1, 0},
+                             {kStartInterval, 5, 1},
+                             {kBufferSixteenths, -5, 0}}),
+      clamped("NotFinite", {{kBufferSixteenths, kNaN, kNaN},
+                            {kTranspose, -kInf, -kInf},
+                            {kEnvelopeCeiling, kInf, kInf},
+                            {kLengthBase, kNaN, kNaN},
+                            {kGrainOffset, kInf, kInf},
+                            {kTranspose, kNaN, kNaN}}),
       {"TempoZero", {tempo(0)}, {}, {tempo(0)}},
       {"TempoNegative", {tempo(-90)}, {}, {}},
       {"TempoNotFinite", {tempo(std::nan("")), tempo(kInf, 3000)}, {}, {}},
