@@ -18,6 +18,14 @@ T load(const void* at) {
 }
 
 const uint8_t* bytes(const void* at) { return static_cast<const uint8_t*>(at); }
+
+// A value stored as T, when the atom is of `type` and has T's bytes.
+template <typename T, typename Out>
+bool take(const LV2_Atom* value, uint32_t size, LV2_URID type, Out& out) {
+  if (load<LV2_Atom>(value).type != type || size < sizeof(T)) return false;
+  out = static_cast<Out>(load<T>(value + 1));
+  return true;
+}
 }  // namespace
 
 ControlReader::ControlReader(const LV2_Atom_Sequence* sequence,
@@ -107,32 +115,19 @@ bool ControlReader::read(int64_t frame, const LV2_Atom* body, uint32_t bodySize,
 // needs.
 bool ControlReader::number(const LV2_Atom* value, uint32_t size,
                            double& out) const {
-  const LV2_Atom head = load<LV2_Atom>(value);
-  const void* data = value + 1;
-  if (head.type == uris_.atomFloat && size >= sizeof(float)) {
-    out = load<float>(data);
-  } else if (head.type == uris_.atomDouble && size >= sizeof(double)) {
-    out = load<double>(data);
-  } else {
-    int64_t whole = 0;
-    if (!integer(value, size, whole)) return false;
+  int64_t whole = 0;
+  if (integer(value, size, whole)) {
     out = static_cast<double>(whole);
+    return true;
   }
-  return true;
+  return take<float>(value, size, uris_.atomFloat, out) ||
+         take<double>(value, size, uris_.atomDouble, out);
 }
 
 bool ControlReader::integer(const LV2_Atom* value, uint32_t size,
                             int64_t& out) const {
-  const LV2_Atom head = load<LV2_Atom>(value);
-  const void* data = value + 1;
-  if (head.type == uris_.atomInt && size >= sizeof(int32_t)) {
-    out = load<int32_t>(data);
-  } else if (head.type == uris_.atomLong && size >= sizeof(int64_t)) {
-    out = load<int64_t>(data);
-  } else {
-    return false;
-  }
-  return true;
+  return take<int32_t>(value, size, uris_.atomInt, out) ||
+         take<int64_t>(value, size, uris_.atomLong, out);
 }
 
 }  // namespace lv2face
