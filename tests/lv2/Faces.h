@@ -21,6 +21,17 @@ struct Action {
   int64_t seed = 0;
 };
 
+inline Action setting(int64_t frame, int32_t index, float port,
+                      double normalised) {
+  return {Action::kSetting, frame, index, port, static_cast<float>(normalised)};
+}
+inline Action tempo(int64_t frame, double bpm) {
+  return {Action::kTempo, frame, 0, 0, 0, bpm};
+}
+inline Action seed(int64_t frame, int64_t value) {
+  return {Action::kSeed, frame, 0, 0, 0, 0, value};
+}
+
 struct Session {
   double rate = 44100;
   uint32_t block = 512;

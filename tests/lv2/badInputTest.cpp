@@ -27,12 +27,6 @@ struct Case {
   std::vector<Action> vst;  // the VST 2 host's like
 };
 
-Action set(int32_t index, float port, float normalised, int64_t at = 0) {
-  return {Action::kSetting, at, index, port, normalised};
-}
-Action tempo(double bpm, int64_t at = 0) {
-  return {Action::kTempo, at, 0, 0, 0, bpm};
-}
 Lv2Quirks atoms(std::vector<uint32_t> events, const char* type = nullptr,
                 uint32_t unit = 0, int64_t size = -1) {
   Lv2Quirks q;
@@ -49,9 +43,9 @@ std::vector<uint32_t> floatTempo(int64_t frame, float bpm) {
   std::memcpy(&bits, &bpm, sizeof bits);
   return position(frame, 4, LV2_ATOM__Float, bits);
 }
-template <typename... Events>
-std::vector<uint32_t> join(std::vector<uint32_t> a, const Events&... rest) {
-  (a.insert(a.end(), rest.begin(), rest.end()), ...);
+std::vector<uint32_t> join(std::vector<uint32_t> a,
+                           const std::vector<uint32_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
@@ -63,8 +57,8 @@ Case clamped(const char* name,
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const auto [index, port, normalised] = rows[i];
     const int64_t at = i + 1 < rows.size() ? 0 : 5000;
-    c.lv2.push_back(set(index, port, 0, at));
-    c.vst.push_back(set(index, 0, normalised, at));
+    c.lv2.push_back(setting(at, index, port, 0));
+    c.vst.push_back(setting(at, index, 0, normalised));
   }
   return c;
 }
@@ -86,11 +80,14 @@ std::vector<Case> cases() {
                             {kLengthBase, kNaN, kNaN},
                             {kGrainOffset, kInf, kInf},
                             {kTranspose, kNaN, kNaN}}),
-      {"TempoZero", {tempo(0)}, {}, {tempo(0)}},
-      {"TempoNegative", {tempo(-90)}, {}, {}},
-      {"TempoNotFinite", {tempo(std::nan("")), tempo(kInf, 3000)}, {}, {}},
-      {"NoControlPort", {tempo(90)}, lacking(&Lv2Quirks::connectControl), {}},
-      {"NoUridMap", {tempo(90)}, lacking(&Lv2Quirks::mapFeature), {}},
+      {"TempoZero", {tempo(0, 0)}, {}, {tempo(0, 0)}},
+      {"TempoNegative", {tempo(0, -90)}, {}, {}},
+      {"TempoNotFinite", {tempo(0, std::nan("")), tempo(3000, kInf)}, {}, {}},
+      {"NoControlPort",
+       {tempo(0, 90)},
+       lacking(&Lv2Quirks::connectControl),
+       {}},
+      {"NoUridMap", {tempo(0, 90)}, lacking(&Lv2Quirks::mapFeature), {}},
       {"SequenceHeadCut", {}, atoms({}, nullptr, 0, 4), {}},
       {"EventLongerThanSequence", {}, atoms({0, 0, 1000, 0, 0, 0}), {}},
       {"EventHeadCut", {}, atoms({0, 0, 24}, nullptr, 0, 20), {}},
@@ -104,19 +101,19 @@ std::vector<Case> cases() {
       {"OtherEventsSkipped",
        {},
        atoms(join(other, floatTempo(0, 140))),
-       {tempo(140)}},
+       {tempo(0, 140)}},
       {"IntegerTempo",
        {},
        atoms(position(0, 4, LV2_ATOM__Int, 140)),
-       {tempo(140)}},
+       {tempo(0, 140)}},
       {"FramesOutsideTheBlock",
        {},
        atoms(join(floatTempo(-1, 140), floatTempo(9999, 90))),
-       {tempo(140), tempo(90, kBlock)}},
+       {tempo(0, 140), tempo(kBlock, 90)}},
       {"BeatStamps",
        {},
        atoms(floatTempo(77, 140), nullptr, lv2Urid(LV2_ATOM__beatTime)),
-       {tempo(140)}},
+       {tempo(0, 140)}},
   };
 }
 
@@ -129,9 +126,9 @@ TEST_P(BadInput, HandledAsTheVst2FaceHandlesTheLike) {
   Session lv2{44100,
               kBlock,
               30000,
-              {set(Param::kBufferSixteenths, 2, 1.0f / 63),
-               set(Param::kGrainOffset, 0.5f, 0.5f),
-               set(Param::kStartInterval, 0.5f, 0.5f)}};
+              {setting(0, Param::kBufferSixteenths, 2, 1.0 / 63),
+               setting(0, Param::kGrainOffset, 0.5f, 0.5f),
+               setting(0, Param::kStartInterval, 0.5f, 0.5f)}};
   Session vst = lv2;
   lv2.actions.insert(lv2.actions.end(), c.lv2.begin(), c.lv2.end());
   vst.actions.insert(vst.actions.end(), c.vst.begin(), c.vst.end());

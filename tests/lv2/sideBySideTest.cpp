@@ -13,16 +13,6 @@
 #include "parameterIndex.h"
 
 namespace {
-Action set(int64_t frame, int32_t index, float port, double normalised) {
-  return {Action::kSetting, frame, index, port, static_cast<float>(normalised)};
-}
-Action tempo(int64_t frame, double bpm) {
-  return {Action::kTempo, frame, 0, 0, 0, bpm};
-}
-Action seed(int64_t frame, int64_t value) {
-  return {Action::kSeed, frame, 0, 0, 0, 0, value};
-}
-
 // Ports in units next to the VST 2 values for the same fields: 4
 // sixteenths is (4 - 1) / 63, 5 semitones (5 + 24) / 48, env 2.5 (2.5 - 1) / 5.
 Session busy(double rate, uint32_t block) {
@@ -30,25 +20,25 @@ Session busy(double rate, uint32_t block) {
   return {rate,
           block,
           3 * 16384,
-          {set(0, kBufferSixteenths, 4, 3.0 / 63),
-           set(0, kRecordThreshold, 0.1f, 0.1f),
-           set(0, kStartInterval, 0.3f, 0.3f),
-           set(0, kStartJitter, 0.5f, 0.5f),
-           set(0, kGrainOffset, 0.25f, 0.25f),
-           set(0, kPositionJitter, 0.3f, 0.3f),
-           set(0, kLengthBase, 0.4f, 0.4f),
-           set(0, kLengthJitter, 0.4f, 0.4f),
-           set(0, kTranspose, 5, 29.0 / 48),
-           set(0, kPitchJitter, 0.2f, 0.2f),
-           set(0, kEnvelopeCeiling, 2.5f, 1.5 / 5),
+          {setting(0, kBufferSixteenths, 4, 3.0 / 63),
+           setting(0, kRecordThreshold, 0.1f, 0.1f),
+           setting(0, kStartInterval, 0.3f, 0.3f),
+           setting(0, kStartJitter, 0.5f, 0.5f),
+           setting(0, kGrainOffset, 0.25f, 0.25f),
+           setting(0, kPositionJitter, 0.3f, 0.3f),
+           setting(0, kLengthBase, 0.4f, 0.4f),
+           setting(0, kLengthJitter, 0.4f, 0.4f),
+           setting(0, kTranspose, 5, 29.0 / 48),
+           setting(0, kPitchJitter, 0.2f, 0.2f),
+           setting(0, kEnvelopeCeiling, 2.5f, 1.5 / 5),
            seed(0, 0x1234567890LL),  // the low 32 bits count
            tempo(0, 100),
-           set(16384, kGrainOffset, 0.6f, 0.6f),
-           set(16384, kTranspose, -3, 21.0 / 48),
-           set(16384, kBufferSixteenths, 6, 5.0 / 63),
+           setting(16384, kGrainOffset, 0.6f, 0.6f),
+           setting(16384, kTranspose, -3, 21.0 / 48),
+           setting(16384, kBufferSixteenths, 6, 5.0 / 63),
            tempo(20001, 140.5),
            seed(24577, 99),
-           set(32768, kStartInterval, 0.1f, 0.1f),
+           setting(32768, kStartInterval, 0.1f, 0.1f),
            tempo(40000, 90)}};
 }
 
