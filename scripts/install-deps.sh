@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ g++-multilib googletest libgtest-dev libbenchmark-dev
-          libsndfile1-dev libcli11-dev clang libclang-rt-14-dev clang-format-14)
+          libsndfile1-dev libcli11-dev clang libclang-rt-14-dev clang-format-14
+          lv2-dev lilv-utils sordi)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

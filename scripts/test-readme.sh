@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the build commands the README gives users, word for word, as a user
 # would: the install recipe with GCC and with Clang (then ctest on that build
-# and a check that the install put lib/vst/korvane.so into the prefix), and
+# and a check that the install put lib/vst/korvane.so and the LV2 bundle
+# lib/lv2/korvane.lv2 into the prefix), and
 # the hand-made 32-bit Windows build. Only the build folders and the install
 # prefix are moved into a temporary folder, and warnings count as errors
 # (through CXXFLAGS, which the printed commands pick up unchanged).
@@ -33,10 +34,14 @@ run_recipe() {
   local script=${recipe//build\/release/$dir/build}
   script=${script//--prefix \/usr\/local/--prefix $dir/prefix}
   CC=$cc CXX=$cxx CXXFLAGS=-Werror CFLAGS=-Werror bash -euxc "$script"
-  test -f "$dir/prefix/lib/vst/korvane.so" || {
-    echo "test-readme: $name install has no lib/vst/korvane.so" >&2
-    exit 1
-  }
+  local file
+  for file in lib/vst/korvane.so lib/lv2/korvane.lv2/manifest.ttl \
+    lib/lv2/korvane.lv2/korvane.ttl lib/lv2/korvane.lv2/korvane.so; do
+    test -f "$dir/prefix/$file" || {
+      echo "test-readme: $name install has no $file" >&2
+      exit 1
+    }
+  done
   ctest --test-dir "$dir/build" -j"$(nproc)" --output-on-failure | tail -n 3
 }
 

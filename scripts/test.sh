@@ -2,8 +2,9 @@
 # Builds korvane and runs the whole test suite three times: first the 64-bit
 # build, so that a failure shows early, then the 32-bit build (where the
 # record is 144 bytes) and the 64-bit build under AddressSanitizer and
-# UndefinedBehaviorSanitizer; then fuzzes the plug-in record for a minute
-# (scripts/fuzz.sh), has Ardour host the 64-bit library
+# UndefinedBehaviorSanitizer, each with the LV2 bundle's tests, and checks
+# the bundle with lv2_validate and lv2info (scripts/check-lv2.sh); then
+# fuzzes the plug-in record for a minute (scripts/fuzz.sh), has Ardour host the 64-bit library
 # (scripts/test-ardour.sh) and Audacity apply it to audio files
 # (scripts/test-audacity.sh); then cross-builds korvane.dll for 32-bit and 64-bit
 # Windows and runs the suite against each under Wine (scripts/test-windows.sh);
@@ -39,6 +40,12 @@ configure_and_build sanitize
 # The plug-in exports `main` and nothing else.
 "$root/scripts/check-exports.sh" "$root/build/x64/korvane.so"
 "$root/scripts/check-exports.sh" "$root/build/x86/korvane.so"
+# The LV2 bundle passes lv2_validate, lv2info lists its ports, and its
+# binary exports lv2_descriptor alone.
+echo "== The LV2 bundle"
+"$root/scripts/check-lv2.sh" "$root/build/x64/korvane.lv2" || status=1
+"$root/scripts/check-exports.sh" "$root/build/x86/korvane.lv2/korvane.so" \
+  lv2_descriptor || status=1
 
 echo "== 32-bit build"
 ctest --test-dir "$root/build/x86" -j"$jobs" --output-on-failure || status=1
