@@ -16,6 +16,7 @@
 #include "HostError.h"
 #include "OutputFormat.h"
 #include "ReadBack.h"
+#include "StreamCopy.h"
 
 namespace korvane {
 
@@ -99,12 +100,28 @@ std::string writeReason(SNDFILE* file, int error) {
   return reason.empty() ? "the file could not be finished" : reason;
 }
 
+// libsndfile's reason for a failed decode, without its "Error : " and
+// final full stop, to stand inside a sentence.
+std::string decoderReason(SNDFILE* file) {
+  std::string reason = sf_strerror(file);
+  const std::string lead = "Error : ";
+  if (reason.rfind(lead, 0) == 0) reason.erase(0, lead.size());
+  if (!reason.empty() && reason.back() == '.') reason.pop_back();
+  return reason;
+}
+
 }  // namespace
 
 InputFile::InputFile(const std::string& path) : name_(path) {
   int fd = STDIN_FILENO;
   if (path == kStandardStream) {
     name_ = kStandardInputName;
+    if (isatty(fd) != 0) {
+      throw usageError(
+          "IN - is standard input, which is a terminal; pipe "
+          "audio into it (sox in.flac -t wav - | korvane render "
+          "- out.wav)");
+    }
   } else {
     fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw failure("cannot read IN " + path + ": " + systemReason());
@@ -114,6 +131,10 @@ InputFile::InputFile(const std::string& path) : name_(path) {
       throw failure("IN " + path + " is a directory, not an audio file");
     }
   }
+  // A stream is read from a copy, so that it gives the frames a file would.
+  const int source = fd;
+  fd = seekable(source, name_);
+  if (fd != source && source != STDIN_FILENO) close(source);
   // The descriptor of a file is libsndfile's to close; standard input stays.
   file_ = sf_open_fd(fd, SFM_READ, &info_, fd != STDIN_FILENO);
   if (file_ == nullptr) {
@@ -145,10 +166,17 @@ bool InputFile::truncated(int64_t framesRead) const {
 }
 
 int64_t InputFile::read(float* interleaved, int64_t frames) {
+  if (!damage_.empty()) return 0;
   const sf_count_t got = sf_readf_float(file_, interleaved, frames);
   if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR) {
-    throw failure("error reading IN " + name_ + ": " + sf_strerror(file_));
+    // A damaged file gives what decodes before the damage, as a truncated
+    // one does; one that gives nothing is refused.
+    if (framesRead_ + got == 0) {
+      throw failure("error reading IN " + name_ + ": " + sf_strerror(file_));
+    }
+    damage_ = decoderReason(file_);
   }
+  framesRead_ += got;
   return got;
 }
 
@@ -190,7 +218,7 @@ void OutputFile::write(const float* interleaved, int64_t frames) {
   errno = 0;
   if (sf_writef_float(sound_, interleaved, frames) != frames) {
     throw failure("error writing " + path_ + ": " + writeReason(sound_, errno) +
-                  "; the file that was there is kept");
+                  "; " + file_->keptNote());
   }
   // Some encoders do not pass a failed write on; the system's reason stays.
   diskFull_ = diskFull_ || errno == ENOSPC;
@@ -204,8 +232,7 @@ void OutputFile::commit() {
   sound_ = nullptr;
   if (closed != 0) {
     throw failure("error writing " + path_ + ": " +
-                  writeReason(nullptr, errno) +
-                  "; the file that was there is kept");
+                  writeReason(nullptr, errno) + "; " + file_->keptNote());
   }
   diskFull_ = diskFull_ || errno == ENOSPC;
   const std::string fault = notWhole(file_->fd(), format_, channels_, written_);
@@ -213,7 +240,7 @@ void OutputFile::commit() {
     throw failure("error writing " + path_ + ": " +
                   (diskFull_ ? "no space left on device (" + fault + ")"
                              : fault + " (is the disk full?)") +
-                  "; the file that was there is kept");
+                  "; " + file_->keptNote());
   }
   file_->commit();
 }

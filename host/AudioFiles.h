@@ -45,8 +45,13 @@ class InputFile {
   // stopped before it wrote the length); 0 otherwise.
   int64_t undeclaredBytes() const { return undeclaredBytes_; }
 
-  // Reads up to `frames` interleaved frames; fewer only at the end.
+  // Reads up to `frames` interleaved frames; fewer only at the end, which
+  // a damaged file reaches where it stops decoding. Throws HostError (exit
+  // 1) when not even the first frame decodes.
   int64_t read(float* interleaved, int64_t frames);
+  // Why decoding stopped before the end (libsndfile's reason); empty for an
+  // input read whole.
+  const std::string& damage() const { return damage_; }
 
  private:
   std::string name_;
@@ -56,6 +61,8 @@ class InputFile {
   bool lengthOpen_ = false;  // the header leaves the length open
   bool promisesMore_ = false;
   int64_t undeclaredBytes_ = 0;
+  int64_t framesRead_ = 0;
+  std::string damage_;
 };
 
 // An audio file written through a ReplacementFile and moved into place

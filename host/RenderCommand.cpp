@@ -41,6 +41,32 @@ uint32_t pickSeed() {
   return static_cast<uint32_t>(device());
 }
 
+// What was odd about IN, once it has been read: one warning at most.
+void warnOfInput(const InputFile& in, const RenderResult& result,
+                 const std::string& inWord) {
+  const int64_t read = result.summary.inputFrames;
+  if (in.undeclaredBytes() > 0) {
+    warn("IN " + in.name() + " declares no audio in its header, though " +
+         std::to_string(in.undeclaredBytes()) +
+         " bytes follow it (a recording cut off before its header was "
+         "finished?); repair it, for example with `sox --ignore-length " +
+         inWord + " repaired.wav`, and render that");
+  } else if (!in.damage().empty()) {
+    warn("IN " + in.name() + " is damaged: it stops decoding after " +
+         std::to_string(read) + " frames (" + in.damage() +
+         "); rendered the frames read");
+  } else if (read == 0) {
+    warn("IN " + in.name() + " holds no audio (0 frames), so OUT " +
+         result.output +
+         (result.summary.frames > 0 ? " holds only the silence of --tail"
+                                    : " is empty"));
+  } else if (in.truncated(read)) {
+    warn("IN " + in.name() +
+         " is shorter than its header says (truncated?); read " +
+         std::to_string(read) + " frames");
+  }
+}
+
 }  // namespace
 
 RenderResult renderFile(const RenderOptions& options) {
@@ -108,24 +134,14 @@ RenderResult renderFile(const RenderOptions& options) {
   result.summary =
       render(plugins, in, out, options, tailFrames, storesIntegers(outFormat));
   out.commit();
-  if (in.truncated(result.summary.inputFrames)) {
-    warn("IN " + in.name() +
-         " is shorter than its header says (truncated?); read " +
-         std::to_string(result.summary.inputFrames) + " frames");
-  }
-  if (in.undeclaredBytes() > 0) {
-    warn("IN " + in.name() + " declares no audio in its header, though " +
-         std::to_string(in.undeclaredBytes()) +
-         " bytes follow it (a recording cut off before its header was "
-         "finished?); repair it, for example with `sox --ignore-length " +
-         options.input + " repaired.wav`, and render that");
-  }
+  warnOfInput(in, result, options.input);
   return result;
 }
 
 void reportRender(const RenderResult& result, bool quiet) {
   const RenderSummary& summary = result.summary;
-  if (summary.frames > 0 && summary.peak == 0.0f) {
+  // An empty IN is warned of as such.
+  if (summary.inputFrames > 0 && summary.peak == 0.0f) {
     warn("OUT " + result.output + " is entirely silent");
   }
   if (summary.clipped > 0) {
