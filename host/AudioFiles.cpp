@@ -172,7 +172,7 @@ int64_t InputFile::read(float* interleaved, int64_t frames) {
     // A damaged file gives what decodes before the damage, as a truncated
     // one does; one that gives nothing is refused.
     if (framesRead_ + got == 0) {
-      throw failure("error reading IN " + name_ + ": " + sf_strerror(file_));
+      throw failure("error reading IN " + name_ + ": " + decoderReason(file_));
     }
     damage_ = decoderReason(file_);
   }

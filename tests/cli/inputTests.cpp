@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "CliRun.h"
@@ -212,19 +214,63 @@ TEST_F(Input, SamplesOfInThatAreNotNumbersAreBlamedOnIn) {
   EXPECT_FALSE(fs::exists(path("out.wav")));
 }
 
-TEST_F(Input, ATruncatedInIsRenderedAsFarAsItGoesWithAWarning) {
+// Damaged and empty input: whatever decodes is rendered, with a warning
+// that gives the count; only an input of which nothing decodes fails.
+TEST_F(Input, DamagedInputIsRenderedAsFarAsItDecodesWithAWarning) {
   writeAudio(path("full.wav"),
              testSignal(2, 44100, 10000, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
-  // The 44-byte header and the first 5000 frames of 4 bytes.
-  fs::copy_file(path("full.wav"), path("cut.wav"));
-  fs::resize_file(path("cut.wav"), 44 + 5000 * 4);
-  const CliResult r = tiny({"cut.wav", "out.wav"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.err,
-            "korvane: warning: IN cut.wav is shorter than its header says "
-            "(truncated?); read 5000 frames\n");
-  EXPECT_EQ(readAudio(path("out.wav")).frames(), 5000);
-  EXPECT_EQ(tiny({"full.wav", "out.wav"}).err, "");
+  writeAudio(path("full.flac"),
+             testSignal(2, 44100, 40000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+  writeAudio(path("empty.wav"),
+             Audio{2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, {}});
+  const auto flacBytes = fs::file_size(path("full.flac"));
+  const struct {
+    const char* name;
+    const char* from;        // the file it is cut from or spoilt in
+    std::uintmax_t cutAt;    // its length in bytes; 0: as it is
+    std::uintmax_t spoilAt;  // 64 bytes overwritten there; 0: none
+    int exitCode;
+    const char* message;  // stderr, with %d for the frames of OUT
+  } cases[] = {
+      // The 44-byte header and the first 5000 frames of 4 bytes.
+      {"cut.wav", "full.wav", 44 + 5000 * 4, 0, 0,
+       "korvane: warning: IN cut.wav is shorter than its header says "
+       "(truncated?); read %d frames\n"},
+      {"half.flac", "full.flac", flacBytes / 2, 0, 0,
+       "korvane: warning: IN half.flac is damaged: it stops decoding after "
+       "%d frames (flac decoder lost sync); rendered the frames read\n"},
+      {"spoilt.flac", "full.flac", 0, flacBytes / 2, 0,
+       "korvane: warning: IN spoilt.flac is damaged: it stops decoding after "
+       "%d frames (unknown error in flac decoder); rendered the frames "
+       "read\n"},
+      {"stub.flac", "full.flac", 200, 0, 1,
+       "korvane: error reading IN stub.flac: flac decoder lost sync\n"},
+      {"empty.wav", "empty.wav", 0, 0, 0,
+       "korvane: warning: IN empty.wav holds no audio (0 frames), so OUT "
+       "out.wav is empty\n"},
+  };
+  for (const auto& c : cases) {
+    if (std::string(c.name) != c.from) {
+      fs::copy_file(path(c.from), path(c.name));
+    }
+    if (c.cutAt > 0) fs::resize_file(path(c.name), c.cutAt);
+    if (c.spoilAt > 0) {
+      std::fstream file(path(c.name), std::ios::in | std::ios::out);
+      file.seekp(static_cast<std::streamoff>(c.spoilAt));
+      file << std::string(64, 'X');
+    }
+    fs::remove(path("out.wav"));
+    const CliResult r = tiny({c.name, "out.wav"});
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
+    const int64_t frames =
+        c.exitCode == 0 ? readAudio(path("out.wav")).frames() : -1;
+    char message[512];
+    std::snprintf(message, sizeof message, c.message, static_cast<int>(frames));
+    EXPECT_EQ(r.err, message) << c.name;
+    EXPECT_EQ(fs::exists(path("out.wav")), c.exitCode == 0) << c.name;
+  }
+  EXPECT_EQ(tiny({"full.flac", "out.wav"}).err, "");
+  EXPECT_EQ(readAudio(path("out.wav")).frames(), 40000);
 }
 
 }  // namespace

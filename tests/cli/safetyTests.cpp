@@ -45,9 +45,9 @@ class Safety : public CliTest {
 
 // A write that fails part-way (the file size limit, and a disk that fills
 // up) is exit 1 with OUT named, for every container, also for the encoders
-// that do not report it: the old OUT stays and no temporary is left; a
-// full disk is called so. The same render without a limit succeeds, and
-// the tool is never killed by SIGXFSZ.
+// that do not report it: the old OUT stays, or none is made, as the message
+// says, and no temporary is left; a full disk is called so. The same render
+// without a limit succeeds, and the tool is never killed by SIGXFSZ.
 TEST_F(Safety, OnlyAWholeFileReplacesOut) {
   constexpr rlim_t kLimit = 16 * 1024;
   for (const char* out :
@@ -59,26 +59,36 @@ TEST_F(Safety, OnlyAWholeFileReplacesOut) {
     const auto size = fs::file_size(path(out));
     ASSERT_GT(size, kLimit) << out;
 
-    writeText(path(out), "keep me");
-    const std::vector<std::string> before = files();
-    for (const bool diskFills : {false, true}) {
-      fileSizeLimit_ = diskFills ? RLIM_INFINITY : kLimit;
-      const CliResult cut =
-          run({"render", "in.wav", out, "-q", "--tail", "4"},
-              diskFills ? faultyCalls("FAULTY_BYTES", std::to_string(size - 5))
-                        : std::vector<std::pair<std::string, std::string>>{});
-      fileSizeLimit_ = RLIM_INFINITY;
-      std::string said = cut.err;
-      std::transform(said.begin(), said.end(), said.begin(), ::tolower);
-      EXPECT_EQ(cut.exitCode, 1) << out << ": " << cut.err;
-      EXPECT_EQ(cut.err.find("korvane: error writing " + std::string(out)), 0u)
-          << cut.err;
-      EXPECT_NE(said.find(diskFills ? "no space left on device"
-                                    : "the file that was there is kept"),
-                std::string::npos)
-          << cut.err;
-      EXPECT_EQ(readText(path(out)), "keep me") << out;
-      EXPECT_EQ(files(), before) << out;
+    for (const bool existed : {true, false}) {
+      fs::remove(path(out));
+      if (existed) writeText(path(out), "keep me");
+      const std::vector<std::string> before = files();
+      for (const bool diskFills : {false, true}) {
+        fileSizeLimit_ = diskFills ? RLIM_INFINITY : kLimit;
+        const CliResult cut = run(
+            {"render", "in.wav", out, "-q", "--tail", "4"},
+            diskFills ? faultyCalls("FAULTY_BYTES", std::to_string(size - 5))
+                      : std::vector<std::pair<std::string, std::string>>{});
+        fileSizeLimit_ = RLIM_INFINITY;
+        std::string said = cut.err;
+        std::transform(said.begin(), said.end(), said.begin(), ::tolower);
+        EXPECT_EQ(cut.exitCode, 1) << out << ": " << cut.err;
+        EXPECT_EQ(cut.err.find("korvane: error writing " + std::string(out)),
+                  0u)
+            << cut.err;
+        if (diskFills) {
+          EXPECT_NE(said.find("no space left on device"), std::string::npos)
+              << cut.err;
+        }
+        EXPECT_NE(said.find(existed ? "; the file that was there is kept\n"
+                                    : "; no file was created\n"),
+                  std::string::npos)
+            << cut.err;
+        if (existed) {
+          EXPECT_EQ(readText(path(out)), "keep me") << out;
+        }
+        EXPECT_EQ(files(), before) << out;
+      }
     }
   }
 }

@@ -32,7 +32,9 @@ class UnusualInput : public CliTest {
   // Runs a shell command line in the scratch folder; `$K` is the tool.
   int shell(const std::string& line) const {
     const std::string command =
-        "cd '" + dir_ + "' && K='" KORVANE_TOOL "' && " + line + " 2>err.txt";
+        "cd '" + dir_ +
+        "' && export TMPDIR=\"$PWD\" && K='" KORVANE_TOOL "' && " + line +
+        " 2>err.txt";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -55,6 +57,38 @@ TEST_F(UnusualInput, AnOpenLengthIsTheLengthRead) {
     const Audio audio = readAudio(path(out));
     EXPECT_EQ(audio.frames(), 4410) << line;
     EXPECT_NE(audio.format & SF_FORMAT_TYPEMASK, SF_FORMAT_RF64) << line;
+  }
+}
+
+// A stream (a pipe, a FIFO) gives the same frames as the file it carries,
+// in every container, with no warning.
+TEST_F(UnusualInput, AStreamReadsAsTheFileItCarries) {
+  const struct {
+    const char* name;
+    int format;
+  } containers[] = {
+      {"in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+      {"in.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
+      {"in.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16},
+      {"in.w64", SF_FORMAT_W64 | SF_FORMAT_FLOAT},
+      {"in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+      {"in.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+  };
+  ASSERT_EQ(shell("mkfifo fifo"), 0);
+  for (const auto& c : containers) {
+    writeAudio(path(c.name), testSignal(2, 44100, 4410, c.format));
+    const std::string render = "$K render --seed 1 -q ";
+    const std::string name = c.name;
+    ASSERT_EQ(shell(render + name + " file.wav"), 0) << name;
+    const Audio file = readAudio(path("file.wav"));
+    EXPECT_EQ(file.frames(), 4410) << name;
+    for (const std::string& line :
+         {"cat " + name + " | " + render + "- pipe.wav",
+          "(cat " + name + " > fifo &) && " + render + "fifo pipe.wav"}) {
+      ASSERT_EQ(shell(line), 0) << line << ": " << readText(path("err.txt"));
+      EXPECT_EQ(readText(path("err.txt")), "") << line;
+      EXPECT_EQ(readAudio(path("pipe.wav")).samples, file.samples) << line;
+    }
   }
 }
 
