@@ -14,9 +14,11 @@
 
 #include "FileReplacement.h"
 #include "HostError.h"
+#include "Interruption.h"
 #include "OutputFormat.h"
 #include "ReadBack.h"
 #include "StreamCopy.h"
+#include "UnnamedFile.h"
 
 namespace korvane {
 
@@ -187,13 +189,19 @@ OutputFile::OutputFile(const OutputTarget& target, int format, int channels,
       channels_(channels),
       maxFrames_(maxFramesOf(format, channels)) {
   if (target.discard) return;
-  file_ = std::make_unique<ReplacementFile>(path_);
+  if (target.stream) {
+    scratch_ = openScratchFile("OUT, " + path_);
+    registerUnfinishedFile("");
+  } else {
+    file_ = std::make_unique<ReplacementFile>(path_);
+  }
   SF_INFO info = {};
   info.format = format;
   info.channels = channels;
   info.samplerate = sampleRate;
-  // The descriptor stays the replacement's: it syncs and reads it back.
-  sound_ = sf_open_fd(file_->fd(), SFM_WRITE, &info, SF_FALSE);
+  // The descriptor stays ours: it is synced and read back.
+  sound_ =
+      sf_open_fd(file_ ? file_->fd() : scratch_, SFM_WRITE, &info, SF_FALSE);
   if (sound_ == nullptr) {
     throw failure("cannot write " + path_ + ": " + openReason());
   }
@@ -206,10 +214,18 @@ OutputFile::OutputFile(const OutputTarget& target, int format, int channels,
 
 OutputFile::~OutputFile() {
   if (sound_ != nullptr) sf_close(sound_);
+  if (scratch_ >= 0) {
+    close(scratch_);
+    clearUnfinishedFile();
+  }
+}
+
+std::string OutputFile::keptNote() const {
+  return file_ ? file_->keptNote() : "nothing was written to " + path_;
 }
 
 void OutputFile::write(const float* interleaved, int64_t frames) {
-  if (file_ == nullptr) return;  // discarding
+  if (sound_ == nullptr) return;  // discarding
   if (written_ + frames > maxFrames_) {
     throw failure("the render outgrew what " + path_ +
                   " can hold (4 GiB of audio in an AIFF file); write .wav "
@@ -218,7 +234,7 @@ void OutputFile::write(const float* interleaved, int64_t frames) {
   errno = 0;
   if (sf_writef_float(sound_, interleaved, frames) != frames) {
     throw failure("error writing " + path_ + ": " + writeReason(sound_, errno) +
-                  "; " + file_->keptNote());
+                  "; " + keptNote());
   }
   // Some encoders do not pass a failed write on; the system's reason stays.
   diskFull_ = diskFull_ || errno == ENOSPC;
@@ -226,23 +242,35 @@ void OutputFile::write(const float* interleaved, int64_t frames) {
 }
 
 void OutputFile::commit() {
-  if (file_ == nullptr) return;  // discarding
+  if (sound_ == nullptr) return;  // discarding
   errno = 0;
   const int closed = sf_close(sound_);
   sound_ = nullptr;
   if (closed != 0) {
     throw failure("error writing " + path_ + ": " +
-                  writeReason(nullptr, errno) + "; " + file_->keptNote());
+                  writeReason(nullptr, errno) + "; " + keptNote());
   }
   diskFull_ = diskFull_ || errno == ENOSPC;
-  const std::string fault = notWhole(file_->fd(), format_, channels_, written_);
+  const int fd = file_ ? file_->fd() : scratch_;
+  const std::string fault = notWhole(fd, format_, channels_, written_);
   if (!fault.empty()) {
     throw failure("error writing " + path_ + ": " +
                   (diskFull_ ? "no space left on device (" + fault + ")"
                              : fault + " (is the disk full?)") +
-                  "; " + file_->keptNote());
+                  "; " + keptNote());
   }
-  file_->commit();
+  if (file_) {
+    file_->commit();
+    return;
+  }
+  lseek(scratch_, 0, SEEK_SET);
+  const CopyFault copied = copyAll(scratch_, STDOUT_FILENO);
+  if (copied != CopyFault::kNone) {
+    throw failure(std::string(copied == CopyFault::kReading
+                                  ? "cannot read back the audio for "
+                                  : "cannot write ") +
+                  path_ + ": " + systemReason());
+  }
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

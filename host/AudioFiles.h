@@ -69,7 +69,8 @@ class InputFile {
 // only by commit(), after the written file has been read back whole;
 // dropped without commit, it leaves nothing behind and the path untouched,
 // also when a signal ends the tool. For the null device nothing is written
-// at all.
+// at all; for standard output the file is written into a scratch file and
+// copied out by commit().
 class OutputFile {
  public:
   // `format` as chosen by outputFormat().
@@ -89,8 +90,12 @@ class OutputFile {
   void commit();
 
  private:
+  // What a failed write leaves behind, for messages.
+  std::string keptNote() const;
+
   std::string path_;
   std::unique_ptr<ReplacementFile> file_;
+  int scratch_ = -1;  // standard output's file until commit()
   SNDFILE* sound_ = nullptr;
   int format_ = 0;
   int channels_ = 0;

@@ -53,6 +53,8 @@ constexpr SampleFormat kSampleFormats[] = {
     {SF_FORMAT_ULAW, 1, false, nullptr},
     {SF_FORMAT_ALAW, 1, false, nullptr},
 };
+// What standard output gets: a WAV stream, which every audio tool reads.
+constexpr const char* kStreamExtension = "wav";
 // What compressed and 8-bit input becomes in a PCM container.
 constexpr int kDefaultSubtype = SF_FORMAT_PCM_24;
 
@@ -148,7 +150,8 @@ std::string writableExtensions() {
 
 // The container of OUT and its codec: from the extension, else IN's.
 Container containerFor(const FormatRequest& request) {
-  const std::string extension = extensionOf(request.outPath);
+  const std::string extension =
+      request.stream ? kStreamExtension : extensionOf(request.outPath);
   if (extension.empty()) {
     // IN's container; its codec too when it holds nothing else (Ogg, MPEG),
     // while PCM containers of compressed audio get PCM.

@@ -10,6 +10,7 @@ namespace korvane {
 
 struct FormatRequest {
   std::string outPath;  // its extension picks the container
+  bool stream = false;  // OUT is standard output, a WAV stream
   int inputFormat = 0;  // libsndfile's format word of IN
   int channels = 0;
   int sampleRate = 0;

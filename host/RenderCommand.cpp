@@ -70,14 +70,8 @@ void warnOfInput(const InputFile& in, const RenderResult& result,
 }  // namespace
 
 RenderResult renderFile(const RenderOptions& options) {
-  if (options.output == kStandardStream) {
-    throw usageError(
-        "OUT - would be standard output, and korvane writes files only (a "
-        "WAV's header is completed once the audio is known); name a file, "
-        "or ./- for a file called -");
-  }
   const OutputTarget target = resolveOutput(options.output, options.force);
-  if (options.input != kStandardStream &&
+  if (options.input != kStandardStream && !target.stream &&
       sameFile(options.input, target.path)) {
     throw usageError("OUT is the same file as IN (" + options.output +
                      "); the input would be lost");
@@ -95,7 +89,7 @@ RenderResult renderFile(const RenderOptions& options) {
   }
 
   RenderResult result;
-  result.output = options.output;
+  result.output = target.stream ? target.path : options.output;
   result.sampleRate = in.sampleRate();
   result.seed = options.seed ? *options.seed : pickSeed();
   result.seedRequested = options.seed.has_value();
@@ -121,7 +115,8 @@ RenderResult renderFile(const RenderOptions& options) {
   const int64_t tailFrames =
       static_cast<int64_t>(std::llround(options.tailSeconds * in.sampleRate()));
   FormatRequest format;
-  format.outPath = options.output;
+  format.outPath = result.output;
+  format.stream = target.stream;
   format.inputFormat = in.format();
   format.channels = in.channels();
   format.sampleRate = in.sampleRate();

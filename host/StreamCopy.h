@@ -1,6 +1,7 @@
-// An input that cannot be sought in (a pipe, a FIFO, a terminal) is copied
-// whole into a scratch file first, so that it reads exactly as the same
-// file would: libsndfile seeks in most containers to read them right.
+// Copies between a stream and a scratch file. An input that cannot be
+// sought in (a pipe, a FIFO) is copied whole into a scratch file first, so
+// that it reads exactly as the same file would: libsndfile seeks in most
+// containers to read them right.
 #pragma once
 
 #include <string>
@@ -12,5 +13,10 @@ namespace korvane {
 // closes both). Throws HostError (exit 1) naming `name` when reading or
 // copying fails (a full scratch folder).
 int seekable(int fd, const std::string& name);
+
+// Copies everything `from` gives until its end onto `to`. Answers which
+// side failed (errno set), if one did.
+enum class CopyFault { kNone, kReading, kWriting };
+CopyFault copyAll(int from, int to);
 
 }  // namespace korvane

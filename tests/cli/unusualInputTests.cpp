@@ -92,6 +92,22 @@ TEST_F(UnusualInput, AStreamReadsAsTheFileItCarries) {
   }
 }
 
+// OUT "-" (or /dev/stdout) through a pipe is the WAV that OUT file.wav
+// gets, byte for byte, in the sample format it gets.
+TEST_F(UnusualInput, OutDashIsTheWavAFileGets) {
+  for (const std::string out : {"-", "/dev/stdout"}) {
+    for (const std::string bits : {"", " --bits float", " --bits 24"}) {
+      const std::string render = "$K render --seed 1 -q in.wav ";
+      ASSERT_EQ(shell(render + "file.wav" + bits), 0) << bits;
+      const std::string line = render + out + bits + " | cat > piped.wav";
+      ASSERT_EQ(shell(line), 0) << line << ": " << readText(path("err.txt"));
+      EXPECT_EQ(readText(path("err.txt")), "") << line;
+      EXPECT_EQ(readText(path("piped.wav")), readText(path("file.wav")))
+          << line;
+    }
+  }
+}
+
 TEST_F(UnusualInput, AHeaderThatDeclaresNoAudioIsNamedWithTheRepair) {
   writeWithDataSize("cut.wav", 0);
   const CliResult r = run({"render", "cut.wav", "out.wav", "-q"});
@@ -103,7 +119,8 @@ TEST_F(UnusualInput, AHeaderThatDeclaresNoAudioIsNamedWithTheRepair) {
             "--ignore-length cut.wav repaired.wav`, and render that\n");
 }
 
-// "-" is standard input for IN and refused for OUT; `--` ends the options
+// "-" is standard input for IN and standard output for OUT; `--` ends the
+// options
 // and a name starting with '-' without it is named with both ways out.
 TEST_F(UnusualInput, DashAndDoubleDash) {
   fs::copy_file(path("in.wav"), path("-"));
@@ -119,8 +136,7 @@ TEST_F(UnusualInput, DashAndDoubleDash) {
       {"$K render ./- out2.wav -q", 0, "out2.wav", ""},
       {"$K render -q -- -take1.wav out3.wav", 0, "out3.wav", ""},
       {"$K render -q in.wav -- -out.wav", 0, "-out.wav", ""},
-      {"$K render in.wav -", 2, nullptr,
-       "OUT - would be standard output, and korvane writes files only"},
+      {"$K render -q in.wav - > dash.wav", 0, "dash.wav", ""},
       {"$K render -take1.wav out4.wav", 2, nullptr,
        "unknown option '-take1.wav' of 'render'; if it is a file name, put "
        "-- before it (korvane render -- -take1.wav) or write ./-take1.wav"},
