@@ -183,7 +183,7 @@ int64_t InputFile::read(float* interleaved, int64_t frames) {
 }
 
 OutputFile::OutputFile(const OutputTarget& target, int format, int channels,
-                       int sampleRate)
+                       int sampleRate, double quality)
     : path_(target.path),
       format_(format),
       channels_(channels),
@@ -206,6 +206,7 @@ OutputFile::OutputFile(const OutputTarget& target, int format, int channels,
     throw failure("cannot write " + path_ + ": " + openReason());
   }
   sf_command(sound_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  if (isLossy(format)) setQuality(sound_, quality);
   // An RF64 file that stays under 4 GiB is finished as a plain WAV.
   if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64) {
     sf_command(sound_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
@@ -241,7 +242,7 @@ void OutputFile::write(const float* interleaved, int64_t frames) {
   written_ += frames;
 }
 
-void OutputFile::commit() {
+void OutputFile::commit(const std::function<void(int64_t)>& onDecoded) {
   if (sound_ == nullptr) return;  // discarding
   errno = 0;
   const int closed = sf_close(sound_);
@@ -252,7 +253,8 @@ void OutputFile::commit() {
   }
   diskFull_ = diskFull_ || errno == ENOSPC;
   const int fd = file_ ? file_->fd() : scratch_;
-  const std::string fault = notWhole(fd, format_, channels_, written_);
+  const std::string fault =
+      notWhole(fd, format_, channels_, written_, onDecoded);
   if (!fault.empty()) {
     throw failure("error writing " + path_ + ": " +
                   (diskFull_ ? "no space left on device (" + fault + ")"

@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -73,9 +74,10 @@ class InputFile {
 // copied out by commit().
 class OutputFile {
  public:
-  // `format` as chosen by outputFormat().
+  // `format` as chosen by outputFormat(); `quality` (0 to 1) that of a
+  // lossy codec.
   OutputFile(const OutputTarget& target, int format, int channels,
-             int sampleRate);
+             int sampleRate, double quality);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -87,7 +89,8 @@ class OutputFile {
   // HostError (exit 1) naming the path and the reason when the file is not
   // whole (it decodes to fewer frames than were written: a full disk, a
   // size limit); the path then keeps what it held.
-  void commit();
+  // `onDecoded` hears the frames read back so far.
+  void commit(const std::function<void(int64_t)>& onDecoded = nullptr);
 
  private:
   // What a failed write leaves behind, for messages.

@@ -133,7 +133,8 @@ void SettingOptions::addTo(CLI::App& command) {
       ->allow_extra_args(false);
   command
       .add_option("--params", paramsFile,
-                  "Read NAME = VALUE lines ('#' comments) before --set")
+                  "Read NAME = VALUE lines ('#' comments) before --set; - "
+                  "reads standard input")
       ->type_name("FILE");
 }
 

@@ -70,6 +70,17 @@ const CodecRates kCodecRates[] = {
      {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}},
 };
 
+// The quality of each lossy codec by default (defaultQuality()).
+struct CodecQuality {
+  int codec;
+  double byDefault;
+};
+constexpr CodecQuality kCodecQualities[] = {
+    {SF_FORMAT_MPEG_LAYER_III, 1.0},
+    {SF_FORMAT_VORBIS, 0.8},
+    {SF_FORMAT_OPUS, 0.35},
+};
+
 // Frames the encoder probe writes: enough for a codec to start encoding.
 constexpr sf_count_t kProbeFrames = 1024;
 
@@ -252,6 +263,19 @@ bool isLossy(int format) {
   const int subtype = format & SF_FORMAT_SUBMASK;
   return subtype == SF_FORMAT_VORBIS || subtype == SF_FORMAT_OPUS ||
          subtype == SF_FORMAT_MPEG_LAYER_III;
+}
+
+double defaultQuality(int format) {
+  for (const CodecQuality& codec : kCodecQualities) {
+    if ((format & SF_FORMAT_SUBMASK) == codec.codec) return codec.byDefault;
+  }
+  return 0.0;
+}
+
+void setQuality(SNDFILE* file, double quality) {
+  // libsndfile's compression level runs the other way.
+  double level = 1.0 - quality;
+  sf_command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
 }
 
 int bytesPerSample(int format) {

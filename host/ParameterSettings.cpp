@@ -67,11 +67,14 @@ Setting parseSetting(const std::string& text) {
   return parseAssignment(text, "--set: ");
 }
 
-std::vector<Setting> readParamsFile(const std::string& path) {
+std::vector<Setting> readParamsFile(const std::string& file) {
+  const bool standardInput = file == "-";
+  const std::string path = standardInput ? "standard input" : file;
   const auto cannotRead = [&path](const std::string& reason) {
     return failure("cannot read parameter file " + path + ": " + reason);
   };
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = standardInput ? dup(STDIN_FILENO)
+                               : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw cannotRead(std::strerror(errno));
   // One byte past the limit tells an oversized file (or an endless one).
   std::string text(kMaxFileBytes + 1, '\0');

@@ -26,11 +26,12 @@ struct Setting {
 // number with a unit suffix.
 Setting parseSetting(const std::string& text);
 
-// `NAME = VALUE` lines, '#' starting a comment, blank lines ignored; a
-// UTF-8 byte-order mark and CRLF line ends are fine. Throws exit 1 when the
+// `NAME = VALUE` lines, '#' starting a comment, blank lines ignored, from
+// `file` or, for "-", from standard input; a UTF-8 byte-order mark and CRLF
+// line ends are fine. Throws exit 1 when the
 // file cannot be read, exit 2 for a bad line, a NUL byte, a line over 4 KiB
 // or a file over 1 MiB (read no further). Warns of a name set twice.
-std::vector<Setting> readParamsFile(const std::string& path);
+std::vector<Setting> readParamsFile(const std::string& file);
 
 // True when a setting is in the plug-in's units and so needs a scratch
 // instance to resolve.

@@ -13,11 +13,20 @@
 #include "OutputFormat.h"
 #include "OutputPath.h"
 #include "PluginInstance.h"
+#include "Progress.h"
+#include "ReadBack.h"
 #include "Warnings.h"
 
 namespace korvane {
 
 namespace {
+
+// Renders shorter than this much audio finish too soon to need a bar.
+constexpr double kProgressMinSeconds = 5.0;
+// A frame read back takes about this many times less than one rendered.
+constexpr int64_t kReadBackShare = 8;
+// Decibels of amplitude per factor of ten.
+constexpr double kDecibelsPerDecade = 20.0;
 
 // How many instances the plug-in's layout needs for a file of `channels`:
 // one for the file, or one per channel for a plug-in of one input and one
@@ -123,12 +132,32 @@ RenderResult renderFile(const RenderOptions& options) {
   format.frames = in.lengthKnown() ? in.frames() + tailFrames : -1;
   format.subtype = options.subtype;
   const int outFormat = outputFormat(format);
-  OutputFile out(target, outFormat, in.channels(), in.sampleRate());
+  if (options.quality && !isLossy(outFormat)) {
+    throw usageError(
+        "--quality applies to the lossy formats (.mp3, .ogg, "
+        ".opus), not to " +
+        result.output);
+  }
+  OutputFile out(target, outFormat, in.channels(), in.sampleRate(),
+                 options.quality.value_or(defaultQuality(outFormat)));
 
   for (PluginInstance* plugin : plugins) applySettings(values, *plugin);
-  result.summary =
-      render(plugins, in, out, options, tailFrames, storesIntegers(outFormat));
-  out.commit();
+  {
+    // The read-back of a file that is decoded whole is part of the work.
+    const int64_t frames = in.lengthKnown() ? in.frames() + tailFrames : 0;
+    const int64_t readBack =
+        decodesWhole(outFormat) ? frames / kReadBackShare : 0;
+    Progress progress(
+        frames + readBack,
+        static_cast<int64_t>(kProgressMinSeconds * in.sampleRate()),
+        options.quiet);
+    result.summary = render(plugins, in, out, options, tailFrames,
+                            storesIntegers(outFormat), progress);
+    const int64_t rendered = result.summary.frames;
+    out.commit([&progress, rendered](int64_t decoded) {
+      progress.update(rendered + decoded / kReadBackShare);
+    });
+  }
   warnOfInput(in, result, options.input);
   return result;
 }
@@ -166,7 +195,9 @@ struct RenderWords {
       std::to_string(static_cast<int>(defaults::kTempo.byDefault));
   std::string seed;
   std::string bits;
-  bool quiet = false;
+  double gainDb = defaults::kGain.byDefault;
+  double quality = 0.0;
+  CLI::Option* qualityOption = nullptr;
   bool noDelayCompensation = false;
   SettingOptions settings;
   CLI::Option* seedOption = nullptr;
@@ -202,8 +233,12 @@ Command addRenderCommand(CLI::App& app) {
                    "Samples of OUT: 16, 24, 32 or float (default: IN's when "
                    "OUT's container holds them, else 24)")
       ->type_name("BITS");
-  render->add_flag("--quiet,-q", words->quiet,
-                   "No summary line after the render");
+  addNumericOption(*render, defaults::kGain, words->gainDb);
+  words->qualityOption =
+      addNumericOption(*render, defaults::kQuality, words->quality);
+  render->add_flag("--quiet,-q", options.quiet,
+                   "No progress bar and no summary line; warnings and errors "
+                   "still show");
   render->add_flag("--no-delay-compensation", words->noDelayCompensation,
                    "Keep the plug-in's reported delay in OUT instead of "
                    "lining OUT up with IN");
@@ -214,6 +249,12 @@ Command addRenderCommand(CLI::App& app) {
             RenderOptions& options = words->options;
             checkRange(defaults::kBlock, options.blockSize);
             checkRange(defaults::kTail, options.tailSeconds);
+            checkRange(defaults::kGain, words->gainDb);
+            options.gain = std::pow(10.0, words->gainDb / kDecibelsPerDecade);
+            if (words->qualityOption->count() > 0) {
+              checkRange(defaults::kQuality, words->quality);
+              options.quality = words->quality;
+            }
             options.tempo = parseTempo(words->tempo);
             if (words->seedOption->count() > 0) {
               options.seed = parseSeed(words->seed);
@@ -222,8 +263,14 @@ Command addRenderCommand(CLI::App& app) {
               options.subtype = subtypeForBits(words->bits);
             }
             options.compensateDelay = !words->noDelayCompensation;
+            if (options.input == kStandardStream &&
+                words->settings.paramsFile == kStandardStream) {
+              throw usageError(
+                  "IN and --params cannot both be standard input (-); name "
+                  "a file for one of them");
+            }
             options.settings = words->settings.collect();
-            reportRender(renderFile(options), words->quiet);
+            reportRender(renderFile(options), options.quiet);
           }};
 }
 

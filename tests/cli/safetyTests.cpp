@@ -33,10 +33,16 @@ class Safety : public CliTest {
     EXPECT_EQ(stat(path(name).c_str(), &status), 0) << name;
     return status.st_mode & 07777;
   }
-  // Waits until the tiny plug-in's log shows `word`.
-  void awaitLog(const std::string& word) const {
+  // Waits until the tiny plug-in's log shows `word` `times` times.
+  void awaitLog(const std::string& word, int times = 1) const {
     for (int wait = 0; wait < 1000; ++wait) {
-      if (readText(path("log.txt")).find(word) != std::string::npos) return;
+      const std::string log = readText(path("log.txt"));
+      int seen = 0;
+      for (std::size_t at = 0; (at = log.find(word, at)) != std::string::npos;
+           ++at) {
+        ++seen;
+      }
+      if (seen >= times) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ADD_FAILURE() << "the plug-in never logged " << word;
@@ -141,37 +147,53 @@ TEST_F(Safety, InheritedIgnoredSignalsStayIgnored) {
 }
 
 // Ctrl-C while the progress bar is drawn: the message starts a line of its
-// own. The bar needs a terminal, so stderr is a pseudo-terminal here.
-TEST_F(Safety, AnInterruptedProgressBarEndsItsLine) {
+// own. The bar shows the time elapsed and left; -q draws none. The bar
+// needs a terminal, so stderr is a pseudo-terminal here.
+TEST_F(Safety, TheProgressBarShowsTimesEndsItsLineAndQuietHidesIt) {
   const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
   if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
     GTEST_SKIP() << "no pseudo-terminal on this system";
   }
   writeAudio(path("long.wav"), testSignal(1, 8000, 80000));
-  stderrPath_ = ptsname(terminal);
-  const pid_t pid =
-      start({"render", "long.wav", "out.wav", "--plugin", TINYFX_PATH},
-            {{"TINYFX_HANG_AFTER", "70000"}, {"TINYFX_LOG", path("log.txt")}});
-  stderrPath_.clear();
-  ASSERT_GT(pid, 0);
-  awaitLog("replacing");
-  std::string shown;
-  char buffer[256];
-  // The bar is drawn once the first chunk is written.
-  while (shown.find('%') == std::string::npos) {
-    const ssize_t got = read(terminal, buffer, sizeof buffer);
-    ASSERT_GT(got, 0);
-    shown.append(buffer, static_cast<std::size_t>(got));
-  }
-  kill(pid, SIGINT);
-  EXPECT_EQ(finish(pid).exitCode, 128 + SIGINT);
-  for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
-    shown.append(buffer, static_cast<std::size_t>(got));
+  // What the terminal holds so far.
+  fcntl(terminal, F_SETFL, fcntl(terminal, F_GETFL) | O_NONBLOCK);
+  const auto readAll = [terminal](std::string& shown) {
+    char buffer[256];
+    for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
+      shown.append(buffer, static_cast<std::size_t>(got));
+    }
+  };
+  for (const bool quiet : {false, true}) {
+    stderrPath_ = ptsname(terminal);
+    std::vector<std::string> args = {"render",   "long.wav",  "out.wav",
+                                     "--plugin", TINYFX_PATH, "--block",
+                                     "8192"};
+    if (quiet) args.push_back("-q");
+    const pid_t pid =
+        start(args, {{"TINYFX_HANG_AFTER", quiet ? "-1" : "70000"},
+                     {"TINYFX_LOG", path("log.txt")}});
+    stderrPath_.clear();
+    ASSERT_GT(pid, 0);
+    std::string shown;
+    if (quiet) {
+      EXPECT_EQ(finish(pid).exitCode, 0);
+      readAll(shown);
+      EXPECT_EQ(shown, "");
+      continue;
+    }
+    // The bar is drawn once the first chunk of eight blocks is written,
+    // before the ninth block.
+    awaitLog("replacing", 9);
+    kill(pid, SIGINT);
+    EXPECT_EQ(finish(pid).exitCode, 128 + SIGINT);
+    readAll(shown);
+    EXPECT_NE(shown.find("%  0:00 elapsed, "), std::string::npos) << shown;
+    // The terminal turns "\n" into "\r\n".
+    EXPECT_NE(shown.find(" left\r\nkorvane: interrupted (SIGINT)"),
+              std::string::npos)
+        << shown;
   }
   close(terminal);
-  // The terminal turns "\n" into "\r\n".
-  EXPECT_NE(shown.find("%\r\nkorvane: interrupted (SIGINT)"), std::string::npos)
-      << shown;
 }
 
 // Output that does not reach a full device is exit 1 with a message,
