@@ -81,6 +81,12 @@ constexpr CodecQuality kCodecQualities[] = {
     {SF_FORMAT_OPUS, 0.35},
 };
 
+// The rates the message for a refused rate tries, to name those OUT's
+// format writes.
+constexpr int kCommonRates[] = {8000,  11025,  12000,  16000,  22050,
+                                24000, 32000,  44100,  48000,  88200,
+                                96000, 176400, 192000, 352800, 384000};
+
 // Frames the encoder probe writes: enough for a codec to start encoding.
 constexpr sf_count_t kProbeFrames = 1024;
 
@@ -134,6 +140,25 @@ bool encoderTakes(int format, int channels, int sampleRate) {
       sf_writef_float(file, silence.data(), kProbeFrames) == kProbeFrames;
   sf_close(file);
   return took;
+}
+
+bool writes(int format, int channels, int sampleRate) {
+  return fits(format, channels, sampleRate) &&
+         encoderTakes(format, channels, sampleRate);
+}
+
+// "; of the usual rates it writes ..." with the common rates the format writes,
+// or nothing when it writes none of them at this channel count.
+std::string ratesWritten(int format, int channels) {
+  std::string list;
+  int count = 0;
+  for (const int rate : kCommonRates) {
+    if (!writes(format, channels, rate)) continue;
+    list += (count++ == 0 ? "" : ", ") + std::to_string(rate);
+  }
+  if (count == 0) return "";
+  return "; of the usual rates it writes " + list +
+         " Hz: resample IN to one of them first";
 }
 
 bool writable(const Container& container) {
@@ -237,11 +262,11 @@ int outputFormat(const FormatRequest& request) {
       }
     }
   }
-  if (!fits(format, request.channels, request.sampleRate) ||
-      !encoderTakes(format, request.channels, request.sampleRate)) {
+  if (!writes(format, request.channels, request.sampleRate)) {
     throw usageError("cannot write " + std::to_string(request.channels) +
                      "-channel " + std::to_string(request.sampleRate) +
-                     " Hz audio as " + containerName(container) + where);
+                     " Hz audio as " + containerName(container) + where +
+                     ratesWritten(format, request.channels));
   }
   return format;
 }
