@@ -25,7 +25,7 @@ namespace {
 // The hidden temporary beside the target; mkstemp fills in the X's. Short
 // and fixed, it fits every folder's name limit.
 constexpr const char* kTemporaryPrefix = ".korvane-";
-constexpr const char* kTemporaryName = ".korvane-XXXXXX";
+constexpr const char* kTemporaryRandom = "XXXXXX";
 
 // Gives the temporary the mode, owner and group of the file it replaces,
 // or the mode of a new file. Returns what could not be kept ("" for all).
@@ -91,7 +91,9 @@ ReplacementFile::ReplacementFile(const std::string& target)
     lost_ = takeOver(fd_, target);
     return;
   }
-  const std::string pattern = (fs::path(folder) / kTemporaryName).string();
+  const std::string pattern =
+      (fs::path(folder) / (std::string(kTemporaryPrefix) + kTemporaryRandom))
+          .string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   // The handlers must know the file from the moment it exists.
