@@ -1,13 +1,51 @@
 // Preloaded into the tool to fail system calls as a troubled disk would,
 // with no device involved: FAULTY_FSYNC=ERRNO fails the flush of a folder,
 // FAULTY_BYTES=N fails with ENOSPC a write that would take a file (not a
-// standard stream) past N bytes.
+// standard stream) past N bytes, and FAULTY_NO_TMPFILE refuses unnamed
+// files (O_TMPFILE) as a file system without them does.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
+
+namespace {
+
+template <typename Open>
+int openUnlessUnnamed(const char* name, const char* path, int flags,
+                      va_list arguments) {
+  const mode_t mode =
+      (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
+  if ((flags & O_TMPFILE) == O_TMPFILE &&
+      std::getenv("FAULTY_NO_TMPFILE") != nullptr) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return reinterpret_cast<Open>(dlsym(RTLD_NEXT, name))(path, flags, mode);
+}
+
+using OpenCall = int (*)(const char*, int, ...);
+
+}  // namespace
+
+extern "C" int open(const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const int fd = openUnlessUnnamed<OpenCall>("open", path, flags, arguments);
+  va_end(arguments);
+  return fd;
+}
+
+extern "C" int open64(const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const int fd = openUnlessUnnamed<OpenCall>("open64", path, flags, arguments);
+  va_end(arguments);
+  return fd;
+}
 
 extern "C" int fsync(int fd) {
   const char* error = std::getenv("FAULTY_FSYNC");
