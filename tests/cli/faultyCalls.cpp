@@ -12,39 +12,20 @@
 #include <cstdarg>
 #include <cstdlib>
 
-namespace {
-
-template <typename Open>
-int openUnlessUnnamed(const char* name, const char* path, int flags,
-                      va_list arguments) {
-  const mode_t mode =
-      (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
-  if ((flags & O_TMPFILE) == O_TMPFILE &&
-      std::getenv("FAULTY_NO_TMPFILE") != nullptr) {
-    errno = EOPNOTSUPP;
-    return -1;
-  }
-  return reinterpret_cast<Open>(dlsym(RTLD_NEXT, name))(path, flags, mode);
-}
-
-using OpenCall = int (*)(const char*, int, ...);
-
-}  // namespace
-
+// The tool calls open (not open64), with a mode for O_TMPFILE.
 extern "C" int open(const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
-  const int fd = openUnlessUnnamed<OpenCall>("open", path, flags, arguments);
+  const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+  const mode_t mode =
+      (flags & O_CREAT) != 0 || unnamed ? va_arg(arguments, mode_t) : 0;
   va_end(arguments);
-  return fd;
-}
-
-extern "C" int open64(const char* path, int flags, ...) {
-  va_list arguments;
-  va_start(arguments, flags);
-  const int fd = openUnlessUnnamed<OpenCall>("open64", path, flags, arguments);
-  va_end(arguments);
-  return fd;
+  if (unnamed && std::getenv("FAULTY_NO_TMPFILE") != nullptr) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  using Open = int (*)(const char*, int, ...);
+  return reinterpret_cast<Open>(dlsym(RTLD_NEXT, "open"))(path, flags, mode);
 }
 
 extern "C" int fsync(int fd) {
