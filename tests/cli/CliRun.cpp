@@ -79,9 +79,8 @@ pid_t CliTest::start(
   const std::string errPath = path(".stderr");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(
-      &actions, STDIN_FILENO,
-      stdinPath_.empty() ? inPath.c_str() : stdinPath_.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.c_str(),
+                                   O_RDONLY, 0);
   const int streamFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY;
   posix_spawn_file_actions_addopen(
       &actions, STDOUT_FILENO,

@@ -41,12 +41,11 @@ class CliTest : public ::testing::Test {
   std::string dir_;
   // Applied to the tools started from now on: the size limit of the files
   // they write (RLIMIT_FSIZE, in bytes), signals they start with ignored
-  // (as under nohup), and other files for their standard input, output or
-  // error (settings, a terminal, a full device). The runner sets them around
-  // the spawn only, so that the test itself is not limited.
+  // (as under nohup), and other files for their standard output or error
+  // (a terminal, a full device). The runner sets them around the spawn
+  // only, so that the test itself is not limited.
   rlim_t fileSizeLimit_ = RLIM_INFINITY;
   std::vector<int> ignoredSignals_;
-  std::string stdinPath_;
   std::string stdoutPath_;
   std::string stderrPath_;
   // A command that starts the tool (setpriv, to run it as another user),

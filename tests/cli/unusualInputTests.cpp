@@ -119,12 +119,13 @@ TEST_F(UnusualInput, AHeaderThatDeclaresNoAudioIsNamedWithTheRepair) {
             "--ignore-length cut.wav repaired.wav`, and render that\n");
 }
 
-// "-" is standard input for IN and standard output for OUT; `--` ends the
-// options
+// "-" is standard input for IN and --params and standard output for OUT;
+// `--` ends the options
 // and a name starting with '-' without it is named with both ways out.
 TEST_F(UnusualInput, DashAndDoubleDash) {
   fs::copy_file(path("in.wav"), path("-"));
   fs::copy_file(path("in.wav"), path("-take1.wav"));
+  writeText(path("bad.params"), "volume = 1\n");
   const struct {
     const char* line;
     int exitCode;
@@ -137,6 +138,8 @@ TEST_F(UnusualInput, DashAndDoubleDash) {
       {"$K render -q -- -take1.wav out3.wav", 0, "out3.wav", ""},
       {"$K render -q in.wav -- -out.wav", 0, "-out.wav", ""},
       {"$K render -q in.wav - > dash.wav", 0, "dash.wav", ""},
+      {"$K render in.wav out5.wav --params - < bad.params", 2, nullptr,
+       "standard input:1: unknown parameter \"volume\""},
       {"$K render -take1.wav out4.wav", 2, nullptr,
        "unknown option '-take1.wav' of 'render'; if it is a file name, put "
        "-- before it (korvane render -- -take1.wav) or write ./-take1.wav"},
