@@ -169,7 +169,7 @@ TEST_F(Safety, TheProgressBarShowsTimesEndsItsLineAndQuietHidesIt) {
     shown.append(buffer, static_cast<std::size_t>(got));
   }
   // The terminal turns "\n" into "\r\n".
-  EXPECT_NE(shown.find("%  0:00 elapsed, "), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" elapsed, "), std::string::npos) << shown;
   EXPECT_NE(shown.find(" left\r\nkorvane: interrupted (SIGINT)"),
             std::string::npos)
       << shown;
