@@ -93,7 +93,8 @@ TEST_F(UnusualInput, AStreamReadsAsTheFileItCarries) {
 }
 
 // OUT "-" (or /dev/stdout) through a pipe is the WAV that OUT file.wav
-// gets, byte for byte, in the sample format it gets.
+// gets: the same samples in the same format (a float WAV's peak chunk holds
+// the time it was written, so the bytes are not compared).
 TEST_F(UnusualInput, OutDashIsTheWavAFileGets) {
   for (const std::string out : {"-", "/dev/stdout"}) {
     for (const std::string bits : {"", " --bits float", " --bits 24"}) {
@@ -102,8 +103,11 @@ TEST_F(UnusualInput, OutDashIsTheWavAFileGets) {
       const std::string line = render + out + bits + " | cat > piped.wav";
       ASSERT_EQ(shell(line), 0) << line << ": " << readText(path("err.txt"));
       EXPECT_EQ(readText(path("err.txt")), "") << line;
-      EXPECT_EQ(readText(path("piped.wav")), readText(path("file.wav")))
-          << line;
+      const Audio piped = readAudio(path("piped.wav"));
+      const Audio file = readAudio(path("file.wav"));
+      EXPECT_EQ(piped.format, file.format) << line;
+      EXPECT_EQ(piped.samples, file.samples) << line;
+      EXPECT_EQ(piped.frames(), 4410) << line;
     }
   }
 }
