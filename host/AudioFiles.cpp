@@ -14,8 +14,11 @@
 
 #include "FileReplacement.h"
 #include "HostError.h"
+#include "Interruption.h"
 #include "OutputFormat.h"
 #include "ReadBack.h"
+#include "StreamCopy.h"
+#include "UnnamedFile.h"
 
 namespace korvane {
 
@@ -99,12 +102,28 @@ std::string writeReason(SNDFILE* file, int error) {
   return reason.empty() ? "the file could not be finished" : reason;
 }
 
+// libsndfile's reason for a failed decode, without its "Error : " and
+// final full stop, to stand inside a sentence.
+std::string decoderReason(SNDFILE* file) {
+  std::string reason = sf_strerror(file);
+  const std::string lead = "Error : ";
+  if (reason.rfind(lead, 0) == 0) reason.erase(0, lead.size());
+  if (!reason.empty() && reason.back() == '.') reason.pop_back();
+  return reason;
+}
+
 }  // namespace
 
 InputFile::InputFile(const std::string& path) : name_(path) {
   int fd = STDIN_FILENO;
   if (path == kStandardStream) {
     name_ = kStandardInputName;
+    if (isatty(fd) != 0) {
+      throw usageError(
+          "IN - is standard input, which is a terminal; pipe "
+          "audio into it (sox in.flac -t wav - | korvane render "
+          "- out.wav)");
+    }
   } else {
     fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw failure("cannot read IN " + path + ": " + systemReason());
@@ -114,6 +133,10 @@ InputFile::InputFile(const std::string& path) : name_(path) {
       throw failure("IN " + path + " is a directory, not an audio file");
     }
   }
+  // A stream is read from a copy, so that it gives the frames a file would.
+  const int source = fd;
+  fd = seekable(source, name_);
+  if (fd != source && source != STDIN_FILENO) close(source);
   // The descriptor of a file is libsndfile's to close; standard input stays.
   file_ = sf_open_fd(fd, SFM_READ, &info_, fd != STDIN_FILENO);
   if (file_ == nullptr) {
@@ -145,31 +168,45 @@ bool InputFile::truncated(int64_t framesRead) const {
 }
 
 int64_t InputFile::read(float* interleaved, int64_t frames) {
+  if (!damage_.empty()) return 0;
   const sf_count_t got = sf_readf_float(file_, interleaved, frames);
   if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR) {
-    throw failure("error reading IN " + name_ + ": " + sf_strerror(file_));
+    // A damaged file gives what decodes before the damage, as a truncated
+    // one does; one that gives nothing is refused.
+    if (framesRead_ + got == 0) {
+      throw failure("error reading IN " + name_ + ": " + decoderReason(file_));
+    }
+    damage_ = decoderReason(file_);
   }
+  framesRead_ += got;
   return got;
 }
 
 OutputFile::OutputFile(const OutputTarget& target, int format, int channels,
-                       int sampleRate)
+                       int sampleRate, double quality)
     : path_(target.path),
       format_(format),
       channels_(channels),
       maxFrames_(maxFramesOf(format, channels)) {
   if (target.discard) return;
-  file_ = std::make_unique<ReplacementFile>(path_);
+  if (target.stream) {
+    scratch_ = openScratchFile("OUT, " + path_);
+    registerUnfinishedFile("");
+  } else {
+    file_ = std::make_unique<ReplacementFile>(path_);
+  }
   SF_INFO info = {};
   info.format = format;
   info.channels = channels;
   info.samplerate = sampleRate;
-  // The descriptor stays the replacement's: it syncs and reads it back.
-  sound_ = sf_open_fd(file_->fd(), SFM_WRITE, &info, SF_FALSE);
+  // The descriptor stays ours: it is synced and read back.
+  sound_ =
+      sf_open_fd(file_ ? file_->fd() : scratch_, SFM_WRITE, &info, SF_FALSE);
   if (sound_ == nullptr) {
     throw failure("cannot write " + path_ + ": " + openReason());
   }
   sf_command(sound_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  if (isLossy(format)) setQuality(sound_, quality);
   // An RF64 file that stays under 4 GiB is finished as a plain WAV.
   if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64) {
     sf_command(sound_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
@@ -178,10 +215,18 @@ OutputFile::OutputFile(const OutputTarget& target, int format, int channels,
 
 OutputFile::~OutputFile() {
   if (sound_ != nullptr) sf_close(sound_);
+  if (scratch_ >= 0) {
+    close(scratch_);
+    clearUnfinishedFile();
+  }
+}
+
+std::string OutputFile::keptNote() const {
+  return file_ ? file_->keptNote() : "nothing was written to " + path_;
 }
 
 void OutputFile::write(const float* interleaved, int64_t frames) {
-  if (file_ == nullptr) return;  // discarding
+  if (sound_ == nullptr) return;  // discarding
   if (written_ + frames > maxFrames_) {
     throw failure("the render outgrew what " + path_ +
                   " can hold (4 GiB of audio in an AIFF file); write .wav "
@@ -190,32 +235,44 @@ void OutputFile::write(const float* interleaved, int64_t frames) {
   errno = 0;
   if (sf_writef_float(sound_, interleaved, frames) != frames) {
     throw failure("error writing " + path_ + ": " + writeReason(sound_, errno) +
-                  "; the file that was there is kept");
+                  "; " + keptNote());
   }
   // Some encoders do not pass a failed write on; the system's reason stays.
   diskFull_ = diskFull_ || errno == ENOSPC;
   written_ += frames;
 }
 
-void OutputFile::commit() {
-  if (file_ == nullptr) return;  // discarding
+void OutputFile::commit(const std::function<void(int64_t)>& onDecoded) {
+  if (sound_ == nullptr) return;  // discarding
   errno = 0;
   const int closed = sf_close(sound_);
   sound_ = nullptr;
   if (closed != 0) {
     throw failure("error writing " + path_ + ": " +
-                  writeReason(nullptr, errno) +
-                  "; the file that was there is kept");
+                  writeReason(nullptr, errno) + "; " + keptNote());
   }
   diskFull_ = diskFull_ || errno == ENOSPC;
-  const std::string fault = notWhole(file_->fd(), format_, channels_, written_);
+  const int fd = file_ ? file_->fd() : scratch_;
+  const std::string fault =
+      notWhole(fd, format_, channels_, written_, onDecoded);
   if (!fault.empty()) {
     throw failure("error writing " + path_ + ": " +
                   (diskFull_ ? "no space left on device (" + fault + ")"
                              : fault + " (is the disk full?)") +
-                  "; the file that was there is kept");
+                  "; " + keptNote());
   }
-  file_->commit();
+  if (file_) {
+    file_->commit();
+    return;
+  }
+  lseek(scratch_, 0, SEEK_SET);
+  const CopyFault copied = copyAll(scratch_, STDOUT_FILENO);
+  if (copied != CopyFault::kNone) {
+    throw failure(std::string(copied == CopyFault::kReading
+                                  ? "cannot read back the audio for "
+                                  : "cannot write ") +
+                  path_ + ": " + systemReason());
+  }
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

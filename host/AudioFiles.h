@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -45,8 +46,13 @@ class InputFile {
   // stopped before it wrote the length); 0 otherwise.
   int64_t undeclaredBytes() const { return undeclaredBytes_; }
 
-  // Reads up to `frames` interleaved frames; fewer only at the end.
+  // Reads up to `frames` interleaved frames; fewer only at the end, which
+  // a damaged file reaches where it stops decoding. Throws HostError (exit
+  // 1) when not even the first frame decodes.
   int64_t read(float* interleaved, int64_t frames);
+  // Why decoding stopped before the end (libsndfile's reason); empty for an
+  // input read whole.
+  const std::string& damage() const { return damage_; }
 
  private:
   std::string name_;
@@ -56,18 +62,22 @@ class InputFile {
   bool lengthOpen_ = false;  // the header leaves the length open
   bool promisesMore_ = false;
   int64_t undeclaredBytes_ = 0;
+  int64_t framesRead_ = 0;
+  std::string damage_;
 };
 
 // An audio file written through a ReplacementFile and moved into place
 // only by commit(), after the written file has been read back whole;
 // dropped without commit, it leaves nothing behind and the path untouched,
 // also when a signal ends the tool. For the null device nothing is written
-// at all.
+// at all; for standard output the file is written into a scratch file and
+// copied out by commit().
 class OutputFile {
  public:
-  // `format` as chosen by outputFormat().
+  // `format` as chosen by outputFormat(); `quality` (0 to 1) that of a
+  // lossy codec.
   OutputFile(const OutputTarget& target, int format, int channels,
-             int sampleRate);
+             int sampleRate, double quality);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -79,11 +89,16 @@ class OutputFile {
   // HostError (exit 1) naming the path and the reason when the file is not
   // whole (it decodes to fewer frames than were written: a full disk, a
   // size limit); the path then keeps what it held.
-  void commit();
+  // `onDecoded` hears the frames read back so far.
+  void commit(const std::function<void(int64_t)>& onDecoded = nullptr);
 
  private:
+  // What a failed write leaves behind, for messages.
+  std::string keptNote() const;
+
   std::string path_;
   std::unique_ptr<ReplacementFile> file_;
+  int scratch_ = -1;  // standard output's file until commit()
   SNDFILE* sound_ = nullptr;
   int format_ = 0;
   int channels_ = 0;

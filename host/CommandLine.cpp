@@ -127,13 +127,18 @@ void SettingOptions::addTo(CLI::App& command) {
                   "Set a parameter: NAME as the plug-in names it (any case, "
                   "'-' or '_' for spaces), VALUE normalised 0..1, or a "
                   "number in the plug-in's unit with a suffix (tp=12st, "
-                  "bsize=8/16, pos=2000samples, env=3u); repeatable")
+                  "bsize=8/16, pos=2000samples, env=3u); one pair each, "
+                  "repeatable: --set tp=12st --set env=3u")
       ->type_name("NAME=VALUE")
-      // One NAME=VALUE per --set, so that IN and OUT may follow it.
+      // One NAME=VALUE per --set, so that IN and OUT may follow it; the
+      // help shows no "..." after it.
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->allow_extra_args(false);
   command
       .add_option("--params", paramsFile,
-                  "Read NAME = VALUE lines ('#' comments) before --set")
+                  "Read NAME = VALUE lines ('#' comments) before --set; - "
+                  "reads standard input")
       ->type_name("FILE");
 }
 
@@ -245,8 +250,12 @@ std::vector<std::string> prepareWords(const CLI::App& app, int argc,
 void checkParsed(const CLI::App& command) {
   for (const std::string& word : command.remaining()) {
     if (word.size() > 1 && word[0] == '-') throw unknownOption(command, word);
-    throw usageError("unexpected argument '" + word + "' after '" +
-                     command.get_name() + "'");
+    const bool setting = word.find('=') != std::string::npos &&
+                         command.get_option_no_throw("--set") != nullptr;
+    throw usageError(
+        "unexpected argument '" + word + "' after '" + command.get_name() +
+        "'" +
+        (setting ? "; each --set takes one NAME=VALUE: --set " + word : ""));
   }
   for (const CLI::Option* option : command.get_options()) {
     if (option->get_expected_max() == 0) continue;  // a flag

@@ -63,6 +63,27 @@ constexpr NumericOption kSeed = {
     "one picked and shown in the summary)",
     "--seed takes a whole number from {lowest} to {highest}; got "
     "\"{value}\""};
+// The level of the plug-in's output in OUT, before --dry adds IN.
+constexpr NumericOption kGain = {
+    "--gain",
+    "DB",
+    -60.0,
+    24.0,
+    0.0,
+    "Level of the plug-in's output in decibels, {lowest} to {highest}, "
+    "before --dry adds the input (default {default})",
+    "--gain takes {lowest} to {highest} decibels; got {value}"};
+// The quality of a lossy OUT; each codec has its own default.
+constexpr NumericOption kQuality = {
+    "--quality",
+    "Q",
+    0.0,
+    1.0,
+    0.0,
+    "Quality of a lossy OUT (.mp3, .ogg, .opus), {lowest} (smallest) to "
+    "{highest} (best) (default: 1 for MP3, VBR V0; 0.8 for Vorbis and 0.35 "
+    "for Opus, about 190 kbit/s of stereo)",
+    "--quality takes {lowest} to {highest}; got {value}"};
 // The sample rate whose render `info` shows, which a plug-in is also told
 // before any stream is set up.
 constexpr NumericOption kRate = {

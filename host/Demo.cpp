@@ -53,7 +53,7 @@ void writeText(const fs::path& path, const std::string& text, bool force) {
 void writeLoop(const fs::path& path, bool force) {
   const std::vector<float> loop = synthesiseDemoLoop();
   OutputFile file(resolveOutput(path.string(), force),
-                  SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, kDemoSampleRate);
+                  SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, kDemoSampleRate, 0.0);
   file.write(loop.data(), static_cast<int64_t>(loop.size() / 2));
   file.commit();
 }

@@ -13,6 +13,7 @@
 
 #include "HostError.h"
 #include "Interruption.h"
+#include "UnnamedFile.h"
 #include "Warnings.h"
 
 namespace korvane {
@@ -23,7 +24,8 @@ namespace {
 
 // The hidden temporary beside the target; mkstemp fills in the X's. Short
 // and fixed, it fits every folder's name limit.
-constexpr const char* kTemporaryName = ".korvane-XXXXXX";
+constexpr const char* kTemporaryPrefix = ".korvane-";
+constexpr const char* kTemporaryRandom = "XXXXXX";
 
 // Gives the temporary the mode, owner and group of the file it replaces,
 // or the mode of a new file. Returns what could not be kept ("" for all).
@@ -78,9 +80,20 @@ std::string folderOf(const std::string& path) {
   return p.has_parent_path() ? p.parent_path().string() : ".";
 }
 
-ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
+ReplacementFile::ReplacementFile(const std::string& target)
+    : target_(target), replaces_(access(target.c_str(), F_OK) == 0) {
   const std::string folder = folderOf(target);
-  const std::string pattern = (fs::path(folder) / kTemporaryName).string();
+  // Unnamed until complete where the file system allows: nothing to remove
+  // after any ending, a kill included.
+  fd_ = openUnnamed(folder);
+  if (fd_ >= 0) {
+    registerUnfinishedFile("");
+    lost_ = takeOver(fd_, target);
+    return;
+  }
+  const std::string pattern =
+      (fs::path(folder) / (std::string(kTemporaryPrefix) + kTemporaryRandom))
+          .string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   // The handlers must know the file from the moment it exists.
@@ -96,16 +109,25 @@ ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
   lost_ = takeOver(fd_, target);
 }
 
+std::string ReplacementFile::keptNote() const {
+  return replaces_ ? "the file that was there is kept" : "no file was created";
+}
+
 ReplacementFile::~ReplacementFile() { discard(); }
 
 void ReplacementFile::commit() {
   if (fsync(fd_) != 0) {
     const std::string reason = systemReason();
     discard();
-    throw failure("cannot write " + target_ + ": " + reason +
-                  "; the file that was there is kept");
+    throw failure("cannot write " + target_ + ": " + reason + "; " +
+                  keptNote());
   }
   const SignalHold hold;
+  if (temporary_.empty()) {
+    // Named only now that it is complete, and at once renamed.
+    temporary_ = nameUnnamed(fd_, folderOf(target_), kTemporaryPrefix, target_);
+    registerUnfinishedFile(temporary_.c_str());
+  }
   if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
     const std::string reason = systemReason();
     discard();
@@ -124,27 +146,35 @@ void ReplacementFile::commit() {
 
 void ReplacementFile::discard() {
   const SignalHold hold;
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-  if (!temporary_.empty()) {
-    unlink(temporary_.c_str());
+  if (fd_ >= 0) {
+    close(fd_);
+    if (!temporary_.empty()) unlink(temporary_.c_str());
     clearUnfinishedFile();
   }
+  fd_ = -1;
   temporary_.clear();
 }
 
 void writeTextFile(const std::string& target, const std::string& text) {
   ReplacementFile file(target);
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t wrote =
-        write(file.fd(), text.data() + done, text.size() - done);
+  if (!writeAll(file.fd(), text.data(), text.size())) {
+    throw failure("cannot write " + target + ": " + systemReason());
+  }
+  file.commit();
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  for (std::size_t done = 0; done < size;) {
+    errno = 0;
+    const ssize_t wrote = write(fd, data + done, size - done);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
-      throw failure("cannot write " + target + ": " + systemReason());
+      if (errno == 0) errno = EIO;
+      return false;
     }
     done += static_cast<std::size_t>(wrote);
   }
-  file.commit();
+  return true;
 }
 
 }  // namespace korvane

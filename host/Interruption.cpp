@@ -42,7 +42,8 @@ extern "C" void onSignal(int number) {
     if (handled.number == number) say(handled.message);
   }
   if (hasUnfinished != 0) {
-    unlink(unfinished);
+    // A file without a name goes with the process.
+    if (unfinished[0] != '\0') unlink(unfinished);
     say("; the unfinished output was removed");
   }
   say("\n");

@@ -20,8 +20,9 @@ void noteOpenLine(bool open);
 // keeps it while stderr is silenced.
 void redirectMessages(int fd);
 
-// The temporary file a handler removes, or none. Kept in static storage the
-// handler may read; at most one is unfinished at a time. Both calls hold the
+// The temporary file a handler removes, or none; "" for one that has no
+// name, which goes with the process. Kept in static storage the handler may
+// read; at most one is unfinished at a time. Both calls hold the
 // signals back while they change it.
 void registerUnfinishedFile(const char* path);
 void clearUnfinishedFile();

@@ -53,6 +53,8 @@ constexpr SampleFormat kSampleFormats[] = {
     {SF_FORMAT_ULAW, 1, false, nullptr},
     {SF_FORMAT_ALAW, 1, false, nullptr},
 };
+// What standard output gets: a WAV stream, which every audio tool reads.
+constexpr const char* kStreamExtension = "wav";
 // What compressed and 8-bit input becomes in a PCM container.
 constexpr int kDefaultSubtype = SF_FORMAT_PCM_24;
 
@@ -67,6 +69,23 @@ const CodecRates kCodecRates[] = {
     {SF_FORMAT_MPEG_LAYER_III,
      {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}},
 };
+
+// The quality of each lossy codec by default (defaultQuality()).
+struct CodecQuality {
+  int codec;
+  double byDefault;
+};
+constexpr CodecQuality kCodecQualities[] = {
+    {SF_FORMAT_MPEG_LAYER_III, 1.0},
+    {SF_FORMAT_VORBIS, 0.8},
+    {SF_FORMAT_OPUS, 0.35},
+};
+
+// The rates the message for a refused rate tries, to name those OUT's
+// format writes.
+constexpr int kCommonRates[] = {8000,  11025,  12000,  16000,  22050,
+                                24000, 32000,  44100,  48000,  88200,
+                                96000, 176400, 192000, 352800, 384000};
 
 // Frames the encoder probe writes: enough for a codec to start encoding.
 constexpr sf_count_t kProbeFrames = 1024;
@@ -123,6 +142,25 @@ bool encoderTakes(int format, int channels, int sampleRate) {
   return took;
 }
 
+bool writes(int format, int channels, int sampleRate) {
+  return fits(format, channels, sampleRate) &&
+         encoderTakes(format, channels, sampleRate);
+}
+
+// "; of the usual rates it writes ..." with the common rates the format writes,
+// or nothing when it writes none of them at this channel count.
+std::string ratesWritten(int format, int channels) {
+  std::string list;
+  int count = 0;
+  for (const int rate : kCommonRates) {
+    if (!writes(format, channels, rate)) continue;
+    list += (count++ == 0 ? "" : ", ") + std::to_string(rate);
+  }
+  if (count == 0) return "";
+  return "; of the usual rates it writes " + list +
+         " Hz: resample IN to one of them first";
+}
+
 bool writable(const Container& container) {
   return fits(container.major |
                   (container.codec != 0 ? container.codec : SF_FORMAT_PCM_16),
@@ -148,7 +186,8 @@ std::string writableExtensions() {
 
 // The container of OUT and its codec: from the extension, else IN's.
 Container containerFor(const FormatRequest& request) {
-  const std::string extension = extensionOf(request.outPath);
+  const std::string extension =
+      request.stream ? kStreamExtension : extensionOf(request.outPath);
   if (extension.empty()) {
     // IN's container; its codec too when it holds nothing else (Ogg, MPEG),
     // while PCM containers of compressed audio get PCM.
@@ -223,11 +262,11 @@ int outputFormat(const FormatRequest& request) {
       }
     }
   }
-  if (!fits(format, request.channels, request.sampleRate) ||
-      !encoderTakes(format, request.channels, request.sampleRate)) {
+  if (!writes(format, request.channels, request.sampleRate)) {
     throw usageError("cannot write " + std::to_string(request.channels) +
                      "-channel " + std::to_string(request.sampleRate) +
-                     " Hz audio as " + containerName(container) + where);
+                     " Hz audio as " + containerName(container) + where +
+                     ratesWritten(format, request.channels));
   }
   return format;
 }
@@ -249,6 +288,19 @@ bool isLossy(int format) {
   const int subtype = format & SF_FORMAT_SUBMASK;
   return subtype == SF_FORMAT_VORBIS || subtype == SF_FORMAT_OPUS ||
          subtype == SF_FORMAT_MPEG_LAYER_III;
+}
+
+double defaultQuality(int format) {
+  for (const CodecQuality& codec : kCodecQualities) {
+    if ((format & SF_FORMAT_SUBMASK) == codec.codec) return codec.byDefault;
+  }
+  return 0.0;
+}
+
+void setQuality(SNDFILE* file, double quality) {
+  // libsndfile's compression level runs the other way.
+  double level = 1.0 - quality;
+  sf_command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
 }
 
 int bytesPerSample(int format) {

@@ -2,6 +2,8 @@
 // --bits, RF64 when the audio outgrows a plain WAV.
 #pragma once
 
+#include <sndfile.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +12,7 @@ namespace korvane {
 
 struct FormatRequest {
   std::string outPath;  // its extension picks the container
+  bool stream = false;  // OUT is standard output, a WAV stream
   int inputFormat = 0;  // libsndfile's format word of IN
   int channels = 0;
   int sampleRate = 0;
@@ -37,6 +40,15 @@ bool storesIntegers(int format);
 
 // True for the lossy codecs (Vorbis, Opus, MP3).
 bool isLossy(int format);
+
+// The quality, 0 to 1, a lossy codec gets without --quality: as good as a
+// musician would keep (VBR V0 for MP3, about 190 kbit/s of stereo for
+// Vorbis and Opus); 0 for other formats.
+double defaultQuality(int format);
+
+// Sets a lossy encoder's quality, 0 (smallest) to 1 (best), before the
+// first write.
+void setQuality(SNDFILE* file, double quality);
 
 // Bytes per sample of a fixed-size sample format (PCM, float, u-law,
 // A-law); 0 for the others.

@@ -53,9 +53,30 @@ void refuseForeignLink(const std::string& out, const fs::path& link,
                 "written");
 }
 
+// "-", or a name of the pipe or socket that standard output is
+// (/dev/stdout, whose link the system gives no path for then).
+bool namesStandardOutput(const std::string& out) {
+  struct stat named = {};
+  struct stat output = {};
+  return out == "-" ||
+         (stat(out.c_str(), &named) == 0 &&
+          fstat(STDOUT_FILENO, &output) == 0 &&
+          (S_ISFIFO(output.st_mode) || S_ISSOCK(output.st_mode)) &&
+          named.st_dev == output.st_dev && named.st_ino == output.st_ino);
+}
+
 }  // namespace
 
 OutputTarget resolveOutput(const std::string& out, bool force) {
+  if (namesStandardOutput(out)) {
+    if (isatty(STDOUT_FILENO) != 0) {
+      throw usageError("OUT " + out +
+                       " is standard output, which is a terminal; pipe it "
+                       "into another tool (korvane render in.wav - | sox - "
+                       "out.flac) or name a file");
+    }
+    return {kStandardOutputName, false, true};
+  }
   fs::path path(out);
   struct stat status = {};
   for (int links = 0;
@@ -70,7 +91,7 @@ OutputTarget resolveOutput(const std::string& out, bool force) {
     path = path.parent_path() / target;
   }
 
-  OutputTarget result{path.string(), false};
+  OutputTarget result{path.string(), false, false};
   const bool exists = stat(result.path.c_str(), &status) == 0;
   if (exists && S_ISCHR(status.st_mode) &&
       major(status.st_rdev) == kNullMajor &&

@@ -13,7 +13,13 @@ struct OutputTarget {
   std::string path;
   // OUT is the null device: the render runs and nothing is written.
   bool discard = false;
+  // OUT is standard output ("-", or a name of it such as /dev/stdout): a
+  // WAV stream, written once the file is complete and read back.
+  bool stream = false;
 };
+
+// What messages call OUT when it is standard output.
+constexpr const char* kStandardOutputName = "standard output";
 
 // Throws a usage error (exit 2) when OUT exists and is neither a regular
 // file nor the null device (a directory, another device, a FIFO, a socket),
@@ -24,6 +30,8 @@ struct OutputTarget {
 // `force` cannot change, and when OUT leads through a link that another
 // user made in a sticky, world-writable folder (such as /tmp) they do not
 // own: the system refuses to follow those for an open, and so does this.
+// OUT "-", or a name of standard output, is a stream; a usage error when
+// standard output is a terminal, which takes no audio.
 OutputTarget resolveOutput(const std::string& out, bool force);
 
 }  // namespace korvane

@@ -54,8 +54,10 @@ Setting parseAssignment(const std::string& text, const std::string& origin) {
     return setting;
   }
   if (value < 0.0 || value > 1.0) {
-    throw usageError(origin + "value of \"" + setting.name + "\" is " +
-                     valueText + "; values are normalised, from 0 to 1");
+    // Refused once the parameter's unit is known, naming the way to write
+    // the number in it when the parameter shows it.
+    setting.number = value;
+    return setting;
   }
   setting.value = static_cast<float>(value);
   return setting;
@@ -67,11 +69,14 @@ Setting parseSetting(const std::string& text) {
   return parseAssignment(text, "--set: ");
 }
 
-std::vector<Setting> readParamsFile(const std::string& path) {
+std::vector<Setting> readParamsFile(const std::string& file) {
+  const bool standardInput = file == "-";
+  const std::string path = standardInput ? "standard input" : file;
   const auto cannotRead = [&path](const std::string& reason) {
     return failure("cannot read parameter file " + path + ": " + reason);
   };
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = standardInput ? dup(STDIN_FILENO)
+                               : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw cannotRead(std::strerror(errno));
   // One byte past the limit tells an oversized file (or an endless one).
   std::string text(kMaxFileBytes + 1, '\0');
@@ -150,12 +155,30 @@ std::string shortNumber(double number) {
   return text;
 }
 
+// A plain number outside 0..1, and how to write it in the parameter's unit
+// when the parameter shows it.
+HostError notNormalised(const Setting& setting, int32_t index,
+                        const std::string& label,
+                        const PluginInstance& scratch) {
+  const std::string number = shortNumber(*setting.number);
+  std::string message = setting.origin + "value of \"" + setting.name +
+                        "\" is " + number +
+                        "; values are normalised, from 0 to 1";
+  if (valueShowing(scratch, index, *setting.number)) {
+    message += ", or a number in the parameter's unit with a suffix: for " +
+               number + (label.empty() ? "" : " " + label) + " write " +
+               setting.name + "=" + number + unitSuffix(label);
+  }
+  return usageError(message);
+}
+
 // The normalised value a setting in the plug-in's unit stands for.
 float valueInUnits(const Setting& setting, int32_t index,
                    const PluginInstance& plugin,
                    const PluginInstance& scratch) {
   const std::string label =
       trim(plugin.text(EffectOpcode::kGetParameterLabel, index));
+  if (setting.unit.empty()) throw notNormalised(setting, index, label, scratch);
   if (!unitMatches(setting.unit, label)) {
     throw usageError(setting.origin + "\"" + setting.name +
                      "\" has no unit \"" + setting.unit +

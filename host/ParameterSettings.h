@@ -17,20 +17,23 @@ struct Setting {
   std::string name;
   float value;
   std::string origin;
-  std::optional<double> number;  // set for a value in the plug-in's unit
-  std::string unit;              // the suffix written after it
+  // Set for a value in the plug-in's unit, and for a plain number outside
+  // 0..1, which is refused when resolved.
+  std::optional<double> number;
+  std::string unit;  // the suffix written after it; empty for a plain one
 };
 
 // "NAME=VALUE" from the command line. Throws a usage error (exit 2) when the
-// text has no '=', or the value is neither a number from 0 to 1 nor a
-// number with a unit suffix.
+// text has no '=', or the value is not a number; one outside 0..1 without a
+// unit suffix is refused by resolveSettings().
 Setting parseSetting(const std::string& text);
 
-// `NAME = VALUE` lines, '#' starting a comment, blank lines ignored; a
-// UTF-8 byte-order mark and CRLF line ends are fine. Throws exit 1 when the
+// `NAME = VALUE` lines, '#' starting a comment, blank lines ignored, from
+// `file` or, for "-", from standard input; a UTF-8 byte-order mark and CRLF
+// line ends are fine. Throws exit 1 when the
 // file cannot be read, exit 2 for a bad line, a NUL byte, a line over 4 KiB
 // or a file over 1 MiB (read no further). Warns of a name set twice.
-std::vector<Setting> readParamsFile(const std::string& path);
+std::vector<Setting> readParamsFile(const std::string& file);
 
 // True when a setting is in the plug-in's units and so needs a scratch
 // instance to resolve.
@@ -51,7 +54,8 @@ struct ParameterValue {
 // plug-in's units are searched on `scratch`, an instance set up as the
 // real one, to which every value is applied in turn; it may be null when
 // needsScratch() is false. Throws a usage error listing the valid names
-// when one is unknown, or the range when no value shows a number.
+// when one is unknown, the range when no value shows a number, and for a
+// plain number outside 0..1 (naming its form in the unit, where it fits).
 std::vector<ParameterValue> resolveSettings(
     const std::vector<Setting>& settings, const PluginInstance& plugin,
     PluginInstance* scratch);

@@ -53,6 +53,44 @@ std::optional<double> shownNumber(const PluginInstance& scratch, int32_t index,
   return number;
 }
 
+// The display's numbers at the grid's points over 0..1.
+std::vector<std::optional<double>> gridOf(const PluginInstance& scratch,
+                                          int32_t index) {
+  std::vector<std::optional<double>> grid(kGridPoints + 1);
+  for (int i = 0; i <= kGridPoints; ++i) {
+    grid[i] = shownNumber(scratch, index, static_cast<float>(i) / kGridPoints);
+  }
+  return grid;
+}
+
+// True when `number` lies between the numbers shown at grid points i and
+// i + 1 (or is the one at i + 1).
+bool crossesAt(const std::vector<std::optional<double>>& grid, int i,
+               double number) {
+  return grid[i] && grid[i + 1] &&
+         (*grid[i] < number) != (*grid[i + 1] < number);
+}
+
+// Bisects between grid points i and i + 1, which lie on either side of
+// `number`: the value that shows it, if one does; else `low` and `high`
+// end as the neighbouring values shown on either side of it.
+std::optional<float> bisect(const PluginInstance& scratch, int32_t index,
+                            double number, int i, float& low, float& high) {
+  low = static_cast<float>(i) / kGridPoints;
+  high = static_cast<float>(i + 1) / kGridPoints;
+  const std::optional<double> atLow = shownNumber(scratch, index, low);
+  const bool lowIsBelow = atLow && *atLow < number;
+  for (int step = 0; step < kBisections; ++step) {
+    const float middle = low + (high - low) / 2.0f;
+    if (middle == low || middle == high) break;
+    const std::optional<double> shown = shownNumber(scratch, index, middle);
+    if (!shown) break;
+    if (*shown == number) return middle;
+    ((*shown < number) == lowIsBelow ? low : high) = middle;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 DisplayRange displayRange(const PluginInstance& scratch, int32_t index) {
@@ -65,10 +103,7 @@ std::optional<float> valueShowing(const PluginInstance& scratch, int32_t index,
     const std::optional<double> shown = shownNumber(scratch, index, v);
     return shown.has_value() && *shown == number;
   };
-  std::vector<std::optional<double>> grid(kGridPoints + 1);
-  for (int i = 0; i <= kGridPoints; ++i) {
-    grid[i] = shownNumber(scratch, index, static_cast<float>(i) / kGridPoints);
-  }
+  const std::vector<std::optional<double>> grid = gridOf(scratch, index);
   const auto gridShows = [&](int i) {
     return grid[i].has_value() && *grid[i] == number;
   };
@@ -82,20 +117,12 @@ std::optional<float> valueShowing(const PluginInstance& scratch, int32_t index,
   }
   // A finer value between two points on either side of the number.
   for (int i = 0; i < kGridPoints; ++i) {
-    if (!grid[i] || !grid[i + 1] ||
-        (*grid[i] < number) == (*grid[i + 1] < number)) {
-      continue;
-    }
-    const bool lowIsBelow = *grid[i] < number;
-    float low = static_cast<float>(i) / kGridPoints;
-    float high = static_cast<float>(i + 1) / kGridPoints;
-    for (int step = 0; step < kBisections; ++step) {
-      const float middle = low + (high - low) / 2.0f;
-      if (middle == low || middle == high) break;
-      const std::optional<double> shown = shownNumber(scratch, index, middle);
-      if (!shown) break;
-      if (*shown == number) return middle;
-      ((*shown < number) == lowIsBelow ? low : high) = middle;
+    if (!crossesAt(grid, i, number)) continue;
+    float low = 0.0f;
+    float high = 0.0f;
+    if (const std::optional<float> value =
+            bisect(scratch, index, number, i, low, high)) {
+      return value;
     }
   }
   return std::nullopt;
@@ -103,24 +130,28 @@ std::optional<float> valueShowing(const PluginInstance& scratch, int32_t index,
 
 std::optional<Neighbours> neighboursOf(const PluginInstance& scratch,
                                        int32_t index, double number) {
-  std::optional<double> below;
-  std::optional<double> above;
-  Neighbours texts;
-  for (int i = 0; i <= kGridPoints; ++i) {
-    const float value = static_cast<float>(i) / kGridPoints;
-    const std::optional<double> shown = shownNumber(scratch, index, value);
-    if (!shown) continue;
-    if (*shown < number && (!below || *shown > *below)) {
-      below = shown;
-      texts.below = displayAt(scratch, index, value);
-    }
-    if (*shown > number && (!above || *shown < *above)) {
-      above = shown;
-      texts.above = displayAt(scratch, index, value);
-    }
+  const std::vector<std::optional<double>> grid = gridOf(scratch, index);
+  for (int i = 0; i < kGridPoints; ++i) {
+    if (!crossesAt(grid, i, number)) continue;
+    // Down to the two adjacent values on either side: every step between
+    // the grid's points counts, not only those the grid lands on.
+    float low = 0.0f;
+    float high = 0.0f;
+    bisect(scratch, index, number, i, low, high);
+    std::string below = displayAt(scratch, index, low);
+    std::string above = displayAt(scratch, index, high);
+    if (*grid[i] > number) std::swap(below, above);
+    return Neighbours{below, above};
   }
-  if (!below || !above) return std::nullopt;
-  return texts;
+  return std::nullopt;
+}
+
+std::string unitSuffix(const std::string& label) {
+  const std::string unit = lowerCase(trim(label));
+  for (const UnitAlias& alias : kUnitAliases) {
+    if (unit == alias.label) return alias.suffix;
+  }
+  return unit.empty() || unit.find(' ') != std::string::npos ? kAnyUnit : unit;
 }
 
 bool unitMatches(const std::string& suffix, const std::string& label) {

@@ -36,6 +36,10 @@ struct Neighbours {
 std::optional<Neighbours> neighboursOf(const PluginInstance& scratch,
                                        int32_t index, double number);
 
+// The shortest suffix that names the unit of a parameter labelled `label`
+// ("st" for semitones, "u" for a parameter without a label).
+std::string unitSuffix(const std::string& label);
+
 // True when `suffix` names the unit of a parameter labelled `label`: the
 // label itself in any case, "u" for any parameter, or a short form ("st"
 // for semitones, "/16" for sixteenths, "smp" for samples).

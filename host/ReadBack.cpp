@@ -60,7 +60,8 @@ std::string holds(int64_t frames, int64_t written) {
 
 // The frames a decode of the whole file gives; `failed` tells whether it
 // ended on an error.
-int64_t decodedFrames(SNDFILE* file, int channels, bool quiet, bool& failed) {
+int64_t decodedFrames(SNDFILE* file, int channels, bool quiet, bool& failed,
+                      const std::function<void(int64_t)>& onDecoded) {
   std::vector<float> buffer(
       static_cast<std::size_t>(kVerifyChunkFrames * channels));
   int64_t decoded = 0;
@@ -69,6 +70,7 @@ int64_t decodedFrames(SNDFILE* file, int channels, bool quiet, bool& failed) {
           return sf_readf_float(file, buffer.data(), kVerifyChunkFrames);
         })) > 0;) {
     decoded += got;
+    if (onDecoded) onDecoded(decoded);
   }
   failed = sf_error(file) != SF_ERR_NO_ERROR;
   return decoded;
@@ -84,7 +86,15 @@ std::string openReason() {
   return reason;
 }
 
-std::string notWhole(int fd, int format, int channels, int64_t written) {
+bool decodesWhole(int format) {
+  return bytesPerSample(format) == 0 ||
+         std::count(std::begin(kCountingContainers),
+                    std::end(kCountingContainers),
+                    format & SF_FORMAT_TYPEMASK) == 0;
+}
+
+std::string notWhole(int fd, int format, int channels, int64_t written,
+                     const std::function<void(int64_t)>& onDecoded) {
   const int reader = dup(fd);
   if (reader < 0 || lseek(reader, 0, SEEK_SET) != 0) {
     const std::string reason = std::strerror(errno);
@@ -100,9 +110,7 @@ std::string notWhole(int fd, int format, int channels, int64_t written) {
   }
   const int64_t declared = info.frames;
   const int64_t frameBytes = int64_t{bytesPerSample(format)} * channels;
-  if (frameBytes > 0 &&
-      std::count(std::begin(kCountingContainers), std::end(kCountingContainers),
-                 format & SF_FORMAT_TYPEMASK) > 0) {
+  if (!decodesWhole(format)) {
     // libsndfile counts no more frames than the file's size holds; the size
     // is checked here as well, so that nothing rests on that.
     sf_close(file);
@@ -112,7 +120,8 @@ std::string notWhole(int fd, int format, int channels, int64_t written) {
     return held == written && declared == written ? "" : holds(held, written);
   }
   bool failed = false;
-  const int64_t decoded = decodedFrames(file, channels, quiet, failed);
+  const int64_t decoded =
+      decodedFrames(file, channels, quiet, failed, onDecoded);
   silenced(quiet, [&] { return sf_close(file); });
   const bool lossy = isLossy(format);
   const int64_t most = written + (lossy ? kCodecPaddingFrames : 0);

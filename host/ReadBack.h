@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace korvane {
@@ -14,7 +15,13 @@ namespace korvane {
 // enough to hold them; other formats are decoded, since their encoders may
 // drop frames: they must decode to `written` frames (a lossy codec may add
 // its padding), and a FLAC's header is not asked.
-std::string notWhole(int fd, int format, int channels, int64_t written);
+// `onDecoded` hears the frames decoded so far, for a progress display.
+std::string notWhole(int fd, int format, int channels, int64_t written,
+                     const std::function<void(int64_t)>& onDecoded = nullptr);
+
+// True when notWhole() decodes a file of `format` whole, rather than read
+// its header.
+bool decodesWhole(int format);
 
 // libsndfile's reason for failing to open a file, without its placeholder
 // for errors it has no text for.

@@ -13,11 +13,20 @@
 #include "OutputFormat.h"
 #include "OutputPath.h"
 #include "PluginInstance.h"
+#include "Progress.h"
+#include "ReadBack.h"
 #include "Warnings.h"
 
 namespace korvane {
 
 namespace {
+
+// Renders shorter than this much audio finish too soon to need a bar.
+constexpr double kProgressMinSeconds = 5.0;
+// A frame read back takes about this many times less than one rendered.
+constexpr int64_t kReadBackShare = 8;
+// Decibels of amplitude per factor of ten.
+constexpr double kDecibelsPerDecade = 20.0;
 
 // How many instances the plug-in's layout needs for a file of `channels`:
 // one for the file, or one per channel for a plug-in of one input and one
@@ -41,17 +50,37 @@ uint32_t pickSeed() {
   return static_cast<uint32_t>(device());
 }
 
+// What was odd about IN, once it has been read: one warning at most.
+void warnOfInput(const InputFile& in, const RenderResult& result,
+                 const std::string& inWord) {
+  const int64_t read = result.summary.inputFrames;
+  if (in.undeclaredBytes() > 0) {
+    warn("IN " + in.name() + " declares no audio in its header, though " +
+         std::to_string(in.undeclaredBytes()) +
+         " bytes follow it (a recording cut off before its header was "
+         "finished?); repair it, for example with `sox --ignore-length " +
+         inWord + " repaired.wav`, and render that");
+  } else if (!in.damage().empty()) {
+    warn("IN " + in.name() + " is damaged: it stops decoding after " +
+         std::to_string(read) + " frames (" + in.damage() +
+         "); rendered the frames read");
+  } else if (read == 0) {
+    warn("IN " + in.name() + " holds no audio (0 frames), so OUT " +
+         result.output +
+         (result.summary.frames > 0 ? " holds only the silence of --tail"
+                                    : " is empty"));
+  } else if (in.truncated(read)) {
+    warn("IN " + in.name() +
+         " is shorter than its header says (truncated?); read " +
+         std::to_string(read) + " frames");
+  }
+}
+
 }  // namespace
 
 RenderResult renderFile(const RenderOptions& options) {
-  if (options.output == kStandardStream) {
-    throw usageError(
-        "OUT - would be standard output, and korvane writes files only (a "
-        "WAV's header is completed once the audio is known); name a file, "
-        "or ./- for a file called -");
-  }
   const OutputTarget target = resolveOutput(options.output, options.force);
-  if (options.input != kStandardStream &&
+  if (options.input != kStandardStream && !target.stream &&
       sameFile(options.input, target.path)) {
     throw usageError("OUT is the same file as IN (" + options.output +
                      "); the input would be lost");
@@ -69,7 +98,7 @@ RenderResult renderFile(const RenderOptions& options) {
   }
 
   RenderResult result;
-  result.output = options.output;
+  result.output = target.stream ? target.path : options.output;
   result.sampleRate = in.sampleRate();
   result.seed = options.seed ? *options.seed : pickSeed();
   result.seedRequested = options.seed.has_value();
@@ -95,37 +124,48 @@ RenderResult renderFile(const RenderOptions& options) {
   const int64_t tailFrames =
       static_cast<int64_t>(std::llround(options.tailSeconds * in.sampleRate()));
   FormatRequest format;
-  format.outPath = options.output;
+  format.outPath = result.output;
+  format.stream = target.stream;
   format.inputFormat = in.format();
   format.channels = in.channels();
   format.sampleRate = in.sampleRate();
   format.frames = in.lengthKnown() ? in.frames() + tailFrames : -1;
   format.subtype = options.subtype;
   const int outFormat = outputFormat(format);
-  OutputFile out(target, outFormat, in.channels(), in.sampleRate());
+  if (options.quality && !isLossy(outFormat)) {
+    throw usageError(
+        "--quality applies to the lossy formats (.mp3, .ogg, "
+        ".opus), not to " +
+        result.output);
+  }
+  OutputFile out(target, outFormat, in.channels(), in.sampleRate(),
+                 options.quality.value_or(defaultQuality(outFormat)));
 
   for (PluginInstance* plugin : plugins) applySettings(values, *plugin);
-  result.summary =
-      render(plugins, in, out, options, tailFrames, storesIntegers(outFormat));
-  out.commit();
-  if (in.truncated(result.summary.inputFrames)) {
-    warn("IN " + in.name() +
-         " is shorter than its header says (truncated?); read " +
-         std::to_string(result.summary.inputFrames) + " frames");
+  {
+    // The read-back of a file that is decoded whole is part of the work.
+    const int64_t frames = in.lengthKnown() ? in.frames() + tailFrames : 0;
+    const int64_t readBack =
+        decodesWhole(outFormat) ? frames / kReadBackShare : 0;
+    Progress progress(
+        frames + readBack,
+        static_cast<int64_t>(kProgressMinSeconds * in.sampleRate()),
+        options.quiet);
+    result.summary = render(plugins, in, out, options, tailFrames,
+                            storesIntegers(outFormat), progress);
+    const int64_t rendered = result.summary.frames;
+    out.commit([&progress, rendered](int64_t decoded) {
+      progress.update(rendered + decoded / kReadBackShare);
+    });
   }
-  if (in.undeclaredBytes() > 0) {
-    warn("IN " + in.name() + " declares no audio in its header, though " +
-         std::to_string(in.undeclaredBytes()) +
-         " bytes follow it (a recording cut off before its header was "
-         "finished?); repair it, for example with `sox --ignore-length " +
-         options.input + " repaired.wav`, and render that");
-  }
+  warnOfInput(in, result, options.input);
   return result;
 }
 
 void reportRender(const RenderResult& result, bool quiet) {
   const RenderSummary& summary = result.summary;
-  if (summary.frames > 0 && summary.peak == 0.0f) {
+  // An empty IN is warned of as such.
+  if (summary.inputFrames > 0 && summary.peak == 0.0f) {
     warn("OUT " + result.output + " is entirely silent");
   }
   if (summary.clipped > 0) {
@@ -155,7 +195,9 @@ struct RenderWords {
       std::to_string(static_cast<int>(defaults::kTempo.byDefault));
   std::string seed;
   std::string bits;
-  bool quiet = false;
+  double gainDb = defaults::kGain.byDefault;
+  double quality = 0.0;
+  CLI::Option* qualityOption = nullptr;
   bool noDelayCompensation = false;
   SettingOptions settings;
   CLI::Option* seedOption = nullptr;
@@ -191,8 +233,12 @@ Command addRenderCommand(CLI::App& app) {
                    "Samples of OUT: 16, 24, 32 or float (default: IN's when "
                    "OUT's container holds them, else 24)")
       ->type_name("BITS");
-  render->add_flag("--quiet,-q", words->quiet,
-                   "No summary line after the render");
+  addNumericOption(*render, defaults::kGain, words->gainDb);
+  words->qualityOption =
+      addNumericOption(*render, defaults::kQuality, words->quality);
+  render->add_flag("--quiet,-q", options.quiet,
+                   "No progress bar and no summary line; warnings and errors "
+                   "still show");
   render->add_flag("--no-delay-compensation", words->noDelayCompensation,
                    "Keep the plug-in's reported delay in OUT instead of "
                    "lining OUT up with IN");
@@ -203,6 +249,12 @@ Command addRenderCommand(CLI::App& app) {
             RenderOptions& options = words->options;
             checkRange(defaults::kBlock, options.blockSize);
             checkRange(defaults::kTail, options.tailSeconds);
+            checkRange(defaults::kGain, words->gainDb);
+            options.gain = std::pow(10.0, words->gainDb / kDecibelsPerDecade);
+            if (words->qualityOption->count() > 0) {
+              checkRange(defaults::kQuality, words->quality);
+              options.quality = words->quality;
+            }
             options.tempo = parseTempo(words->tempo);
             if (words->seedOption->count() > 0) {
               options.seed = parseSeed(words->seed);
@@ -211,8 +263,14 @@ Command addRenderCommand(CLI::App& app) {
               options.subtype = subtypeForBits(words->bits);
             }
             options.compensateDelay = !words->noDelayCompensation;
+            if (options.input == kStandardStream &&
+                words->settings.paramsFile == kStandardStream) {
+              throw usageError(
+                  "IN and --params cannot both be standard input (-); name "
+                  "a file for one of them");
+            }
             options.settings = words->settings.collect();
-            reportRender(renderFile(options), words->quiet);
+            reportRender(renderFile(options), options.quiet);
           }};
 }
 

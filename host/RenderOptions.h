@@ -29,6 +29,10 @@ struct RenderOptions {
   // and render as many more at the end, so that OUT lines up with IN.
   bool compensateDelay = true;
   bool force = false;  // replace a write-protected OUT
+  bool quiet = false;  // no progress bar and no summary line
+  // The factor --gain gives the plug-in's output, before --dry adds IN.
+  double gain = 1.0;
+  std::optional<double> quality;  // of a lossy OUT; nullopt: its default
 };
 
 }  // namespace korvane

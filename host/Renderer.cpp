@@ -20,8 +20,6 @@ namespace korvane {
 
 namespace {
 
-// Renders shorter than this much audio finish too soon to need a bar.
-constexpr double kProgressMinSeconds = 5.0;
 // Frames read and written per file call, whatever the block size.
 constexpr int64_t kChunkFrames = 65536;
 // A delay longer than this is a broken record, not one to render out.
@@ -158,11 +156,22 @@ int32_t reportedDelay(const PluginInstance& plugin, int sampleRate) {
   return delay;
 }
 
+// Scales the plug-in's output in `frames` by `gain`, and adds `dry` when
+// there is one.
+void applyGain(float* frames, std::size_t count, float gain, const float* dry) {
+  if (dry == nullptr) {
+    for (std::size_t i = 0; i < count; ++i) frames[i] *= gain;
+    return;
+  }
+  for (std::size_t i = 0; i < count; ++i) frames[i] = frames[i] * gain + dry[i];
+}
+
 }  // namespace
 
 RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
                      OutputFile& out, const RenderOptions& options,
-                     int64_t tailFrames, bool integerOutput) {
+                     int64_t tailFrames, bool integerOutput,
+                     Progress& progress) {
   const int channels = in.channels();
   const int32_t block = options.blockSize;
   const bool perChannel = plugins.size() > 1;
@@ -174,10 +183,6 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
   }
   const int64_t chunk = block * std::max<int64_t>(1, kChunkFrames / block);
   std::vector<float> frames(static_cast<std::size_t>(chunk * channels));
-  const int64_t total =
-      in.lengthKnown() && in.frames() > 0 ? in.frames() + tailFrames : 0;
-  Progress progress(
-      total, static_cast<int64_t>(kProgressMinSeconds * in.sampleRate()));
   HostContext& context = plugins.front()->context();
 
   for (PluginInstance* plugin : plugins) plugin->resume();
@@ -192,11 +197,14 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
   // delayed as much as the plug-in's own output, so that once the delay is
   // dropped the dry signal lines up with IN and with the grains: the
   // delay's frames of the input carried over from the chunk before,
-  // followed by this chunk's.
+  // followed by this chunk's. With --gain the outputs start from silence
+  // and the dry signal is added once the plug-in's output is scaled.
+  const auto gain = static_cast<float>(options.gain);
+  const bool scaled = gain != 1.0f;
   const int64_t dryDelay = options.dry ? summary.delay : 0;
+  const bool keepDry = options.dry && (dryDelay > 0 || scaled);
   std::vector<float> delayedDry(
-      dryDelay > 0 ? static_cast<std::size_t>((dryDelay + chunk) * channels)
-                   : 0,
+      keepDry ? static_cast<std::size_t>((dryDelay + chunk) * channels) : 0,
       0.0f);
   int64_t position = 0;
   bool inputDone = false;
@@ -217,21 +225,27 @@ RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
     const int64_t n = count + silence;
     if (n == 0) break;
     const float* dry = options.dry ? frames.data() : nullptr;
-    if (dryDelay > 0) {
+    if (keepDry) {
       std::copy(frames.begin(), frames.begin() + n * channels,
                 delayedDry.begin() + dryDelay * channels);
       dry = delayedDry.data();
     }
+    const float* startFrom = scaled ? nullptr : dry;
 
     for (int64_t offset = 0; offset < n; offset += block) {
       const auto frameCount =
           static_cast<int32_t>(std::min<int64_t>(block, n - offset));
       context.setPosition(position);
       for (Lane& lane : lanes) {
-        processBlock(lane, frames.data() + offset * channels, frameCount,
-                     dry != nullptr ? dry + offset * channels : nullptr);
+        processBlock(
+            lane, frames.data() + offset * channels, frameCount,
+            startFrom != nullptr ? startFrom + offset * channels : nullptr);
       }
       position += frameCount;
+    }
+    if (scaled) {
+      applyGain(frames.data(), static_cast<std::size_t>(n * channels), gain,
+                dry);
     }
     if (dryDelay > 0) {
       // The last `dryDelay` input frames open the next chunk's dry frames.

@@ -11,6 +11,7 @@ namespace korvane {
 class PluginInstance;
 class InputFile;
 class OutputFile;
+class Progress;
 
 struct RenderSummary {
   int64_t frames = 0;  // written to OUT
@@ -28,10 +29,13 @@ struct RenderSummary {
 // read and written in chunks of many blocks; `tailFrames` of silence follow
 // it (options.tailSeconds at IN's rate), and clipped samples are counted
 // when OUT stores integers (`integerOutput`), which clip at full scale.
-// Throws HostError (exit 1) on a file error, a sample of IN that is not a
-// finite number, or when the plug-in produces one.
+// The plug-in's output is scaled by options.gain before options.dry adds
+// IN. `progress` hears the frames written. Throws HostError (exit 1) on a
+// file error, a sample of IN that is not a finite number, or when the
+// plug-in produces one.
 RenderSummary render(const std::vector<PluginInstance*>& plugins, InputFile& in,
                      OutputFile& out, const RenderOptions& options,
-                     int64_t tailFrames, bool integerOutput);
+                     int64_t tailFrames, bool integerOutput,
+                     Progress& progress);
 
 }  // namespace korvane

@@ -62,7 +62,9 @@ int checkStreams(int code) {
 }
 
 int run(int argc, char** argv) {
-  CLI::App app{"korvane: renders audio files through the korvane plug-in"};
+  // Named, so that every usage line names the tool ("korvane render ...").
+  CLI::App app{"korvane: renders audio files through the korvane plug-in",
+               "korvane"};
   app.require_subcommand(1);
   app.set_version_flag("--version", kVersionText);
   const std::vector<Command> commands = {
@@ -71,7 +73,12 @@ int run(int argc, char** argv) {
   for (const Command& command : commands) command.app->allow_extras();
 
   try {
-    checkCommandWord(app, argc > 1 ? argv[1] : "");
+    if (argc < 2) {
+      throw usageError(
+          "a command is required (info, render, demo or help); `korvane "
+          "help` shows them, and `korvane help COMMAND` its options");
+    }
+    checkCommandWord(app, argv[1]);
     std::vector<std::string> words = prepareWords(app, argc, argv);
     app.parse(words);
     for (const Command& command : commands) {

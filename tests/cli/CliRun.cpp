@@ -59,11 +59,13 @@ pid_t CliTest::start(
   for (std::string& a : argStrings) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  // The given variables first: getenv takes the first of a name.
+  // The given variables first: getenv takes the first of a name. The
+  // tool's scratch files go into the test's folder.
   std::vector<std::string> envStrings;
   for (const auto& [name, value] : environment) {
     envStrings.push_back(name + "=" + value);
   }
+  envStrings.push_back("TMPDIR=" + dir_);
   for (char** e = environ; *e != nullptr; ++e) envStrings.push_back(*e);
   std::vector<char*> envp;
   for (std::string& e : envStrings) envp.push_back(e.data());

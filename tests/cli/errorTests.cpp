@@ -59,6 +59,12 @@ TEST_F(RenderErrors, EachBadInputExitsAsDocumentedAndWritesNothing) {
       {"block not a number", {"--block", "many"}, 2, "--block"},
       {"tempo 0", {"--tempo", "0"}, 2, "--tempo"},
       {"negative tail", {"--tail", "-1"}, 2, "--tail"},
+      {"gain above 24 dB", {"--gain", "24.5"}, 2, "--gain takes -60 to 24"},
+      {"quality above 1", {"--quality", "1.5"}, 2, "--quality takes 0 to 1"},
+      {"quality of a WAV",
+       {"--quality", "0.5"},
+       2,
+       "--quality applies to the lossy formats"},
       {"missing library",
        {"--plugin", "nowhere.so"},
        1,
@@ -86,6 +92,10 @@ TEST_F(RenderErrors, BadInputFilesFail) {
       {"three channels", {"render", "three.wav", "out.wav"}, 1, "3 channels"},
       {"missing OUT folder", {"render", "in.wav", "no/out.wav"}, 1, "no"},
       {"OUT equal to IN", {"render", "in.wav", "./in.wav"}, 2, "same file"},
+      {"IN and --params both -",
+       {"render", "-", "out.wav", "--params", "-"},
+       2,
+       "IN and --params cannot both be standard input"},
   };
   const Audio original = readAudio(path("in.wav"));
   for (const ErrorCase& c : cases) expectFailure(c, c.args, c.args[2]);

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "CliRun.h"
@@ -93,19 +95,36 @@ TEST_F(Input, ExtensionsKorvaneCannotWriteAreUsageErrors) {
             std::string::npos);
 }
 
-TEST_F(Input, OpusAndMp3WhereThisBuildWritesThem) {
-  writeAudio(path("in48.wav"), testSignal(2, 48000, 4800));
-  const CliResult opus = run({"render", "in48.wav", "out.opus", "-q"});
-  if (opus.err.find("cannot write .opus") == std::string::npos) {
-    ASSERT_EQ(opus.exitCode, 0) << opus.err;
-    EXPECT_EQ(readAudio(path("out.opus")).format,
-              SF_FORMAT_OGG | SF_FORMAT_OPUS);
-  }
-  const CliResult mp3 = run({"render", "in48.wav", "out.mp3", "-q"});
-  if (mp3.err.find("cannot write .mp3") == std::string::npos) {
-    ASSERT_EQ(mp3.exitCode, 0) << mp3.err;
-    EXPECT_EQ(readAudio(path("out.mp3")).format & SF_FORMAT_TYPEMASK,
-              SF_FORMAT_MPEG);
+// The lossy formats where this build writes them: each at a quality a
+// musician would keep by default (MP3's best), and --quality from the
+// smallest file to the best.
+TEST_F(Input, LossyFormatsTakeAQuality) {
+  writeAudio(path("in48.wav"), testSignal(2, 48000, 48000));
+  const struct {
+    const char* out;
+    int format;
+  } cases[] = {
+      {"out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+      {"out.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},
+      {"out.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uintmax_t> sizes;
+    for (const char* quality : {"0", "", "1"}) {
+      std::vector<std::string> args = {"in48.wav", c.out};
+      if (quality[0] != '\0') args.insert(args.end(), {"--quality", quality});
+      const CliResult r = tiny(args);
+      if (r.err.find("cannot write .") != std::string::npos) break;
+      ASSERT_EQ(r.exitCode, 0) << c.out << ": " << r.err;
+      EXPECT_EQ(readAudio(path(c.out)).format, c.format) << c.out;
+      sizes.push_back(fs::file_size(path(c.out)));
+    }
+    if (sizes.size() < 3) continue;
+    EXPECT_LT(sizes[0], sizes[1]) << c.out;
+    EXPECT_LE(sizes[1], sizes[2]) << c.out;
+    if (c.format == cases[2].format) {
+      EXPECT_EQ(sizes[1], sizes[2]);
+    }
   }
 }
 
@@ -212,19 +231,63 @@ TEST_F(Input, SamplesOfInThatAreNotNumbersAreBlamedOnIn) {
   EXPECT_FALSE(fs::exists(path("out.wav")));
 }
 
-TEST_F(Input, ATruncatedInIsRenderedAsFarAsItGoesWithAWarning) {
+// Damaged and empty input: whatever decodes is rendered, with a warning
+// that gives the count; only an input of which nothing decodes fails.
+TEST_F(Input, DamagedInputIsRenderedAsFarAsItDecodesWithAWarning) {
   writeAudio(path("full.wav"),
              testSignal(2, 44100, 10000, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
-  // The 44-byte header and the first 5000 frames of 4 bytes.
-  fs::copy_file(path("full.wav"), path("cut.wav"));
-  fs::resize_file(path("cut.wav"), 44 + 5000 * 4);
-  const CliResult r = tiny({"cut.wav", "out.wav"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.err,
-            "korvane: warning: IN cut.wav is shorter than its header says "
-            "(truncated?); read 5000 frames\n");
-  EXPECT_EQ(readAudio(path("out.wav")).frames(), 5000);
-  EXPECT_EQ(tiny({"full.wav", "out.wav"}).err, "");
+  writeAudio(path("full.flac"),
+             testSignal(2, 44100, 40000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+  writeAudio(path("empty.wav"),
+             Audio{2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, {}});
+  const auto flacBytes = fs::file_size(path("full.flac"));
+  const struct {
+    const char* name;
+    const char* from;        // the file it is cut from or spoilt in
+    std::uintmax_t cutAt;    // its length in bytes; 0: as it is
+    std::uintmax_t spoilAt;  // 64 bytes overwritten there; 0: none
+    int exitCode;
+    const char* message;  // stderr, with %d for the frames of OUT
+  } cases[] = {
+      // The 44-byte header and the first 5000 frames of 4 bytes.
+      {"cut.wav", "full.wav", 44 + 5000 * 4, 0, 0,
+       "korvane: warning: IN cut.wav is shorter than its header says "
+       "(truncated?); read %d frames\n"},
+      {"half.flac", "full.flac", flacBytes / 2, 0, 0,
+       "korvane: warning: IN half.flac is damaged: it stops decoding after "
+       "%d frames (flac decoder lost sync); rendered the frames read\n"},
+      {"spoilt.flac", "full.flac", 0, flacBytes / 2, 0,
+       "korvane: warning: IN spoilt.flac is damaged: it stops decoding after "
+       "%d frames (unknown error in flac decoder); rendered the frames "
+       "read\n"},
+      {"stub.flac", "full.flac", 200, 0, 1,
+       "korvane: error reading IN stub.flac: flac decoder lost sync\n"},
+      {"empty.wav", "empty.wav", 0, 0, 0,
+       "korvane: warning: IN empty.wav holds no audio (0 frames), so OUT "
+       "out.wav is empty\n"},
+  };
+  for (const auto& c : cases) {
+    if (std::string(c.name) != c.from) {
+      fs::copy_file(path(c.from), path(c.name));
+    }
+    if (c.cutAt > 0) fs::resize_file(path(c.name), c.cutAt);
+    if (c.spoilAt > 0) {
+      std::fstream file(path(c.name), std::ios::in | std::ios::out);
+      file.seekp(static_cast<std::streamoff>(c.spoilAt));
+      file << std::string(64, 'X');
+    }
+    fs::remove(path("out.wav"));
+    const CliResult r = tiny({c.name, "out.wav"});
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
+    const int64_t frames =
+        c.exitCode == 0 ? readAudio(path("out.wav")).frames() : -1;
+    char message[512];
+    std::snprintf(message, sizeof message, c.message, static_cast<int>(frames));
+    EXPECT_EQ(r.err, message) << c.name;
+    EXPECT_EQ(fs::exists(path("out.wav")), c.exitCode == 0) << c.name;
+  }
+  EXPECT_EQ(tiny({"full.flac", "out.wav"}).err, "");
+  EXPECT_EQ(readAudio(path("out.wav")).frames(), 40000);
 }
 
 }  // namespace

@@ -99,7 +99,9 @@ TEST_F(Messages, RatesAFormatCannotTakeAreUsageErrors) {
   std::vector<MessageCase> cases = {
       {{"render", "in.wav", "out.opus"},
        2,
-       "cannot write 2-channel 44100 Hz audio as .opus"},
+       "cannot write 2-channel 44100 Hz audio as .opus (out.opus); of the "
+       "usual rates it writes 8000, 12000, 16000, 24000, 48000 Hz: resample "
+       "IN to one of them first"},
       {{"render", "in384.wav", "out.ogg"},
        2,
        "cannot write 2-channel 384000 Hz audio as .ogg"},
@@ -111,7 +113,9 @@ TEST_F(Messages, RatesAFormatCannotTakeAreUsageErrors) {
     fs::remove(path("out.mp3"));
     cases.push_back({{"render", "in96.wav", "out.mp3"},
                      2,
-                     "cannot write 2-channel 96000 Hz audio as .mp3"});
+                     "cannot write 2-channel 96000 Hz audio as .mp3 "
+                     "(out.mp3); of the usual rates it writes 8000, 11025, "
+                     "12000, 16000, 22050, 24000, 32000, 44100, 48000 Hz"});
   }
   expectAll(cases);
 }
@@ -126,6 +130,43 @@ TEST_F(Messages, AValueBetweenStepsNamesTheNearestSteps) {
        2,
        "it moves in steps, and the nearest are 2 and 3 1/16"},
       {{"info", "--set", "tp=25st"}, 2, "it ranges from -24 to 24 semitones"},
+      // Steps finer than the first search's grid.
+      {{"info", "--set", "len=4000.5smp"},
+       2,
+       "it moves in steps, and the nearest are 4000 and 4001 samples"},
+      {{"info", "--set", "pos=1000.5smp"},
+       2,
+       "it moves in steps, and the nearest are 1000 and 1001 samples"},
+  });
+}
+
+// The tool's own words: a missing command points to help, every usage line
+// names the tool, one NAME=VALUE per --set, and a plain number outside 0..1
+// is shown in the parameter's unit where it fits.
+TEST_F(Messages, UsageMessagesSayWhatToWrite) {
+  const CliResult help = run({"render", "--help"});
+  EXPECT_NE(help.out.find("Usage: korvane render [OPTIONS] IN OUT"),
+            std::string::npos)
+      << help.out;
+  EXPECT_NE(help.out.find("--set NAME=VALUE  "), std::string::npos) << help.out;
+  EXPECT_EQ(run({}).err,
+            "korvane: a command is required (info, render, demo or help); "
+            "`korvane help` shows them, and `korvane help COMMAND` its "
+            "options\n");
+  expectAll({
+      {{"render", "in.wav", "out.wav", "--set", "tp=12st", "env=3u"},
+       2,
+       "unexpected argument 'env=3u' after 'render'; each --set takes one "
+       "NAME=VALUE: --set env=3u"},
+      {{"info", "--set", "tp=7"},
+       2,
+       "value of \"tp\" is 7; values are normalised, from 0 to 1, or a "
+       "number in the parameter's unit with a suffix: for 7 semitones write "
+       "tp=7st"},
+      {{"info", "--set", "bsize=8"}, 2, "for 8 1/16 write bsize=8/16"},
+      {{"info", "--set", "rec thrsh=2"},
+       2,
+       "value of \"rec thrsh\" is 2; values are normalised, from 0 to 1\n"},
   });
 }
 

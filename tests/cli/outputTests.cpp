@@ -113,31 +113,53 @@ TEST_F(Output, ALinkToInIsTheSameFileAsIn) {
   EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;
 }
 
-// A render that hangs in the plug-in, ended by each signal: exit 128 + the
-// number, a message, and the temporary file gone.
-TEST_F(Output, ASignalRemovesTheUnfinishedFileAndExitsWith128PlusIt) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    writeText(path("out.wav"), "keep me");
-    const pid_t pid =
-        start({"render", "in.wav", "out.wav", "--plugin", TINYFX_PATH},
-              {{"TINYFX_HANG", "1"}, {"TINYFX_LOG", path("log.txt")}});
-    ASSERT_GT(pid, 0);
-    // The plug-in is resumed once the temporary file exists.
-    for (int wait = 0; wait < 1000; ++wait) {
-      if (readText(path("log.txt")).find("resume") != std::string::npos) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// A render that hangs in the plug-in once it has written a chunk of OUT,
+// ended by each signal, SIGKILL too: exit 128 + the number for those the
+// tool handles, and nothing new in OUT's folder, not even after a kill.
+// Where the file system has no unnamed files, the named temporary beside
+// OUT is removed by the signals the tool handles.
+TEST_F(Output, ASignalOrAKillLeavesNothingNewAndOutAsItWas) {
+  writeAudio(path("long.wav"), testSignal(1, 8000, 80000));
+  for (const bool unnamed : {true, false}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+      if (!unnamed && signal == SIGKILL) continue;
+      writeText(path("out.wav"), "keep me");
+      auto environment =
+          unnamed ? std::vector<std::pair<std::string, std::string>>{}
+                  : faultyCalls("FAULTY_NO_TMPFILE", "1");
+      environment.insert(environment.end(), {{"TINYFX_HANG_AFTER", "70000"},
+                                             {"TINYFX_LOG", path("log.txt")}});
+      // Eight blocks fill the first chunk, which is written before the
+      // ninth is processed; the tenth never returns.
+      const pid_t pid = start({"render", "long.wav", "out.wav", "--plugin",
+                               TINYFX_PATH, "--block", "8192"},
+                              environment);
+      ASSERT_GT(pid, 0);
+      for (int wait = 0; wait < 1000; ++wait) {
+        const std::string log = readText(path("log.txt"));
+        std::size_t blocks = 0;
+        for (std::size_t at = 0;
+             (at = log.find("replacing", at)) != std::string::npos; ++at) {
+          ++blocks;
+        }
+        if (blocks == 9) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      EXPECT_EQ(files().size(), unnamed ? 4u : 5u) << "the named temporary";
+      kill(pid, signal);
+      const CliResult r = finish(pid);
+      if (signal != SIGKILL) {
+        EXPECT_EQ(r.exitCode, 128 + signal) << r.err;
+        EXPECT_NE(r.err.find("the unfinished output was removed"),
+                  std::string::npos)
+            << r.err;
+      }
+      EXPECT_EQ(files(), (std::vector<std::string>{"in.wav", "log.txt",
+                                                   "long.wav", "out.wav"}))
+          << signal;
+      EXPECT_EQ(readText(path("out.wav")), "keep me");
+      fs::remove(path("log.txt"));
     }
-    ASSERT_EQ(files().size(), 4u) << "in.wav, log.txt, out.wav and the temp";
-    kill(pid, signal);
-    const CliResult r = finish(pid);
-    EXPECT_EQ(r.exitCode, 128 + signal) << r.err;
-    EXPECT_NE(r.err.find("the unfinished output was removed"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(files(),
-              (std::vector<std::string>{"in.wav", "log.txt", "out.wav"}));
-    EXPECT_EQ(readText(path("out.wav")), "keep me");
-    fs::remove(path("log.txt"));
   }
 }
 

@@ -1,6 +1,7 @@
 // The read-back of a finished OUT, called directly: a PCM container is
 // judged by its header and size, the other formats by a whole decode, and
-// both report a damaged file as a whole decode counts it.
+// both report a damaged file as a whole decode counts it; a decode tells
+// how far it is.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -50,6 +51,13 @@ TEST_F(ReadBack, AgreesWithAWholeDecode) {
     const std::string file = path("out");
     writeAudio(file, testSignal(kChannels, 48000, kFrames, format));
     EXPECT_EQ(readBack(file, format, kFrames), "");
+    // A whole decode tells how far it is, for the progress bar.
+    int64_t heard = 0;
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    korvane::notWhole(fd, format, kChannels, kFrames,
+                      [&heard](int64_t decoded) { heard = decoded; });
+    close(fd);
+    EXPECT_EQ(heard, korvane::decodesWhole(format) ? kFrames : 0);
     // More frames rendered than the file counts: a lost write.
     EXPECT_EQ(readBack(file, format, kFrames + 1),
               "it holds 4800 of the 4801 frames rendered");

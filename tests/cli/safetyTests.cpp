@@ -46,8 +46,9 @@ class Safety : public CliTest {
 // A write that fails part-way (the file size limit, and a disk that fills
 // up) is exit 1 with OUT named, for every container, also for the encoders
 // that do not report it: the old OUT stays and no temporary is left; a
-// full disk is called so. The same render without a limit succeeds, and
-// the tool is never killed by SIGXFSZ.
+// full disk is called so, and the message says whether a file was kept. The
+// same render without a limit succeeds, and the tool is never killed by
+// SIGXFSZ.
 TEST_F(Safety, OnlyAWholeFileReplacesOut) {
   constexpr rlim_t kLimit = 16 * 1024;
   for (const char* out :
@@ -80,6 +81,14 @@ TEST_F(Safety, OnlyAWholeFileReplacesOut) {
       EXPECT_EQ(readText(path(out)), "keep me") << out;
       EXPECT_EQ(files(), before) << out;
     }
+    fs::remove(path(out));
+    const CliResult fresh =
+        run({"render", "in.wav", out, "-q", "--tail", "4"},
+            faultyCalls("FAULTY_BYTES", std::to_string(size - 5)));
+    EXPECT_EQ(fresh.exitCode, 1) << out << ": " << fresh.err;
+    EXPECT_NE(fresh.err.find("; no file was created\n"), std::string::npos)
+        << fresh.err;
+    EXPECT_FALSE(fs::exists(path(out))) << out;
   }
 }
 
@@ -131,8 +140,9 @@ TEST_F(Safety, InheritedIgnoredSignalsStayIgnored) {
 }
 
 // Ctrl-C while the progress bar is drawn: the message starts a line of its
-// own. The bar needs a terminal, so stderr is a pseudo-terminal here.
-TEST_F(Safety, AnInterruptedProgressBarEndsItsLine) {
+// own. The bar shows the time elapsed and left; -q draws none. The bar
+// needs a terminal, so stderr is a pseudo-terminal here.
+TEST_F(Safety, TheProgressBarShowsTimesEndsItsLineAndQuietHidesIt) {
   const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
   if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
     GTEST_SKIP() << "no pseudo-terminal on this system";
@@ -158,10 +168,19 @@ TEST_F(Safety, AnInterruptedProgressBarEndsItsLine) {
   for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
     shown.append(buffer, static_cast<std::size_t>(got));
   }
-  close(terminal);
   // The terminal turns "\n" into "\r\n".
-  EXPECT_NE(shown.find("%\r\nkorvane: interrupted (SIGINT)"), std::string::npos)
+  EXPECT_NE(shown.find(" elapsed, "), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" left\r\nkorvane: interrupted (SIGINT)"),
+            std::string::npos)
       << shown;
+
+  stderrPath_ = ptsname(terminal);
+  EXPECT_EQ(run({"render", "long.wav", "q.wav", "--plugin", TINYFX_PATH, "-q"})
+                .exitCode,
+            0);
+  stderrPath_.clear();
+  EXPECT_LE(read(terminal, buffer, sizeof buffer), 0);
+  close(terminal);
 }
 
 // Output that does not reach a full device is exit 1 with a message,

@@ -62,16 +62,30 @@ TEST_F(TinyRender, CommandLineSettingsOverrideTheFileAndScaleTheOutput) {
   }
 }
 
-TEST_F(TinyRender, DryAccumulatesOverTheInput) {
+// --dry adds the input to the plug-in's output, which --gain scales first.
+TEST_F(TinyRender, DryAccumulatesOverTheInputAfterTheGain) {
   const Audio in = testSignal(1, 44100, 700);
   writeAudio(path("in.wav"), in);
-  const CliResult r =
-      render({"in.wav", "out.wav", "--dry", "--set", "out-level=0.5"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  const Audio out = readAudio(path("out.wav"));
-  ASSERT_EQ(out.samples.size(), in.samples.size());
-  for (std::size_t i = 0; i < in.samples.size(); ++i) {
-    ASSERT_FLOAT_EQ(out.samples[i], 1.5f * in.samples[i]) << i;
+  const struct {
+    std::vector<std::string> args;
+    float factor;  // of each input sample, with the plug-in's 0.5
+  } cases[] = {
+      {{"--dry"}, 1.5f},
+      {{"--gain", "20"}, 5.0f},
+      {{"--gain", "-20"}, 0.05f},
+      {{"--dry", "--gain", "20"}, 6.0f},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"in.wav", "out.wav", "--set",
+                                     "out-level=0.5"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CliResult r = render(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Audio out = readAudio(path("out.wav"));
+    ASSERT_EQ(out.samples.size(), in.samples.size());
+    for (std::size_t i = 0; i < in.samples.size(); ++i) {
+      ASSERT_FLOAT_EQ(out.samples[i], c.factor * in.samples[i]) << i;
+    }
   }
   EXPECT_NE(readText(path("log.txt")).find("process"), std::string::npos);
 }

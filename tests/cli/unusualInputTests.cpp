@@ -32,7 +32,9 @@ class UnusualInput : public CliTest {
   // Runs a shell command line in the scratch folder; `$K` is the tool.
   int shell(const std::string& line) const {
     const std::string command =
-        "cd '" + dir_ + "' && K='" KORVANE_TOOL "' && " + line + " 2>err.txt";
+        "cd '" + dir_ +
+        "' && export TMPDIR=\"$PWD\" && K='" KORVANE_TOOL "' && " + line +
+        " 2>err.txt";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -58,6 +60,58 @@ TEST_F(UnusualInput, AnOpenLengthIsTheLengthRead) {
   }
 }
 
+// A stream (a pipe, a FIFO) gives the same frames as the file it carries,
+// in every container, with no warning.
+TEST_F(UnusualInput, AStreamReadsAsTheFileItCarries) {
+  const struct {
+    const char* name;
+    int format;
+  } containers[] = {
+      {"in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+      {"in.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
+      {"in.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16},
+      {"in.w64", SF_FORMAT_W64 | SF_FORMAT_FLOAT},
+      {"in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+      {"in.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+  };
+  ASSERT_EQ(shell("mkfifo fifo"), 0);
+  for (const auto& c : containers) {
+    writeAudio(path(c.name), testSignal(2, 44100, 4410, c.format));
+    const std::string render = "$K render --seed 1 -q ";
+    const std::string name = c.name;
+    ASSERT_EQ(shell(render + name + " file.wav"), 0) << name;
+    const Audio file = readAudio(path("file.wav"));
+    EXPECT_EQ(file.frames(), 4410) << name;
+    for (const std::string& line :
+         {"cat " + name + " | " + render + "- pipe.wav",
+          "(cat " + name + " > fifo &) && " + render + "fifo pipe.wav"}) {
+      ASSERT_EQ(shell(line), 0) << line << ": " << readText(path("err.txt"));
+      EXPECT_EQ(readText(path("err.txt")), "") << line;
+      EXPECT_EQ(readAudio(path("pipe.wav")).samples, file.samples) << line;
+    }
+  }
+}
+
+// OUT "-" (or /dev/stdout) through a pipe is the WAV that OUT file.wav
+// gets: the same samples in the same format (a float WAV's peak chunk holds
+// the time it was written, so the bytes are not compared).
+TEST_F(UnusualInput, OutDashIsTheWavAFileGets) {
+  for (const std::string out : {"-", "/dev/stdout"}) {
+    for (const std::string bits : {"", " --bits float", " --bits 24"}) {
+      const std::string render = "$K render --seed 1 -q in.wav ";
+      ASSERT_EQ(shell(render + "file.wav" + bits), 0) << bits;
+      const std::string line = render + out + bits + " | cat > piped.wav";
+      ASSERT_EQ(shell(line), 0) << line << ": " << readText(path("err.txt"));
+      EXPECT_EQ(readText(path("err.txt")), "") << line;
+      const Audio piped = readAudio(path("piped.wav"));
+      const Audio file = readAudio(path("file.wav"));
+      EXPECT_EQ(piped.format, file.format) << line;
+      EXPECT_EQ(piped.samples, file.samples) << line;
+      EXPECT_EQ(piped.frames(), 4410) << line;
+    }
+  }
+}
+
 TEST_F(UnusualInput, AHeaderThatDeclaresNoAudioIsNamedWithTheRepair) {
   writeWithDataSize("cut.wav", 0);
   const CliResult r = run({"render", "cut.wav", "out.wav", "-q"});
@@ -69,11 +123,13 @@ TEST_F(UnusualInput, AHeaderThatDeclaresNoAudioIsNamedWithTheRepair) {
             "--ignore-length cut.wav repaired.wav`, and render that\n");
 }
 
-// "-" is standard input for IN and refused for OUT; `--` ends the options
+// "-" is standard input for IN and --params and standard output for OUT;
+// `--` ends the options
 // and a name starting with '-' without it is named with both ways out.
 TEST_F(UnusualInput, DashAndDoubleDash) {
   fs::copy_file(path("in.wav"), path("-"));
   fs::copy_file(path("in.wav"), path("-take1.wav"));
+  writeText(path("bad.params"), "volume = 1\n");
   const struct {
     const char* line;
     int exitCode;
@@ -85,8 +141,9 @@ TEST_F(UnusualInput, DashAndDoubleDash) {
       {"$K render ./- out2.wav -q", 0, "out2.wav", ""},
       {"$K render -q -- -take1.wav out3.wav", 0, "out3.wav", ""},
       {"$K render -q in.wav -- -out.wav", 0, "-out.wav", ""},
-      {"$K render in.wav -", 2, nullptr,
-       "OUT - would be standard output, and korvane writes files only"},
+      {"$K render -q in.wav - > dash.wav", 0, "dash.wav", ""},
+      {"$K render in.wav out5.wav --params - < bad.params", 2, nullptr,
+       "standard input:1: unknown parameter \"volume\""},
       {"$K render -take1.wav out4.wav", 2, nullptr,
        "unknown option '-take1.wav' of 'render'; if it is a file name, put "
        "-- before it (korvane render -- -take1.wav) or write ./-take1.wav"},
