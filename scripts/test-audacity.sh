@@ -185,7 +185,10 @@ EOF
 }
 
 # Starts Audacity in the background on a virtual display, under the test's
-# user and a time limit for the whole run. Its log is $work/NAME.log, its X
+# user and a time limit for the whole run, in the test's HOME: Audacity also
+# looks for plug-ins in folders of the folder it starts in, and started in
+# this repository's (which has a folder "lv2") with LV2_PATH set, its
+# start-up stopped at an error report. Its log is $work/NAME.log, its X
 # server's $work/NAME-xvfb.log. The display is one that no lock file or
 # socket claims: xvfb-run's own choice skips only lock files, tries ten
 # numbers, and then runs Audacity without a display.
@@ -194,7 +197,8 @@ start_audacity() {
   remove_pipes
   display=$(free_display)
   echo "$display" >>"$work/displays"
-  timeout -k 10 "$session_limit" "${as_user[@]}" env -i PATH=/usr/bin:/bin \
+  timeout -k 10 "$session_limit" "${as_user[@]}" env -i -C "$work/home" \
+    PATH=/usr/bin:/bin \
     HOME="$work/home" TMPDIR="$work/tmp" LANG=C.UTF-8 \
     XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache" \
     XDG_DATA_HOME="$work/home/.local/share" XDG_RUNTIME_DIR="$work/runtime" \
