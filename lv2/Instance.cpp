@@ -17,7 +17,8 @@
 
 namespace lv2face {
 namespace {
-// The interface version the internal host reports, as VST 2 hosts of today.
+// The interface version the internal host reports, that of current VST 2
+// hosts.
 constexpr intptr_t kHostVersion = 2400;
 // The most samples one processing call of the record takes.
 constexpr uint32_t kMostFramesPerCall = 1u << 30;
@@ -31,7 +32,8 @@ bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 const LV2_URID_Map* findMap(const LV2_Feature* const* features) {
   for (; features != nullptr && *features != nullptr; ++features) {
-    if (std::strcmp((*features)->URI, LV2_URID__map) == 0) {
+    const char* uri = (*features)->URI;
+    if (uri != nullptr && std::strcmp(uri, LV2_URID__map) == 0) {
       return static_cast<const LV2_URID_Map*>((*features)->data);
     }
   }

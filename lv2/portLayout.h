@@ -33,6 +33,19 @@ enum Index : uint32_t {
 };
 }  // namespace Port
 
+// The audio ports, by index.
+struct AudioPort {
+  const char* symbol;
+  const char* name;
+  bool input;
+};
+constexpr AudioPort kAudioPorts[Port::kFirstSetting] = {
+    {"in_left", "In left", true},
+    {"in_right", "In right", true},
+    {"out_left", "Out left", false},
+    {"out_right", "Out right", false},
+};
+
 // How a setting's control port carries its value. A port "in units" carries
 // the field itself (sixteenths, semitones...), from the field at normalised 0
 // to the field at normalised 1; the binding maps it back to the normalised

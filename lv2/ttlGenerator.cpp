@@ -114,19 +114,7 @@ const char* const kHead = R"(@prefix atom: <http://lv2plug.in/ns/ext/atom#> .
 	lv2:optionalFeature urid:map , lv2:hardRTCapable ;
 	lv2:extensionData state:interface ;
 	patch:writable <%s> ;
-	lv2:port [
-		a lv2:InputPort , lv2:AudioPort ;
-		lv2:index 0 ; lv2:symbol "in_left" ; lv2:name "In left"
-	] , [
-		a lv2:InputPort , lv2:AudioPort ;
-		lv2:index 1 ; lv2:symbol "in_right" ; lv2:name "In right"
-	] , [
-		a lv2:OutputPort , lv2:AudioPort ;
-		lv2:index 2 ; lv2:symbol "out_left" ; lv2:name "Out left"
-	] , [
-		a lv2:OutputPort , lv2:AudioPort ;
-		lv2:index 3 ; lv2:symbol "out_right" ; lv2:name "Out right"
-	] )";
+	lv2:port )";
 
 const char* const kControlPort = R"( , [
 		a lv2:InputPort , atom:AtomPort ;
@@ -141,6 +129,14 @@ const char* const kControlPort = R"( , [
 void writeTurtle(FILE* out, const Setting* settings) {
   std::fprintf(out, kHead, lv2face::kSixteenthUri, lv2face::kSeedUri,
                lv2face::kPluginUri, lv2face::kSeedUri);
+  for (uint32_t i = 0; i < lv2face::Port::kFirstSetting; ++i) {
+    const lv2face::AudioPort& port = lv2face::kAudioPorts[i];
+    std::fprintf(out,
+                 "%s[\n\t\ta lv2:%s , lv2:AudioPort ;\n"
+                 "\t\tlv2:index %u ; lv2:symbol \"%s\" ; lv2:name \"%s\"\n\t] ",
+                 i == 0 ? "" : ", ", port.input ? "InputPort" : "OutputPort", i,
+                 port.symbol, port.name);
+  }
   for (int32_t i = 0; i < Param::kCount; ++i) {
     const Setting& s = settings[i];
     std::fprintf(out,

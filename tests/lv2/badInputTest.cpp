@@ -117,6 +117,8 @@ std::vector<Case> cases() {
   };
 }
 
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
 class BadInput : public ::testing::TestWithParam<Case> {};
 
 // On a short loop that the grains' position and spacing follow, so that the
