@@ -5,8 +5,9 @@
 # tempi, with three settings) that are then checked; the last one checks
 # that the loops last their notated length in seconds at 48 kHz. Prints what
 # Ardour reported; fails on any failed check.
-# With --lv2 it does the same with the LV2 bundle in two sessions at 48 kHz
-# and 90 bpm, whose renders must also equal `korvane render --tempo 90`.
+# With --lv2 it does the same with the LV2 bundle in three sessions at
+# 48 kHz and 90 bpm, whose renders must also equal `korvane render --tempo
+# 90` (with the seed saved in the session).
 # Usage: scripts/test-ardour.sh [path/to/korvane.so]
 #        scripts/test-ardour.sh --lv2 [path/to/korvane.lv2]
 # Without a path it builds the library in build/release-linux-x86_64, or
@@ -48,21 +49,24 @@ render_values=(
 )
 
 # The LV2 bundle's renders, at 48 kHz and 90 bpm, with the port values
-# ("bsize" in sixteenths, "tp" in semitones, "env" 1 to 6) and every spread
-# at 0, so that korvane render repeats them without the seed: settings that
-# move every field, then 12 sixteenths, "pos" 0 and no transposition, whose
-# second capture starts two loops of 2 s after the first.
+# ("bsize" in sixteenths, "tp" in semitones, "env" 1 to 6): settings that
+# move every field but the spreads, then the same with the spreads of
+# position, length and pitch, which korvane render repeats with the seed
+# that korvane saved in the session's state, then 12 sixteenths, "pos" 0 and
+# no transposition, whose second capture starts two loops of 2 s after the
+# first. "st jitter" stays 0, so that start decisions keep their interval.
 form=vst
 if [ "${1:-}" = --lv2 ]; then
   form=lv2
   shift
-  render_names=(lv2-settings lv2-loops)
-  render_rates=(48000 48000)
-  render_tempi=(90 90)
-  render_seconds=(2.5 5.5)
-  render_switches=(- 1.25)
+  render_names=(lv2-settings lv2-seeded lv2-loops)
+  render_rates=(48000 48000 48000)
+  render_tempi=(90 90 90)
+  render_seconds=(2.5 2.5 5.5)
+  render_switches=(- - 1.25)
   render_values=(
     "10 0.05 0.3 0 0.3 0 0.5 0 7 0 3"
+    "10 0.05 0.3 0 0.3 0.4 0.5 0.3 7 0.2 3"
     "12 0 0.15 0 0 0 0.18 0 0 0 1"
   )
 fi
@@ -151,8 +155,9 @@ render() {
   shift 5
   local values=("$@")
   local session="$work/$name" input="$work/$name-input.wav" frames
-  local tones=()
+  local tones=() state=()
   [ "$switch" = - ] || tones=("$switch")
+  [ ${#reference[@]} -eq 0 ] || state=("$session" "$name")
   echo "== $name: session at $rate Hz, tempo $tempo bpm, korvane values" \
     "${values[*]}"
   python3 "$tests/make_input.py" "$input" "$seconds" "$rate" "${tones[@]}"
@@ -168,7 +173,7 @@ render() {
     "$tempo" "${values[@]}" || true
   export_render "$name" "$session" "$rate" || return 0
   step "$name-check" "$check_limit" "$name" \
-    python3 "$tests/check_render.py" "${reference[@]}" "$input" \
+    python3 "$tests/check_render.py" "${reference[@]}" "${state[@]}" "$input" \
     "$work/$name.wav" "$name" "$tempo" "${values[@]}" "${tones[@]}" || true
 }
 
@@ -236,7 +241,8 @@ if [ ${#failures[@]} -ne 0 ]; then
 fi
 if [ $form = lv2 ]; then
   echo "Ardour test of korvane.lv2 passed: identity, port values kept through" \
-    "three reopens, two renders equal to korvane render at 48 kHz and 90 bpm"
+    "three reopens, three renders equal to korvane render at 48 kHz and 90" \
+    "bpm, one with spreads and the seed saved in the session"
 else
   echo "Ardour test passed: identity, parameters and three renders, loops of" \
     "their notated length at 44.1 and 48 kHz"

@@ -1,6 +1,6 @@
 # Checks a render that Ardour exported through korvane against its input.
-"""Usage: check_render.py [--lv2 KORVANE LIBRARY] INPUT.wav RENDER.wav LABEL
-                       TEMPO V0 .. V10 [SWITCH]
+"""Usage: check_render.py [--lv2 KORVANE LIBRARY SESSION_DIR SESSION_NAME]
+                       INPUT.wav RENDER.wav LABEL TEMPO V0 .. V10 [SWITCH]
 
 Checks that the render has the input's length and channel count, that
 every sample is finite and within -1..+1, and, away from the start and the
@@ -31,7 +31,8 @@ With --lv2, V0..V10 are the LV2 bundle's port values ("bsize" in
 sixteenths, "tp" in semitones, "env" 1 to 6), and the render must also equal,
 bit for bit, `korvane render --tempo TEMPO` (the command-line host KORVANE
 with the VST 2 library LIBRARY) of the input at the session's rate with the
-same settings, after as many frames of silence as Ardour ran korvane before
+same settings and the seed that korvane saved in the session's state (so
+that spreads repeat too), after as many frames of silence as Ardour ran korvane before
 the session's first frame: its export runs the plug-in a few blocks before
 it, and korvane's start clock counts those samples. The lead shows in the
 first grain, which comes on a start decision: it is searched among the
@@ -40,10 +41,12 @@ Prints the measurements; exits non-zero on any failed check.
 """
 import math
 import os
+import re
 import struct
 import subprocess
 import sys
 import tempfile
+import xml.etree.ElementTree as ET
 
 import floatwav
 import tones
@@ -85,16 +88,32 @@ def settings(values):
     return [f"--set={name}={text}" for name, text in zip(NAMES, texts)]
 
 
-def korvane_render(korvane, library, source, rate, tempo, values, lead,
-                   folder):
+def saved_seed(session_dir, session_name):
+    """The seed in the LV2 state that Ardour saved for korvane: the state
+    folder that the session names, in the plug-in's folder of the session."""
+    root = ET.parse(os.path.join(session_dir, session_name + ".ardour"))
+    for processor in root.iter("Processor"):
+        state = processor.find("lv2")
+        if processor.get("unique-id") == "urn:zvk:korvane" and state is not None:
+            path = os.path.join(session_dir, "plugins", processor.get("id"),
+                                state.get("state-dir"), "state.ttl")
+            with open(path) as source:
+                found = re.search(r'<urn:zvk:korvane:seed> "(\d+)"',
+                                  source.read())
+            return int(found.group(1)) if found else None
+    return None
+
+
+def korvane_render(korvane, library, source, rate, tempo, values, seed,
+                   lead, folder):
     """korvane render of the input after `lead` frames of silence, those
     frames dropped."""
     padded = os.path.join(folder, "input.wav")
     rendered = os.path.join(folder, "render.wav")
     floatwav.write(padded, [[0.0] * lead + list(c) for c in source], rate)
     subprocess.run([korvane, "render", padded, rendered, "--tempo",
-                    f"{tempo:g}", "--plugin", library, "--quiet"] +
-                   settings(values), check=True)
+                    f"{tempo:g}", "--seed", str(seed), "--plugin", library,
+                    "--quiet"] + settings(values), check=True)
     return [c[lead:] for c in floatwav.read(rendered)[0]]
 
 
@@ -104,13 +123,18 @@ def onset_of(channels, start=0):
 
 
 def check_reference(label, render, source, rate, tempo, values, korvane,
-                    library, check):
-    """The render equals korvane render after the lead Ardour ran."""
+                    library, session, check):
+    """The render equals korvane render after the lead Ardour ran. The
+    start decisions come at a fixed interval: "st jitter" must be 0."""
+    seed = saved_seed(*session)
+    print(f"{label}: korvane's seed in the saved session: {seed}")
+    if not check(seed is not None, "the session's state holds the seed"):
+        return
     _, interval, _ = korvane_counts(loop_length(tempo, values, rate), values)
     period = interval + interval // 2  # start decisions without jitter
     with tempfile.TemporaryDirectory() as folder:
         plain = korvane_render(korvane, library, source, rate, tempo,
-                               values, 0, folder)
+                               values, seed, 0, folder)
         got, want = onset_of(render), onset_of(plain)
         if not check(got is not None and want is not None,
                      "both renders sound"):
@@ -118,7 +142,7 @@ def check_reference(label, render, source, rate, tempo, values, korvane,
         leads = range((want - got) % period, MAX_LEAD + 1, period)
         for lead in leads:
             reference = korvane_render(korvane, library, source, rate, tempo,
-                                       values, lead, folder)
+                                       values, seed, lead, folder)
             if all(a.tobytes() == b.tobytes()
                    for a, b in zip(render, reference)):
                 print(f"{label}: equals korvane render --tempo {tempo:g} of "
@@ -201,7 +225,8 @@ def main():
     if args[0] == "--lv2":
         LV2 = True
         korvane, library = args[1:3]
-        args = args[3:]
+        session = args[3:5]
+        args = args[5:]
     input_path, render_path, label = args[0:3]
     tempo = float(args[3])
     values = [float(v) for v in args[4:15]]
@@ -279,7 +304,7 @@ def main():
 
     if LV2 and finite:
         check_reference(label, render, source, rate, tempo, values, korvane,
-                        library, check)
+                        library, session, check)
 
     for what in failures:
         print(f"FAIL: {label}: {what}")
