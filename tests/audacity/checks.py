@@ -137,24 +137,32 @@ CHECKS = [
 ]
 
 # The LV2 bundle's checks: its defaults, and the chosen settings through the
-# preset, at 44.1 kHz, on a 48 kHz track, on a mono track, applied twice.
+# preset, at 44.1 kHz, on a 48 kHz track, on a mono track, applied twice, to
+# two tracks in one application, in a project saved, reopened and applied
+# again.
 PRESET_ARGUMENT = f'Use_Preset="Factory Preset:{PRESET}"'
 LV2_CHECKS = [
     Check("lv2-defaults", "main", REAL, STEREO, 2, 1, False, None, None,
           "korvane.lv2 at its port defaults"),
     Check("lv2-rate-48000-defaults", "main", REAL, STEREO_48K, 2, 1, False,
           None, None, "korvane.lv2 at its defaults on a 48 kHz track"),
-    Check("lv2-settings", "main", REAL, STEREO, 2, 1, True, None, None,
-          "korvane.lv2 with the chosen settings, given as a preset",
-          arguments=PRESET_ARGUMENT),
     Check("lv2-rate-48000", "main", REAL, STEREO_48K, 2, 1, True, None,
-          None, "the chosen settings on a 48 kHz track",
+          None, "the chosen settings, given as a preset, on a 48 kHz track",
           arguments=PRESET_ARGUMENT),
     Check("lv2-mono", "main", REAL, MONO, 1, 1, True, None, None,
           "the chosen settings on a mono track", arguments=PRESET_ARGUMENT),
     Check("lv2-applied-twice", "main", REAL, STEREO, 2, 2, True, None,
           None, "the chosen settings, the effect applied twice",
           arguments=PRESET_ARGUMENT),
+    Check("lv2-two-tracks", "main", REAL, STEREO, 2, 1, True, None, None,
+          "the chosen settings, one application to two tracks of the same "
+          "input", tracks=2, arguments=PRESET_ARGUMENT),
+    Check("lv2-settings", "main", REAL, STEREO, 2, 1, True, None, PROJECT,
+          "the chosen settings; the project is then saved and Audacity "
+          "closed", arguments=PRESET_ARGUMENT),
+    Check("lv2-reopened", "reopen", REAL, STEREO, 2, 1, True,
+          Opens(PROJECT, 1), None, "the saved project reopened in a new "
+          "Audacity, applied again", arguments=PRESET_ARGUMENT),
 ]
 LV2 = False  # whether the checks are the LV2 bundle's
 
