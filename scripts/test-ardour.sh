@@ -28,47 +28,43 @@ export_limit=150
 export_attempts=3
 check_limit=120
 
-# Three renders: session rate and tempo, the input's length in seconds and
-# the time its second tone starts (- for none), then korvane's eleven
-# normalised values in index order: bsize, rec thrsh, st rate, st jitter,
-# pos, pos jitter, len, len jitter, tp, p jitter, env. The second has no
+# The renders: the form of korvane they load, session rate and tempo, the
+# input's length in seconds and the time its second tone starts (- for
+# none), then korvane's eleven values in index order: bsize, rec thrsh,
+# st rate, st jitter, pos, pos jitter, len, len jitter, tp, p jitter, env.
+#
+# Three of the VST 2 library, with normalised values. The second has no
 # spread on the start interval and the position, so that its render shows
 # where "pos" is. The third has no spread at all, 16 sixteenths, "pos" 0 and
 # no transposition: its grains carry the tone of the capture they read, and
 # the tone changes where the second capture starts, two loops of 2 s after
 # the first (3.675 s if korvane counted samples of 44.1 kHz at 48 kHz).
-render_names=(render-1 render-2 render-3)
-render_rates=(44100 48000 48000)
-render_tempi=(120 90 120)
-render_seconds=(2.5 2.5 5.5)
-render_switches=(- - 1.25)
-render_values=(
-  "0.2 0.3 0.1 0.5 0.05 0.3 0.1 0.2 0.6 0.1 0.4"
-  "0.1 0.05 0.3 0.0 0.5 0.0 0.5 0.6 0.3 0.0 0.0"
-  "0.24 0.0 0.15 0.0 0.0 0.0 0.18 0.0 0.5 0.0 0.0"
-)
-
-# The LV2 bundle's renders, at 48 kHz and 90 bpm, with the port values
+#
+# Three of the LV2 bundle, at 48 kHz and 90 bpm, with the port values
 # ("bsize" in sixteenths, "tp" in semitones, "env" 1 to 6): settings that
 # move every field but the spreads, then the same with the spreads of
 # position, length and pitch, which korvane render repeats with the seed
 # that korvane saved in the session's state, then 12 sixteenths, "pos" 0 and
 # no transposition, whose second capture starts two loops of 2 s after the
 # first. "st jitter" stays 0, so that start decisions keep their interval.
+render_names=(render-1 render-2 render-3 lv2-settings lv2-seeded lv2-loops)
+render_forms=(vst vst vst lv2 lv2 lv2)
+render_rates=(44100 48000 48000 48000 48000 48000)
+render_tempi=(120 90 120 90 90 90)
+render_seconds=(2.5 2.5 5.5 2.5 2.5 5.5)
+render_switches=(- - 1.25 - - 1.25)
+render_values=(
+  "0.2 0.3 0.1 0.5 0.05 0.3 0.1 0.2 0.6 0.1 0.4"
+  "0.1 0.05 0.3 0.0 0.5 0.0 0.5 0.6 0.3 0.0 0.0"
+  "0.24 0.0 0.15 0.0 0.0 0.0 0.18 0.0 0.5 0.0 0.0"
+  "10 0.05 0.3 0 0.3 0 0.5 0 7 0 3"
+  "10 0.05 0.3 0 0.3 0.4 0.5 0.3 7 0.2 3"
+  "12 0 0.15 0 0 0 0.18 0 0 0 1"
+)
 form=vst
 if [ "${1:-}" = --lv2 ]; then
   form=lv2
   shift
-  render_names=(lv2-settings lv2-seeded lv2-loops)
-  render_rates=(48000 48000 48000)
-  render_tempi=(90 90 90)
-  render_seconds=(2.5 2.5 5.5)
-  render_switches=(- - 1.25)
-  render_values=(
-    "10 0.05 0.3 0 0.3 0 0.5 0 7 0 3"
-    "10 0.05 0.3 0 0.3 0.4 0.5 0.3 7 0.2 3"
-    "12 0 0.15 0 0 0 0.18 0 0 0 1"
-  )
 fi
 
 # apt_install, build_host, run_bounded, fail and show_log
@@ -227,6 +223,7 @@ fi
 
 if [ ${#failures[@]} -eq 0 ]; then
   for i in "${!render_names[@]}"; do
+    [ "${render_forms[$i]}" = $form ] || continue
     read -r -a values <<<"${render_values[$i]}"
     render "${render_names[$i]}" "${render_rates[$i]}" "${render_tempi[$i]}" \
       "${render_seconds[$i]}" "${render_switches[$i]}" "${values[@]}"
