@@ -35,9 +35,9 @@ installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
 }
 
-# Builds the command-line host and the Linux library and prints their
-# folder: build/x64 when it exists (test.sh has just built it), or
-# build/release, the preset's Release build without tests.
+# Builds the command-line host and the Linux library (and the targets named)
+# and prints their folder: build/x64 when it exists (test.sh has just built
+# it), or build/release, the preset's Release build without tests.
 build_host() {
   local dir="$root/build/x64"
   if [ ! -f "$dir/CMakeCache.txt" ]; then
@@ -47,7 +47,7 @@ build_host() {
     . "$root/scripts/configure-and-build.sh"
     configure release
   fi
-  cmake --build "$dir" -j2 --target korvane korvane_cli >&2
+  cmake --build "$dir" -j2 --target korvane korvane_cli "$@" >&2
   echo "$dir"
 }
 

@@ -5,8 +5,14 @@
 # tempi, with three settings) that are then checked; the last one checks
 # that the loops last their notated length in seconds at 48 kHz. Prints what
 # Ardour reported; fails on any failed check.
+# With --lv2 it does the same with the LV2 bundle in three sessions at
+# 48 kHz and 90 bpm, whose renders must also equal `korvane render --tempo
+# 90` (with the seed saved in the session).
 # Usage: scripts/test-ardour.sh [path/to/korvane.so]
-# Without a path it builds the library in build/release-linux-x86_64.
+#        scripts/test-ardour.sh --lv2 [path/to/korvane.lv2]
+# Without a path it builds the library in build/release-linux-x86_64, or
+# with --lv2 the bundle of the build that gives the command-line host
+# (build/x64 when it exists, else build/release).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tests="$root/tests/ardour"
@@ -22,27 +28,46 @@ export_limit=150
 export_attempts=3
 check_limit=120
 
-# Three renders: session rate and tempo, the input's length in seconds and
-# the time its second tone starts (- for none), then korvane's eleven
-# normalised values in index order: bsize, rec thrsh, st rate, st jitter,
-# pos, pos jitter, len, len jitter, tp, p jitter, env. The second has no
+# The renders: the form of korvane they load, session rate and tempo, the
+# input's length in seconds and the time its second tone starts (- for
+# none), then korvane's eleven values in index order: bsize, rec thrsh,
+# st rate, st jitter, pos, pos jitter, len, len jitter, tp, p jitter, env.
+#
+# Three of the VST 2 library, with normalised values. The second has no
 # spread on the start interval and the position, so that its render shows
 # where "pos" is. The third has no spread at all, 16 sixteenths, "pos" 0 and
 # no transposition: its grains carry the tone of the capture they read, and
 # the tone changes where the second capture starts, two loops of 2 s after
 # the first (3.675 s if korvane counted samples of 44.1 kHz at 48 kHz).
-render_names=(render-1 render-2 render-3)
-render_rates=(44100 48000 48000)
-render_tempi=(120 90 120)
-render_seconds=(2.5 2.5 5.5)
-render_switches=(- - 1.25)
+#
+# Three of the LV2 bundle, at 48 kHz and 90 bpm, with the port values
+# ("bsize" in sixteenths, "tp" in semitones, "env" 1 to 6): settings that
+# move every field but the spreads, then the same with the spreads of
+# position, length and pitch, which korvane render repeats with the seed
+# that korvane saved in the session's state, then 12 sixteenths, "pos" 0 and
+# no transposition, whose second capture starts two loops of 2 s after the
+# first. "st jitter" stays 0, so that start decisions keep their interval.
+render_names=(render-1 render-2 render-3 lv2-settings lv2-seeded lv2-loops)
+render_forms=(vst vst vst lv2 lv2 lv2)
+render_rates=(44100 48000 48000 48000 48000 48000)
+render_tempi=(120 90 120 90 90 90)
+render_seconds=(2.5 2.5 5.5 2.5 2.5 5.5)
+render_switches=(- - 1.25 - - 1.25)
 render_values=(
   "0.2 0.3 0.1 0.5 0.05 0.3 0.1 0.2 0.6 0.1 0.4"
   "0.1 0.05 0.3 0.0 0.5 0.0 0.5 0.6 0.3 0.0 0.0"
   "0.24 0.0 0.15 0.0 0.0 0.0 0.18 0.0 0.5 0.0 0.0"
+  "10 0.05 0.3 0 0.3 0 0.5 0 7 0 3"
+  "10 0.05 0.3 0 0.3 0.4 0.5 0.3 7 0.2 3"
+  "12 0 0.15 0 0 0 0.18 0 0 0 1"
 )
+form=vst
+if [ "${1:-}" = --lv2 ]; then
+  form=lv2
+  shift
+fi
 
-# apt_install, run_bounded, fail and show_log
+# apt_install, build_host, run_bounded, fail and show_log
 # shellcheck source=host-test-common.sh
 . "$root/scripts/host-test-common.sh"
 
@@ -126,55 +151,79 @@ render() {
   shift 5
   local values=("$@")
   local session="$work/$name" input="$work/$name-input.wav" frames
-  local tones=()
+  local tones=() state=()
   [ "$switch" = - ] || tones=("$switch")
+  [ ${#reference[@]} -eq 0 ] || state=("$session" "$name")
   echo "== $name: session at $rate Hz, tempo $tempo bpm, korvane values" \
     "${values[*]}"
   python3 "$tests/make_input.py" "$input" "$seconds" "$rate" "${tones[@]}"
   frames=$(python3 -c "print(int($seconds * $rate))")
   step "$name-session" "$session_limit" session \
-    ardour7-lua "$tests/session.lua" "$session" "$name" "$rate" "$tempo" \
-    "$frames" "${values[@]}" || return 0
+    ardour7-lua "$tests/session.lua" "$form" "$session" "$name" "$rate" \
+    "$tempo" "$frames" "${values[@]}" || return 0
   step "$name-fit" "$check_limit" "" \
     python3 "$tests/fit_session.py" "$session" "$name" "$input" ||
     return 0
   step "$name-reload" "$reload_limit" reload \
-    ardour7-lua "$tests/reload.lua" "$session" "$name" "$rate" "$tempo" \
-    "${values[@]}" || true
+    ardour7-lua "$tests/reload.lua" "$form" "$session" "$name" "$rate" \
+    "$tempo" "${values[@]}" || true
   export_render "$name" "$session" "$rate" || return 0
   step "$name-check" "$check_limit" "$name" \
-    python3 "$tests/check_render.py" "$input" "$work/$name.wav" \
-    "$name" "$tempo" "${values[@]}" "${tones[@]}" || true
+    python3 "$tests/check_render.py" "${reference[@]}" "${state[@]}" "$input" \
+    "$work/$name.wav" "$name" "$tempo" "${values[@]}" "${tones[@]}" || true
 }
 
 started=$(date +%s)
 install_missing
-library=${1:-$(build_library)}
-[ -f "$library" ] || { echo "no library at $library" >&2; exit 1; }
+reference=()
+if [ $form = lv2 ]; then
+  # The comparison's command-line host and VST 2 library.
+  host_dir=$(build_host korvane_lv2)
+  reference=(--lv2 "$host_dir/korvane" "$host_dir/korvane.so")
+  library=${1:-$host_dir/korvane.lv2}
+  [ -f "$library/manifest.ttl" ] || { echo "no bundle at $library" >&2; exit 1; }
+else
+  library=${1:-$(build_library)}
+  [ -f "$library" ] || { echo "no library at $library" >&2; exit 1; }
+fi
 
 work=$(mktemp -d /tmp/korvane-ardour.XXXXXX)
-mkdir -p "$work/home" "$work/config" "$work/cache" "$work/data" \
-  "$work/runtime" "$work/vst"
+mkdir -p "$work/home" "$work/config/ardour7" "$work/cache" "$work/data" \
+  "$work/runtime" "$work/vst" "$work/lv2"
 chmod 700 "$work/runtime"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
   XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data" \
-  XDG_RUNTIME_DIR="$work/runtime" LXVST_PATH="$work/vst"
+  XDG_RUNTIME_DIR="$work/runtime" LXVST_PATH="$work/vst" LV2_PATH="$work/lv2"
 unset VST_PATH VST3_PATH
 
-# Ardour's headless tools ignore a scan result that is not newer than the
-# library, so the copy is dated a little in the past.
-cp "$library" "$work/vst/korvane.so"
-touch -d '-2 minutes' "$work/vst/korvane.so"
+if [ $form = lv2 ]; then
+  # Ardour finds LV2 plug-ins in the folders of LV2_PATH when it starts. Its
+  # export runs the plug-ins on silence for a second before the session's
+  # first frame unless told otherwise; without that pre-roll it runs them
+  # for a few blocks, which check_render.py finds.
+  cp -r "$library" "$work/lv2/korvane.lv2"
+  printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' '<Ardour><Config>' \
+    '<Option name="export-preroll" value="0"/>' '</Config></Ardour>' \
+    >"$work/config/ardour7/config"
+  echo "== Ardour $(dpkg-query -W -f='${Version}' ardour 2>/dev/null) loads" \
+    "$library from LV2_PATH"
+else
+  # Ardour's headless tools ignore a scan result that is not newer than the
+  # library, so the copy is dated a little in the past.
+  cp "$library" "$work/vst/korvane.so"
+  touch -d '-2 minutes' "$work/vst/korvane.so"
 
-echo "== Ardour $(dpkg-query -W -f='${Version}' ardour 2>/dev/null) scans $library"
-if step scan "$scan_limit" "" env LD_LIBRARY_PATH="$ardour_libs" \
-  "$scanner" -f "$work/vst/korvane.so"; then
-  grep -h '<VST2Info' "$work"/cache/ardour7/vst/*.v2i 2>/dev/null |
-    sed 's/^ */  scanner cache: /' || fail "scan: no cache entry"
+  echo "== Ardour $(dpkg-query -W -f='${Version}' ardour 2>/dev/null) scans $library"
+  if step scan "$scan_limit" "" env LD_LIBRARY_PATH="$ardour_libs" \
+    "$scanner" -f "$work/vst/korvane.so"; then
+    grep -h '<VST2Info' "$work"/cache/ardour7/vst/*.v2i 2>/dev/null |
+      sed 's/^ */  scanner cache: /' || fail "scan: no cache entry"
+  fi
 fi
 
 if [ ${#failures[@]} -eq 0 ]; then
   for i in "${!render_names[@]}"; do
+    [ "${render_forms[$i]}" = $form ] || continue
     read -r -a values <<<"${render_values[$i]}"
     render "${render_names[$i]}" "${render_rates[$i]}" "${render_tempi[$i]}" \
       "${render_seconds[$i]}" "${render_switches[$i]}" "${values[@]}"
@@ -187,5 +236,11 @@ if [ ${#failures[@]} -ne 0 ]; then
   printf '  %s\n' "${failures[@]}" >&2
   exit 1
 fi
-echo "Ardour test passed: identity, parameters and three renders, loops of" \
-  "their notated length at 44.1 and 48 kHz"
+if [ $form = lv2 ]; then
+  echo "Ardour test of korvane.lv2 passed: identity, port values kept through" \
+    "three reopens, three renders equal to korvane render at 48 kHz and 90" \
+    "bpm, one with spreads and the seed saved in the session"
+else
+  echo "Ardour test passed: identity, parameters and three renders, loops of" \
+    "their notated length at 44.1 and 48 kHz"
+fi

@@ -10,9 +10,14 @@
 # application to two tracks of the same input, each at the defaults and with
 # chosen settings; a project saved, closed and reopened. Fails on any failed
 # check.
+# With --lv2 Audacity applies the LV2 bundle instead: at its defaults and
+# with chosen settings (an LV2 preset of the test's own), at 44.1 and 48 kHz,
+# on a mono track, twice in a row, to two tracks at once and in a project
+# saved and reopened, each equal to `korvane render`.
 # Usage: scripts/test-audacity.sh [path/to/korvane.so]
-# Without a path it tests the library of the build that gives the
-# command-line host: build/x64 when it exists, else build/audacity-host.
+#        scripts/test-audacity.sh --lv2 [path/to/korvane.lv2]
+# Without a path it tests the library (or the bundle) of the build that
+# gives the command-line host: build/x64 when it exists, else build/release.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tests="$root/tests/audacity"
@@ -24,6 +29,12 @@ answer_limit=60   # from start-up to the first answer on the pipe
 session_limit=180 # one whole Audacity run
 exit_limit=30     # from "Exit:" to the end of Audacity
 reference_limit=300
+
+form=()
+if [ "${1:-}" = --lv2 ]; then
+  form=(--lv2)
+  shift
+fi
 
 # apt_install, installed, build_host, run_bounded, fail and show_log
 # shellcheck source=host-test-common.sh
@@ -175,7 +186,10 @@ EOF
 }
 
 # Starts Audacity in the background on a virtual display, under the test's
-# user and a time limit for the whole run. Its log is $work/NAME.log, its X
+# user and a time limit for the whole run, in the test's HOME: Audacity also
+# looks for plug-ins in folders of the folder it starts in, and started in
+# this repository's (which has a folder "lv2") with LV2_PATH set, its
+# start-up stopped at an error report. Its log is $work/NAME.log, its X
 # server's $work/NAME-xvfb.log. The display is one that no lock file or
 # socket claims: xvfb-run's own choice skips only lock files, tries ten
 # numbers, and then runs Audacity without a display.
@@ -184,11 +198,12 @@ start_audacity() {
   remove_pipes
   display=$(free_display)
   echo "$display" >>"$work/displays"
-  timeout -k 10 "$session_limit" "${as_user[@]}" env -i PATH=/usr/bin:/bin \
+  timeout -k 10 "$session_limit" "${as_user[@]}" env -i -C "$work/home" \
+    PATH=/usr/bin:/bin \
     HOME="$work/home" TMPDIR="$work/tmp" LANG=C.UTF-8 \
     XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache" \
     XDG_DATA_HOME="$work/home/.local/share" XDG_RUNTIME_DIR="$work/runtime" \
-    VST_PATH="$work/vst" KORVANE_STANDIN_LIBRARY="$work/real/korvane.so" \
+    VST_PATH="$work/vst" LV2_PATH="$work/lv2" KORVANE_STANDIN_LIBRARY="$work/real/korvane.so" \
     KORVANE_STANDIN_VALUES="$work/values" KORVANE_STANDIN_LOG="$work/standin.log" \
     xvfb-run -n "$display" -e "$work/$name-xvfb.log" \
     -f "$work/home/.Xauthority" -s "-screen 0 1280x1024x24" \
@@ -210,7 +225,8 @@ await_audacity() {
   $ended
 }
 
-# The first start registers the two libraries: Audacity scans new plug-ins
+# The first start registers the two libraries (or the LV2 bundle, by its
+# URI): Audacity scans new plug-ins
 # in a child process, which would load the scripting module too and take
 # over its pipes, so this start has the module off. It is stopped once both
 # libraries are in the registry and the scan has ended; the unsaved empty
@@ -223,8 +239,7 @@ register() {
   while [ $waited -lt "$register_limit" ] && kill -0 "$audacity_group" 2>/dev/null; do
     sleep 1
     waited=$((waited + 1))
-    [ -f "$registry" ] && grep -q "^Path=$work/vst/korvane-stand-in.so;" "$registry" &&
-      grep -q "^Path=$work/vst/korvane.so;" "$registry" &&
+    [ -f "$registry" ] && all_registered "$registry" &&
       ! pgrep -g "$audacity_group" -f -- "audacity --host" >/dev/null && break
   done
   sleep 2 # the registry may still be being written
@@ -238,7 +253,13 @@ register() {
     show_log "$work/register-xvfb.log"
   }
   [ -f "$registry" ] && python3 "$tests/checks.py" registered "$registry" \
-    "$work/vst/korvane.so" "$work/vst/korvane-stand-in.so"
+    "${registered[@]}"
+}
+all_registered() {
+  local path
+  for path in "${registered[@]}"; do
+    grep -q "^Path=$path\(;\|\$\)" "$1" || return 1
+  done
 }
 
 # Starts Audacity with the scripting module and waits for its answer.
@@ -275,7 +296,7 @@ session() {
   twice "starting Audacity" start_scripting "$name" ||
     { fail "$name: Audacity did not answer on its scripting pipe"; return 1; }
   local status=0
-  run_bounded "$session_limit" python3 "$tests/checks.py" run "$name" "$uid" \
+  run_bounded "$session_limit" python3 "$tests/checks.py" "${form[@]}" run "$name" "$uid" \
     "$work" >"$work/$name-commands.log" 2>&1 || status=$?
   show_log "$work/$name-commands.log"
   if [ $status -ne 0 ]; then
@@ -324,32 +345,49 @@ check_left_behind() {
 
 started=$(date +%s)
 install_missing
-host_dir=$(build_host)
-library=${1:-$host_dir/korvane.so}
-[ -f "$library" ] || { echo "no library at $library" >&2; exit 1; }
+if [ ${#form[@]} -eq 0 ]; then
+  host_dir=$(build_host)
+  library=${1:-$host_dir/korvane.so}
+  [ -f "$library" ] || { echo "no library at $library" >&2; exit 1; }
+else
+  host_dir=$(build_host korvane_lv2)
+  library=${1:-$host_dir/korvane.lv2}
+  [ -f "$library/manifest.ttl" ] || { echo "no bundle at $library" >&2; exit 1; }
+fi
 library=$(cd "$(dirname "$library")" && pwd)/$(basename "$library")
 choose_user
 [ -d /tmp/.X11-unix ] || x11_dir_existed=false
 
 work=$(mktemp -d /tmp/korvane-audacity.XXXXXX)
 mkdir -p "$work/home/.config/audacity" "$work/tmp" "$work/runtime" \
-  "$work/vst" "$work/real"
+  "$work/vst" "$work/real" "$work/lv2"
 chmod 755 "$work"
 chmod 700 "$work/runtime"
-cp "$library" "$work/vst/korvane.so"
-cp "$library" "$work/real/korvane.so"
-werror=()
-[ "${KORVANE_WERROR:-OFF}" = ON ] && werror=(-Werror)
-g++ -std=c++17 -O2 -Wall -Wextra "${werror[@]}" -shared -fPIC \
-  -fvisibility=hidden -I"$root/plugin-interface" \
-  -o "$work/vst/korvane-stand-in.so" "$tests/settingStandIn.cpp" -ldl
+if [ ${#form[@]} -eq 0 ]; then
+  registered=("$work/vst/korvane.so" "$work/vst/korvane-stand-in.so")
+  cp "$library" "$work/vst/korvane.so"
+  cp "$library" "$work/real/korvane.so"
+  werror=()
+  [ "${KORVANE_WERROR:-OFF}" = ON ] && werror=(-Werror)
+  g++ -std=c++17 -O2 -Wall -Wextra "${werror[@]}" -shared -fPIC \
+    -fvisibility=hidden -I"$root/plugin-interface" \
+    -o "$work/vst/korvane-stand-in.so" "$tests/settingStandIn.cpp" -ldl
+else
+  # The bundle, and the chosen settings as an LV2 preset in a bundle beside
+  # it; korvane render compares with the VST 2 library of the same build.
+  registered=(urn:zvk:korvane)
+  cp -r "$library" "$work/lv2/korvane.lv2"
+  python3 "$tests/checks.py" presets "$work/lv2/korvane-test-settings.lv2"
+  echo "== Audacity applies $library"
+  library=$host_dir/korvane.so
+fi
 python3 "$tests/checks.py" inputs "$work"
 : >"$work/standin.log"
 give "$work"
 
 echo "== Audacity $(dpkg-query -W -f='${Version}' audacity) hosts $library" \
   "(user id $uid)"
-echo "== registering korvane.so and the stand-in"
+echo "== registering ${registered[*]##*/}"
 twice "the plug-in scan" register || fail "registering the libraries"
 
 if [ ${#failures[@]} -eq 0 ] && session main; then
@@ -357,10 +395,10 @@ if [ ${#failures[@]} -eq 0 ] && session main; then
 fi
 check_left_behind
 
-if [ -f "$work/audacity-defaults.wav" ]; then
+if compgen -G "$work/audacity-*.wav" >/dev/null; then
   echo "== comparing with korvane render ($host_dir/korvane)"
   status=0
-  run_bounded "$reference_limit" python3 "$tests/checks.py" compare "$work" \
+  run_bounded "$reference_limit" python3 "$tests/checks.py" "${form[@]}" compare "$work" \
     "$host_dir/korvane" "$library" >"$work/compare.log" 2>&1 || status=$?
   show_log "$work/compare.log"
   failed=$(sed -n 's/^korvane-audacity: \(.*\) FAIL$/\1/p' "$work/compare.log")

@@ -6,7 +6,8 @@
 # the bundle with lv2_validate and lv2info (scripts/check-lv2.sh); then
 # fuzzes the plug-in record for a minute (scripts/fuzz.sh), has Ardour host the 64-bit library
 # (scripts/test-ardour.sh) and Audacity apply it to audio files
-# (scripts/test-audacity.sh); then cross-builds korvane.dll for 32-bit and 64-bit
+# (scripts/test-audacity.sh), then the same with the LV2 bundle (--lv2);
+# then cross-builds korvane.dll for 32-bit and 64-bit
 # Windows and runs the suite against each under Wine (scripts/test-windows.sh);
 # then has LMMS host the 32-bit korvane.dll under Wine (scripts/test-lmms.sh).
 # Ends with the test runner's summary of the 64-bit suite, printed again.
@@ -60,6 +61,10 @@ echo "== Ardour hosting the 64-bit build"
 "$root/scripts/test-ardour.sh" "$root/build/x64/korvane.so" || status=1
 echo "== Audacity applying the 64-bit build to audio files"
 "$root/scripts/test-audacity.sh" "$root/build/x64/korvane.so" || status=1
+echo "== Ardour hosting the 64-bit LV2 bundle"
+"$root/scripts/test-ardour.sh" --lv2 "$root/build/x64/korvane.lv2" || status=1
+echo "== Audacity applying the 64-bit LV2 bundle to audio files"
+"$root/scripts/test-audacity.sh" --lv2 "$root/build/x64/korvane.lv2" || status=1
 echo "== Windows builds under Wine"
 "$root/scripts/test-windows.sh" || status=1
 echo "== LMMS hosting the 32-bit korvane.dll"

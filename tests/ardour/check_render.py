@@ -1,5 +1,6 @@
 # Checks a render that Ardour exported through korvane against its input.
-"""Usage: check_render.py INPUT.wav RENDER.wav LABEL TEMPO V0 .. V10 [SWITCH]
+"""Usage: check_render.py [--lv2 KORVANE LIBRARY SESSION_DIR SESSION_NAME]
+                       INPUT.wav RENDER.wav LABEL TEMPO V0 .. V10 [SWITCH]
 
 Checks that the render has the input's length and channel count, that
 every sample is finite and within -1..+1, and, away from the start and the
@@ -25,11 +26,27 @@ tone of the capture it reads and no other. Grains started before the second
 capture carry the first tone and sound up to a grain length after it, so
 the tone changes within a grain length from there; loops counted at
 another rate change it a tenth of a second or more away.
+
+With --lv2, V0..V10 are the LV2 bundle's port values ("bsize" in
+sixteenths, "tp" in semitones, "env" 1 to 6), and the render must also equal,
+bit for bit, `korvane render --tempo TEMPO` (the command-line host KORVANE
+with the VST 2 library LIBRARY) of the input at the session's rate with the
+same settings and the seed that korvane saved in the session's state (so
+that spreads repeat too), after as many frames of silence as Ardour ran korvane before
+the session's first frame: its export runs the plug-in a few blocks before
+it, and korvane's start clock counts those samples. The lead shows in the
+first grain, which comes on a start decision: it is searched among the
+leads up to MAX_LEAD that put that decision where Ardour's render has it.
 Prints the measurements; exits non-zero on any failed check.
 """
 import math
+import os
+import re
 import struct
+import subprocess
 import sys
+import tempfile
+import xml.etree.ElementTree as ET
 
 import floatwav
 import tones
@@ -42,16 +59,101 @@ MIN_DIFFERENCE = 0.01  # the render must differ from the input at least this
 MIN_STEP = 42
 BASE_RATE = 44100  # the rate a switch at the wrong rate is shown for
 TONE_WINDOW = 1024  # frames over which the tone of the render is measured
+MAX_LEAD = 16384  # frames of silence before the session's first, at most
+
+NAMES = ["bsize", "rec thrsh", "st rate", "st jitter", "pos", "pos jitter",
+         "len", "len jitter", "tp", "p jitter", "env"]
 
 
 def single(x):
     return struct.unpack("<f", struct.pack("<f", x))[0]
 
 
+LV2 = False  # whether the values are the LV2 bundle's port values
+
+
 def loop_length(tempo, values, rate):
     """The loop in samples at `rate` that the tempo and "bsize" give."""
-    sixteenths = int(single(values[0]) * 63) + 1
+    sixteenths = int(values[0]) if LV2 else int(single(values[0]) * 63) + 1
     return int(sixteenths * (60 / (tempo * 4)) * rate)
+
+
+def settings(values):
+    """`korvane render` options for the LV2 port values: the steps of
+    "bsize" and "tp" in their units, "env" as the VST 2 value that gives
+    its field, (env - 1) / 5, the others as they are."""
+    texts = [f"{values[0]:g}/16"] + [f"{v!r}" for v in values[1:]]
+    texts[8] = f"{values[8]:g}st"
+    texts[10] = repr((values[10] - 1) / 5)
+    return [f"--set={name}={text}" for name, text in zip(NAMES, texts)]
+
+
+def saved_seed(session_dir, session_name):
+    """The seed in the LV2 state that Ardour saved for korvane: the state
+    folder that the session names, in the plug-in's folder of the session."""
+    root = ET.parse(os.path.join(session_dir, session_name + ".ardour"))
+    for processor in root.iter("Processor"):
+        state = processor.find("lv2")
+        if processor.get("unique-id") == "urn:zvk:korvane" and state is not None:
+            path = os.path.join(session_dir, "plugins", processor.get("id"),
+                                state.get("state-dir"), "state.ttl")
+            with open(path) as source:
+                found = re.search(r'<urn:zvk:korvane:seed> "(\d+)"',
+                                  source.read())
+            return int(found.group(1)) if found else None
+    return None
+
+
+def korvane_render(korvane, library, source, rate, tempo, values, seed,
+                   lead, folder):
+    """korvane render of the input after `lead` frames of silence, those
+    frames dropped."""
+    padded = os.path.join(folder, "input.wav")
+    rendered = os.path.join(folder, "render.wav")
+    floatwav.write(padded, [[0.0] * lead + list(c) for c in source], rate)
+    subprocess.run([korvane, "render", padded, rendered, "--tempo",
+                    f"{tempo:g}", "--seed", str(seed), "--plugin", library,
+                    "--quiet"] + settings(values), check=True)
+    return [c[lead:] for c in floatwav.read(rendered)[0]]
+
+
+def onset_of(channels, start=0):
+    return next((n for n in range(start, len(channels[0]))
+                 if any(c[n] != 0.0 for c in channels)), None)
+
+
+def check_reference(label, render, source, rate, tempo, values, korvane,
+                    library, session, check):
+    """The render equals korvane render after the lead Ardour ran. The
+    start decisions come at a fixed interval: "st jitter" must be 0."""
+    seed = saved_seed(*session)
+    print(f"{label}: korvane's seed in the saved session: {seed}")
+    if not check(seed is not None, "the session's state holds the seed"):
+        return
+    _, interval, _ = korvane_counts(loop_length(tempo, values, rate), values)
+    period = interval + interval // 2  # start decisions without jitter
+    with tempfile.TemporaryDirectory() as folder:
+        plain = korvane_render(korvane, library, source, rate, tempo,
+                               values, seed, 0, folder)
+        got, want = onset_of(render), onset_of(plain)
+        if not check(got is not None and want is not None,
+                     "both renders sound"):
+            return
+        leads = range((want - got) % period, MAX_LEAD + 1, period)
+        for lead in leads:
+            reference = korvane_render(korvane, library, source, rate, tempo,
+                                       values, seed, lead, folder)
+            if all(a.tobytes() == b.tobytes()
+                   for a, b in zip(render, reference)):
+                print(f"{label}: equals korvane render --tempo {tempo:g} of "
+                      f"the input after {lead} frames of silence, sample for "
+                      f"sample ({' '.join(settings(values))})")
+                return
+        print(f"{label}: korvane render --tempo {tempo:g} first sounds at "
+              f"frame {want}; after none of {len(leads)} leads of silence "
+              f"({', '.join(map(str, leads))} frames) does it equal the "
+              "render")
+        check(False, "equals korvane render with the same settings")
 
 
 def korvane_counts(loop, values):
@@ -118,10 +220,17 @@ def check_switch(label, render, source, rate, tempo, values, first_move,
 
 
 def main():
-    input_path, render_path, label = sys.argv[1:4]
-    tempo = float(sys.argv[4])
-    values = [float(v) for v in sys.argv[5:16]]
-    switch_seconds = float(sys.argv[16]) if len(sys.argv) > 16 else None
+    global LV2
+    args = sys.argv[1:]
+    if args[0] == "--lv2":
+        LV2 = True
+        korvane, library = args[1:3]
+        session = args[3:5]
+        args = args[5:]
+    input_path, render_path, label = args[0:3]
+    tempo = float(args[3])
+    values = [float(v) for v in args[4:15]]
+    switch_seconds = float(args[15]) if len(args) > 15 else None
     source, source_rate = floatwav.read(input_path)
     render, rate = floatwav.read(render_path)
     failures = []
@@ -192,6 +301,10 @@ def main():
     if switch_seconds is not None and finite:
         check_switch(label, render, source, rate, tempo, values, first_move,
                      int(switch_seconds * rate), end, check)
+
+    if LV2 and finite:
+        check_reference(label, render, source, rate, tempo, values, korvane,
+                        library, session, check)
 
     for what in failures:
         print(f"FAIL: {label}: {what}")

@@ -1,6 +1,8 @@
--- What korvane should report to a host: identity, defaults and read-backs.
+-- What korvane should report to a host: identity, defaults and read-backs,
+-- for each of its two forms: the VST 2 library (this table) and the LV2
+-- bundle (its field `lv2`).
 --
--- korvane counts samples at the session's rate, which it adopts when Ardour
+-- The VST 2 library counts samples at the session's rate, which it adopts when Ardour
 -- resumes it, and converts "st rate", "pos" and "len" against its loop
 -- length L, which its engine derives from the host's tempo, "bsize" and that
 -- rate. These functions mirror those documented mappings so that the test
@@ -10,7 +12,9 @@ local M = {}
 M.name = "korvane"
 M.maker = "zvk"
 M.unique_id = "1198347124" -- the four characters GmSt
+M.type = "LXVST"
 M.category = "Effect"
+M.converts = true -- answers values converted against its loop
 M.inputs = 2
 M.outputs = 2
 M.parameters = { "bsize", "rec thrsh", "st rate", "st jitter", "pos",
@@ -80,5 +84,24 @@ end
 function M.default_loop(tempo, rate)
   return M.loop_length(tempo, kDefaultSixteenths, rate)
 end
+
+-- The LV2 bundle: its control ports carry the settings in their own units
+-- ("st rate", "pos" and "len" as the VST 2 values), and they are the host's:
+-- Ardour reads back what it set, as a 32-bit float, and korvane converts
+-- nothing that the host could read. Where korvane counts its loop shows in
+-- the render only.
+local lv2_defaults = { [0] = 16, 0, 0.152394772, 0, 0, 0, 0.179501131, 0, 0,
+                       0, 1 }
+M.lv2 = {
+  name = "korvane",
+  unique_id = "urn:zvk:korvane",
+  type = "LV2",
+  inputs = 2,
+  outputs = 2,
+  parameters = M.parameters,
+  converts = false,
+  readback = function(_, v) return single(v) end,
+  default = function(index) return single(lv2_defaults[index]) end,
+}
 
 return M

@@ -14,8 +14,13 @@ function M.check(ok, what)
   return ok
 end
 
--- Prints what Ardour reports and checks it against the expected value.
+-- Prints what Ardour reports and checks it against the expected value, if
+-- there is one.
 function M.report(what, got, want)
+  if want == nil then
+    print(string.format("ardour reports %s: %s", what, tostring(got)))
+    return
+  end
   local ok = tostring(got) == tostring(want)
   print(string.format("ardour reports %s: %s%s", what, tostring(got),
       ok and "" or "  (want " .. tostring(want) .. ")"))
@@ -48,6 +53,30 @@ end
 -- A parameter's normalised value as Ardour reads it from the plug-in.
 function M.param(proc, index)
   return (ARDOUR.LuaAPI.get_processor_param(proc, index, false))
+end
+
+-- The eleven values given from argument `first` on: the number at the start
+-- of each, without a unit after it ("12/16" is 12, "7st" is 7).
+function M.values(args, first)
+  local values = {}
+  for i = 0, 10 do
+    values[i] = tonumber(args[first + i]:match("^[-+]?[0-9.e]+"))
+  end
+  return values
+end
+
+-- The names of a plug-in's control inputs, in order.
+function M.control_inputs(plugin)
+  local names = {}
+  for i = 0, plugin:parameter_count() - 1 do
+    -- Lua gets the reference argument `ok` back in a table of arguments.
+    local id, arguments = plugin:nth_parameter(i, false)
+    if arguments[2] and plugin:parameter_is_control(id) and
+        plugin:parameter_is_input(id) then
+      names[#names + 1] = plugin:parameter_label(id)
+    end
+  end
+  return names
 end
 
 -- Ends a script early when the plug-in is missing from the session.
