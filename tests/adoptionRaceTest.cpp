@@ -44,6 +44,26 @@ void spin(int n) {
   }
 }
 
+// `call` on the second core against `audio` on the first (this thread), the
+// two let go together.
+template <typename Audio, typename Call>
+void race(Audio audio, Call call) {
+  std::atomic<int> stage{0};
+  std::thread caller([&] {
+    pinToCore(1);
+    stage = 1;
+    while (stage < 2) {
+    }
+    call();
+  });
+  pinToCore(0);
+  while (stage < 1) {
+  }
+  stage = 2;
+  audio();
+  caller.join();
+}
+
 void processOne(AEffect* e) {
   float in[2][1] = {}, out[2][1];
   float* inputs[] = {in[0], in[1]};
@@ -149,21 +169,11 @@ TEST(AdoptionRace, TheRateSetLastDecides) {
       processOne(e.effect);
       TestHost::dispatch(e.effect, EffectOpcode::kSetSampleRate, 0, 0, nullptr,
                          48000.0f);
-      std::atomic<int> stage{0};
-      std::thread caller([&] {
-        pinToCore(1);
-        stage = 1;
-        while (stage < 2) {
-        }
-        spin(round % 32);
-        TestHost::dispatch(e.effect, opcode, 0, 512, nullptr, 44100.0f);
-      });
-      pinToCore(0);
-      while (stage < 1) {
-      }
-      stage = 2;
-      processOne(e.effect);
-      caller.join();
+      race([&] { processOne(e.effect); },
+           [&] {
+             spin(round % 32);
+             TestHost::dispatch(e.effect, opcode, 0, 512, nullptr, 44100.0f);
+           });
       processOne(e.effect);
       lost += myfxProbe::sampleRateHz(e.object()) != 44100;
     }
@@ -200,30 +210,24 @@ TEST(AdoptionRace, TheFirstQueryTakesTheBsizeInForceWhereItTakesEffect) {
   constexpr int kRounds = 1000;
   for (int round = 0; round < kRounds; ++round) {
     EffectHandle e{start()};
-    std::atomic<int> stage{0};
+    std::atomic<bool> asked{false}, going{false};
     float answer = 0.0f;
     // The engine asks for the tempo just before it derives the first loop:
     // there it lets the caller go, and goes on a varying moment later.
     host.onTimeQuery = [&] {
-      stage = 2;
-      while (stage < 3) {
+      asked = true;
+      while (!going) {
       }
       spin(round % 12);
     };
-    std::thread caller([&] {
-      pinToCore(1);
-      e->getParameter(e.effect, Param::kStartInterval);  // cached here
-      stage = 1;
-      while (stage < 2) {
-      }
-      stage = 3;
-      answer = setAndRead(e.effect);
-    });
-    pinToCore(0);
-    while (stage < 1) {
-    }
-    processOne(e.effect);
-    caller.join();
+    race([&] { processOne(e.effect); },
+         [&] {
+           e->getParameter(e.effect, Param::kStartInterval);  // cached here
+           while (!asked) {
+           }
+           going = true;
+           answer = setAndRead(e.effect);
+         });
     host.onTimeQuery = nullptr;
     const std::pair<float, int32_t> seen{
         answer, myfxProbe::state(e.object()).startInterval};
