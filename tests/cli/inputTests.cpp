@@ -95,9 +95,8 @@ TEST_F(Input, ExtensionsKorvaneCannotWriteAreUsageErrors) {
             std::string::npos);
 }
 
-// The lossy formats where this build writes them: each at a quality a
-// musician would keep by default (MP3's best), and --quality from the
-// smallest file to the best.
+// Each lossy format this build writes: by default at a quality to keep
+// (MP3's best), and --quality from the smallest file to the best.
 TEST_F(Input, LossyFormatsTakeAQuality) {
   writeAudio(path("in48.wav"), testSignal(2, 48000, 48000));
   const struct {

@@ -134,15 +134,11 @@ TEST_F(Messages, AValueBetweenStepsNamesTheNearestSteps) {
       {{"info", "--set", "len=4000.5smp"},
        2,
        "it moves in steps, and the nearest are 4000 and 4001 samples"},
-      {{"info", "--set", "pos=1000.5smp"},
-       2,
-       "it moves in steps, and the nearest are 1000 and 1001 samples"},
   });
 }
 
-// The tool's own words: a missing command points to help, every usage line
-// names the tool, one NAME=VALUE per --set, and a plain number outside 0..1
-// is shown in the parameter's unit where it fits.
+// A missing command points to help, usage names the tool, one NAME=VALUE
+// per --set, and a plain number outside 0..1 is shown in its unit.
 TEST_F(Messages, UsageMessagesSayWhatToWrite) {
   const CliResult help = run({"render", "--help"});
   EXPECT_NE(help.out.find("Usage: korvane render [OPTIONS] IN OUT"),

@@ -113,11 +113,9 @@ TEST_F(Output, ALinkToInIsTheSameFileAsIn) {
   EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;
 }
 
-// A render that hangs in the plug-in once it has written a chunk of OUT,
-// ended by each signal, SIGKILL too: exit 128 + the number for those the
-// tool handles, and nothing new in OUT's folder, not even after a kill.
-// Where the file system has no unnamed files, the named temporary beside
-// OUT is removed by the signals the tool handles.
+// A render hung after writing a chunk of OUT, ended by each signal and by
+// SIGKILL: exit 128 + the number where handled, and nothing new in OUT's
+// folder; without unnamed files, the handled signals remove the temporary.
 TEST_F(Output, ASignalOrAKillLeavesNothingNewAndOutAsItWas) {
   writeAudio(path("long.wav"), testSignal(1, 8000, 80000));
   for (const bool unnamed : {true, false}) {

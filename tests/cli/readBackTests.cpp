@@ -51,7 +51,6 @@ TEST_F(ReadBack, AgreesWithAWholeDecode) {
     const std::string file = path("out");
     writeAudio(file, testSignal(kChannels, 48000, kFrames, format));
     EXPECT_EQ(readBack(file, format, kFrames), "");
-    // A whole decode tells how far it is, for the progress bar.
     int64_t heard = 0;
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
     korvane::notWhole(fd, format, kChannels, kFrames,

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,33 +17,12 @@
 #include "portLayout.h"
 
 namespace {
-struct Setting {
-  const char* symbol;
-  const char* port;     // lv2apply's -c value
-  const char* toolSet;  // korvane render's --set
-};
-
-class Lv2apply : public CliTest, public ::testing::WithParamInterface<int> {
- protected:
-  // LV2_PATH names the test's folder alone. A binary built with
-  // AddressSanitizer needs its runtime loaded first, in lv2apply too; the
-  // leaks of lv2apply itself are none of these tests' business.
-  std::vector<std::pair<std::string, std::string>> lv2applyEnvironment() {
-    std::vector<std::pair<std::string, std::string>> environment = {
-        {"LV2_PATH", path("lv2")}};
-#ifdef __SANITIZE_ADDRESS__
-    Dl_info runtime{};
-    EXPECT_NE(dladdr(dlsym(RTLD_DEFAULT, "__asan_init"), &runtime), 0);
-    environment.push_back({"LD_PRELOAD", runtime.dli_fname});
-    environment.push_back({"ASAN_OPTIONS", "detect_leaks=0"});
-#endif
-    return environment;
-  }
-};
+class Lv2apply : public CliTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(Lv2apply, EqualsKorvaneRender) {
   const int rate = GetParam();
-  const std::vector<std::vector<Setting>> cases = {
+  // Each setting as (symbol, lv2apply's -c value, korvane render's --set).
+  const std::vector<std::vector<std::array<const char*, 3>>> cases = {
       {},  // every port at its default
       {{"bsize", "5", "bsize=5/16"},
        {"tp", "7", "tp=7st"},
@@ -54,20 +34,31 @@ TEST_P(Lv2apply, EqualsKorvaneRender) {
        {"rec_thrsh", "0.05", "rec-thrsh=0.05"},
        {"tp", "-12", "tp=-12st"}},
   };
+  // LV2_PATH names the test's folder alone. A binary built with
+  // AddressSanitizer needs its runtime loaded first, in lv2apply too; the
+  // leaks of lv2apply itself are none of these tests' business.
+  std::vector<std::pair<std::string, std::string>> environment = {
+      {"LV2_PATH", path("lv2")}};
+#ifdef __SANITIZE_ADDRESS__
+  Dl_info runtime{};
+  ASSERT_NE(dladdr(dlsym(RTLD_DEFAULT, "__asan_init"), &runtime), 0);
+  environment.push_back({"LD_PRELOAD", runtime.dli_fname});
+  environment.push_back({"ASAN_OPTIONS", "detect_leaks=0"});
+#endif
   writeAudio(path("in.wav"), testSignal(2, rate, 3 * rate));
   std::filesystem::create_directory(path("lv2"));
   std::filesystem::create_directory_symlink(KORVANE_LV2_BUNDLE,
                                             path("lv2/korvane.lv2"));
-  for (const std::vector<Setting>& settings : cases) {
+  for (const auto& settings : cases) {
     std::vector<std::string> lv2 = {"-i", "in.wav", "-o", "lv2.wav"};
     std::vector<std::string> tool = {"render", "in.wav", "tool.wav", "-q"};
-    for (const Setting& s : settings) {
-      lv2.insert(lv2.end(), {"-c", s.symbol, s.port});
-      tool.insert(tool.end(), {"--set", s.toolSet});
+    for (const auto& [symbol, port, set] : settings) {
+      lv2.insert(lv2.end(), {"-c", symbol, port});
+      tool.insert(tool.end(), {"--set", set});
     }
     lv2.push_back(lv2face::kPluginUri);
     tool_ = "lv2apply";
-    const CliResult applied = run(lv2, lv2applyEnvironment());
+    const CliResult applied = run(lv2, environment);
     ASSERT_EQ(applied.exitCode, 0) << applied.err;
     tool_ = KORVANE_TOOL;
     const CliResult rendered = run(tool);
