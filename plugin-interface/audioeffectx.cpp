@@ -375,7 +375,8 @@ float AudioEffectX::updateSampleRate() {
 // without going through setBlockSize().
 int32_t AudioEffectX::updateBlockSize() {
   const intptr_t size = askHost(HostOpcode::kGetBlockSize);
-  if (size > 0 && size <= INT32_MAX) blockSize.store(static_cast<int32_t>(size));
+  if (size > 0 && size <= INT32_MAX)
+    blockSize.store(static_cast<int32_t>(size));
   return blockSize.load();
 }
 

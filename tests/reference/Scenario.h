@@ -24,7 +24,7 @@ struct Block {
   std::optional<float> resumeAtRate;  // the host sets a rate and resumes
                                       // before the block's parameters,
   bool resumes = true;                // or sets it while resumed
-  bool writesBack = false;  // then every value read and written back
+  bool writesBack = false;            // then every value read and written back
   HostTempo tempo = 120.0;
   std::vector<float> left, right;            // input
   std::vector<float> priorLeft, priorRight;  // outputs before the call,
