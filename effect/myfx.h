@@ -60,6 +60,8 @@ class myfx : public AudioEffectX, private engine::State {
   // adopted at the next resume or processing call, whichever comes first.
   void setSampleRate(float rate) override;
   void setBlockSizeAndSampleRate(int32_t size, float rate) override;
+  // The rate in use: the last one adopted (at construction, 44100 Hz).
+  int32_t adoptedRate() const { return loopSettings.frame().rate(); }
   // `mainsChanged` off; frees the buffers an adoption replaced.
   void suspend() override;
   // `mainsChanged` on, on the host's main or audio thread: adopts a

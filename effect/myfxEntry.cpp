@@ -20,3 +20,8 @@ AEffect* createEffectInstance(HostCallback callback) {
   }
   return effect->getAeffect();
 }
+
+int32_t adoptedSampleRate(AEffect* effect) {
+  return static_cast<myfx*>(static_cast<AudioEffect*>(effect->object))
+      ->adoptedRate();
+}

@@ -75,6 +75,14 @@ AEffect* Instance::newEffect() {
   effect->user = this;
   dispatch(effect, EffectOpcode::kSetSampleRate, 0, 0,
            static_cast<float>(rate_));
+  // Adopted here, so that memory short for the rate's buffers fails the
+  // instance instead of leaving it at 44.1 kHz.
+  dispatch(effect, EffectOpcode::kSuspendResume, 0, 1, 0.0f);
+  dispatch(effect, EffectOpcode::kSuspendResume, 0, 0, 0.0f);
+  if (adoptedSampleRate(effect) != static_cast<int32_t>(rate_)) {
+    dispatch(effect, EffectOpcode::kClose, 0, 0, 0.0f);
+    return nullptr;
+  }
   dispatch(effect, seedExtension::kOpcode, seedExtension::kIndex,
            static_cast<intptr_t>(seed_), 0.0f);
   ranSinceNewEffect_ = false;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "effectEntry.h"
+#include "identity.h"
 #include "opcodes.h"
 #include "portLayout.h"
 
@@ -86,6 +87,7 @@ std::string number(float v) {
 
 const char* const kHead = R"(@prefix atom: <http://lv2plug.in/ns/ext/atom#> .
 @prefix doap: <http://usefulinc.com/ns/doap#> .
+@prefix foaf: <http://xmlns.com/foaf/0.1/> .
 @prefix lv2: <http://lv2plug.in/ns/lv2core#> .
 @prefix patch: <http://lv2plug.in/ns/ext/patch#> .
 @prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .
@@ -109,8 +111,9 @@ const char* const kHead = R"(@prefix atom: <http://lv2plug.in/ns/ext/atom#> .
 	rdfs:range atom:Long .
 
 <%s>
-	a lv2:Plugin ;
-	doap:name "korvane" ;
+	a lv2:Plugin , lv2:DelayPlugin , doap:Project ;
+	doap:name "%s" ;
+	doap:maintainer [ foaf:name "%s" ] ;
 	lv2:optionalFeature urid:map , lv2:hardRTCapable ;
 	lv2:extensionData state:interface ;
 	patch:writable <%s> ;
@@ -128,7 +131,8 @@ const char* const kControlPort = R"( , [
 
 void writeTurtle(FILE* out, const Setting* settings) {
   std::fprintf(out, kHead, lv2face::kSixteenthUri, lv2face::kSeedUri,
-               lv2face::kPluginUri, lv2face::kSeedUri);
+               lv2face::kPluginUri, identity::kEffectName,
+               identity::kVendorString, lv2face::kSeedUri);
   for (uint32_t i = 0; i < lv2face::Port::kFirstSetting; ++i) {
     const lv2face::AudioPort& port = lv2face::kAudioPorts[i];
     std::fprintf(out,
