@@ -2,8 +2,8 @@
 # Runs the build commands the README gives users, word for word, as a user
 # would: the install recipe with GCC and with Clang (then ctest on that build
 # and a check that the install put lib/vst/korvane.so and the LV2 bundle
-# lib/lv2/korvane.lv2 into the prefix), and
-# the hand-made 32-bit Windows build. Only the build folders and the install
+# lib/lv2/korvane.lv2 into the prefix), the LV2 bundle used from ~/.lv2 by
+# lv2apply, and the hand-made 32-bit Windows build. Only the build folders and the install
 # prefix are moved into a temporary folder, and warnings count as errors
 # (through CXXFLAGS, which the printed commands pick up unchanged).
 set -euo pipefail
@@ -46,6 +46,29 @@ run_recipe() {
 }
 
 run_recipe gcc gcc g++
+
+# The LV2 bundle copied into ~/.lv2 and applied to a file by lv2apply, as the
+# README prints it, with HOME a folder of this run's own and the bundle from
+# the GCC build above.
+echo "== README LV2 commands"
+lv2copy=$(grep -m 1 '^mkdir -p ~/.lv2' README.md)
+lv2apply=$(grep -o -m 1 '`lv2apply [^`]*`' README.md | tr -d '`')
+[ -n "$lv2copy" ] && [ -n "$lv2apply" ] || {
+  echo "test-readme: README LV2 commands not found" >&2
+  exit 1
+}
+mkdir -p "$work/lv2/build" "$work/lv2/home"
+ln -s "$work/gcc/build" "$work/lv2/build/release"
+(
+  cd "$work/lv2"
+  "$work/gcc/build/korvane" demo >/dev/null
+  cp demo/drum-loop.wav song.wav
+  HOME=$work/lv2/home bash -euxc "$lv2copy"
+  # Only ~/.lv2, so that a bundle installed elsewhere cannot stand in.
+  LV2_PATH=$work/lv2/home/.lv2 HOME=$work/lv2/home bash -euxc "$lv2apply"
+  test -s song-korvane.wav
+)
+
 run_recipe clang clang clang++
 
 echo "== README Windows build (32-bit)"
