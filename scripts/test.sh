@@ -23,14 +23,23 @@ export KORVANE_WERROR=ON
 # shellcheck source=configure-and-build.sh
 . "$root/scripts/configure-and-build.sh"
 
-status=0
+# Runs one stage under its heading; a stage that fails is named again just
+# before the summary at the end, and the run then exits 1.
+failed=()
+stage() {
+  local title=$1
+  shift
+  echo "== $title"
+  "$@" || failed+=("$title")
+}
+
 # The 64-bit suite first; its summary is kept for the end of the run.
 x64_log=$(mktemp)
 trap 'rm -f "$x64_log"' EXIT
 configure_and_build x64
 echo "== 64-bit build"
 ctest --test-dir "$root/build/x64" -j"$jobs" --output-on-failure |
-  tee "$x64_log" || status=1
+  tee "$x64_log" || failed+=("64-bit build")
 
 configure_and_build x86
 configure_and_build sanitize
@@ -43,32 +52,30 @@ configure_and_build sanitize
 "$root/scripts/check-exports.sh" "$root/build/x86/korvane.so"
 # The LV2 bundle passes lv2_validate, lv2info lists its ports, and its
 # binary exports lv2_descriptor alone.
-echo "== The LV2 bundle"
-"$root/scripts/check-lv2.sh" "$root/build/x64/korvane.lv2" || status=1
-"$root/scripts/check-exports.sh" "$root/build/x86/korvane.lv2/korvane.so" \
-  lv2_descriptor || status=1
+stage "The LV2 bundle" "$root/scripts/check-lv2.sh" "$root/build/x64/korvane.lv2"
+stage "The 32-bit LV2 binary's exports" "$root/scripts/check-exports.sh" \
+  "$root/build/x86/korvane.lv2/korvane.so" lv2_descriptor
 
-echo "== 32-bit build"
-ctest --test-dir "$root/build/x86" -j"$jobs" --output-on-failure || status=1
-echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir "$root/build/sanitize" -j"$jobs" --output-on-failure || status=1
-echo "== Fuzzing the plug-in record"
-"$root/scripts/fuzz.sh" 60 || status=1
-echo "== The README's build commands, with GCC and Clang"
-"$root/scripts/test-readme.sh" || status=1
-echo "== Ardour hosting the 64-bit build"
-"$root/scripts/test-ardour.sh" "$root/build/x64/korvane.so" || status=1
-echo "== Audacity applying the 64-bit build to audio files"
-"$root/scripts/test-audacity.sh" "$root/build/x64/korvane.so" || status=1
-echo "== Ardour hosting the 64-bit LV2 bundle"
-"$root/scripts/test-ardour.sh" --lv2 "$root/build/x64/korvane.lv2" || status=1
-echo "== Audacity applying the 64-bit LV2 bundle to audio files"
-"$root/scripts/test-audacity.sh" --lv2 "$root/build/x64/korvane.lv2" || status=1
-echo "== Windows builds under Wine"
-"$root/scripts/test-windows.sh" || status=1
-echo "== LMMS hosting the 32-bit korvane.dll"
-"$root/scripts/test-lmms.sh" "$root/build/win32/korvane.dll" || status=1
+stage "32-bit build" ctest --test-dir "$root/build/x86" -j"$jobs" --output-on-failure
+stage "AddressSanitizer and UndefinedBehaviorSanitizer" \
+  env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir "$root/build/sanitize" -j"$jobs" --output-on-failure
+stage "Fuzzing the plug-in record" "$root/scripts/fuzz.sh" 60
+stage "The README's build commands, with GCC and Clang" "$root/scripts/test-readme.sh"
+stage "Ardour hosting the 64-bit build" \
+  "$root/scripts/test-ardour.sh" "$root/build/x64/korvane.so"
+stage "Audacity applying the 64-bit build to audio files" \
+  "$root/scripts/test-audacity.sh" "$root/build/x64/korvane.so"
+stage "Ardour hosting the 64-bit LV2 bundle" \
+  "$root/scripts/test-ardour.sh" --lv2 "$root/build/x64/korvane.lv2"
+stage "Audacity applying the 64-bit LV2 bundle to audio files" \
+  "$root/scripts/test-audacity.sh" --lv2 "$root/build/x64/korvane.lv2"
+stage "Windows builds under Wine" "$root/scripts/test-windows.sh"
+stage "LMMS hosting the 32-bit korvane.dll" \
+  "$root/scripts/test-lmms.sh" "$root/build/win32/korvane.dll"
+if ((${#failed[@]})); then
+  printf '== FAILED: %s\n' "${failed[@]}"
+fi
 echo "== 64-bit build (its suite ran first; the summary again)"
 sed -n '/tests passed, /,$p' "$x64_log"
-exit $status
+((${#failed[@]} == 0))
