@@ -122,31 +122,29 @@ TEST(AdoptionRace, ParameterCallsLandWhollyBeforeOrAfter) {
       adoption.prepare(e.effect);
       const myfx& f = e.object();
       const int32_t loop = myfxProbe::loopLength(f);
-      std::atomic<int> stage{0};
-      std::thread caller([&] {
-        pinToCore(1);
-        stage = 1;
-        // Timed on the adoption's first store: the loop or the rate
-        // changes before the settings are converted or scaled.
-        while (myfxProbe::loopLength(f) == loop &&
-               myfxProbe::sampleRateHz(f) == 44100 && stage < 2) {
-        }
-        for (int k = 0; k < 16; ++k) {
-          if (k == round % 2)
-            e->setParameter(e.effect, Param::kGrainOffset, kSet);
-          const float a = e->getParameter(e.effect, Param::kGrainOffset);
-          if (std::find(answers.begin(), answers.end(), a) == answers.end()) {
-            ++wrongAnswers;
-            break;
-          }
-        }
-      });
-      pinToCore(0);
-      while (stage < 1) {
-      }
-      adoption.adopt(e.effect);
-      stage = 2;
-      caller.join();
+      std::atomic<bool> adopted{false};
+      race(
+          [&] {
+            adoption.adopt(e.effect);
+            adopted = true;
+          },
+          [&] {
+            // Timed on the adoption's first store: the loop or the rate
+            // changes before the settings are converted or scaled.
+            while (myfxProbe::loopLength(f) == loop &&
+                   myfxProbe::sampleRateHz(f) == 44100 && !adopted) {
+            }
+            for (int k = 0; k < 16; ++k) {
+              if (k == round % 2)
+                e->setParameter(e.effect, Param::kGrainOffset, kSet);
+              const float a = e->getParameter(e.effect, Param::kGrainOffset);
+              if (std::find(answers.begin(), answers.end(), a) ==
+                  answers.end()) {
+                ++wrongAnswers;
+                break;
+              }
+            }
+          });
       const int32_t end = myfxProbe::state(f).grainOffset;
       if (std::find(ends.begin(), ends.end(), end) == ends.end()) ++wrongEnds;
     }
