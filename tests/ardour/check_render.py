@@ -29,14 +29,12 @@ another rate change it a tenth of a second or more away.
 
 With --lv2, V0..V10 are the LV2 bundle's port values ("bsize" in
 sixteenths, "tp" in semitones, "env" 1 to 6), and the render must also equal,
-bit for bit, `korvane render --tempo TEMPO` (the command-line host KORVANE
-with the VST 2 library LIBRARY) of the input at the session's rate with the
-same settings and the seed that korvane saved in the session's state (so
-that spreads repeat too), after as many frames of silence as Ardour ran korvane before
-the session's first frame: its export runs the plug-in a few blocks before
-it, and korvane's start clock counts those samples. The lead shows in the
-first grain, which comes on a start decision: it is searched among the
-leads up to MAX_LEAD that put that decision where Ardour's render has it.
+bit for bit, `korvane render --tempo TEMPO` (KORVANE with the VST 2 library
+LIBRARY) of the input with the same settings and the seed saved in the
+session's state, after the frames of silence that Ardour's export ran korvane
+before the session's first: that lead moves the first grain, which comes on
+a start decision, so only the leads up to MAX_LEAD that put it where
+Ardour's render has it are tried.
 Prints the measurements; exits non-zero on any failed check.
 """
 import math
@@ -63,13 +61,11 @@ MAX_LEAD = 16384  # frames of silence before the session's first, at most
 
 NAMES = ["bsize", "rec thrsh", "st rate", "st jitter", "pos", "pos jitter",
          "len", "len jitter", "tp", "p jitter", "env"]
+LV2 = None  # with --lv2: KORVANE, LIBRARY, SESSION_DIR, SESSION_NAME
 
 
 def single(x):
     return struct.unpack("<f", struct.pack("<f", x))[0]
-
-
-LV2 = False  # whether the values are the LV2 bundle's port values
 
 
 def loop_length(tempo, values, rate):
@@ -79,53 +75,37 @@ def loop_length(tempo, values, rate):
 
 
 def settings(values):
-    """`korvane render` options for the LV2 port values: the steps of
-    "bsize" and "tp" in their units, "env" as the VST 2 value that gives
-    its field, (env - 1) / 5, the others as they are."""
-    texts = [f"{values[0]:g}/16"] + [f"{v!r}" for v in values[1:]]
-    texts[8] = f"{values[8]:g}st"
+    """`korvane render` options for LV2 port values: "bsize" and "tp" in
+    their units, "env" as the VST 2 value of its field, the rest as is."""
+    texts = [repr(v) for v in values]
+    texts[0], texts[8] = f"{values[0]:g}/16", f"{values[8]:g}st"
     texts[10] = repr((values[10] - 1) / 5)
     return [f"--set={name}={text}" for name, text in zip(NAMES, texts)]
 
 
 def saved_seed(session_dir, session_name):
-    """The seed in the LV2 state that Ardour saved for korvane: the state
-    folder that the session names, in the plug-in's folder of the session."""
+    """The seed in the state that the saved session names for korvane."""
     root = ET.parse(os.path.join(session_dir, session_name + ".ardour"))
-    for processor in root.iter("Processor"):
-        state = processor.find("lv2")
-        if processor.get("unique-id") == "urn:zvk:korvane" and state is not None:
-            path = os.path.join(session_dir, "plugins", processor.get("id"),
-                                state.get("state-dir"), "state.ttl")
-            with open(path) as source:
-                found = re.search(r'<urn:zvk:korvane:seed> "(\d+)"',
-                                  source.read())
-            return int(found.group(1)) if found else None
-    return None
+    processor = root.find(".//Processor[@unique-id='urn:zvk:korvane']")
+    if processor is None or processor.find("lv2") is None:
+        return None
+    with open(os.path.join(session_dir, "plugins", processor.get("id"),
+                           processor.find("lv2").get("state-dir"),
+                           "state.ttl")) as source:
+        found = re.search(r'<urn:zvk:korvane:seed> "(\d+)"', source.read())
+    return int(found.group(1)) if found else None
 
 
-def korvane_render(korvane, library, source, rate, tempo, values, seed,
-                   lead, folder):
-    """korvane render of the input after `lead` frames of silence, those
-    frames dropped."""
-    padded = os.path.join(folder, "input.wav")
-    rendered = os.path.join(folder, "render.wav")
-    floatwav.write(padded, [[0.0] * lead + list(c) for c in source], rate)
-    subprocess.run([korvane, "render", padded, rendered, "--tempo",
-                    f"{tempo:g}", "--seed", str(seed), "--plugin", library,
-                    "--quiet"] + settings(values), check=True)
-    return [c[lead:] for c in floatwav.read(rendered)[0]]
-
-
-def onset_of(channels, start=0):
-    return next((n for n in range(start, len(channels[0]))
+def onset_of(channels, start=0, end=sys.maxsize):
+    """The first frame from `start` on, before `end`, that is not silent."""
+    return next((n for n in range(start, min(end, len(channels[0])))
                  if any(c[n] != 0.0 for c in channels)), None)
 
 
-def check_reference(label, render, source, rate, tempo, values, korvane,
-                    library, session, check):
+def check_reference(label, render, source, rate, tempo, values, check):
     """The render equals korvane render after the lead Ardour ran. The
     start decisions come at a fixed interval: "st jitter" must be 0."""
+    korvane, library, *session = LV2
     seed = saved_seed(*session)
     print(f"{label}: korvane's seed in the saved session: {seed}")
     if not check(seed is not None, "the session's state holds the seed"):
@@ -133,27 +113,33 @@ def check_reference(label, render, source, rate, tempo, values, korvane,
     _, interval, _ = korvane_counts(loop_length(tempo, values, rate), values)
     period = interval + interval // 2  # start decisions without jitter
     with tempfile.TemporaryDirectory() as folder:
-        plain = korvane_render(korvane, library, source, rate, tempo,
-                               values, seed, 0, folder)
-        got, want = onset_of(render), onset_of(plain)
-        if not check(got is not None and want is not None,
-                     "both renders sound"):
-            return
-        leads = range((want - got) % period, MAX_LEAD + 1, period)
-        for lead in leads:
-            reference = korvane_render(korvane, library, source, rate, tempo,
-                                       values, seed, lead, folder)
-            if all(a.tobytes() == b.tobytes()
-                   for a, b in zip(render, reference)):
-                print(f"{label}: equals korvane render --tempo {tempo:g} of "
-                      f"the input after {lead} frames of silence, sample for "
-                      f"sample ({' '.join(settings(values))})")
-                return
+        def reference(lead):
+            """korvane render after `lead` frames of silence, those dropped."""
+            padded = os.path.join(folder, "input.wav")
+            rendered = os.path.join(folder, "render.wav")
+            floatwav.write(padded, [[0.0] * lead + list(c) for c in source],
+                           rate)
+            subprocess.run([korvane, "render", padded, rendered, "--tempo",
+                            f"{tempo:g}", "--seed", str(seed), "--plugin",
+                            library, "--quiet"] + settings(values), check=True)
+            return [c[lead:] for c in floatwav.read(rendered)[0]]
+
+        got, want = onset_of(render), onset_of(reference(0))
+        leads = range(0) if got is None or want is None else \
+            range((want - got) % period, MAX_LEAD + 1, period)
+        lead = next((n for n in leads if all(
+            a.tobytes() == b.tobytes() for a, b in zip(render, reference(n)))),
+            None)
+    if lead is None:
         print(f"{label}: korvane render --tempo {tempo:g} first sounds at "
-              f"frame {want}; after none of {len(leads)} leads of silence "
-              f"({', '.join(map(str, leads))} frames) does it equal the "
-              "render")
-        check(False, "equals korvane render with the same settings")
+              f"frame {want}, Ardour's at {got}; after none of {len(leads)} "
+              f"leads of silence ({', '.join(map(str, leads))} frames) does "
+              "it equal the render")
+    else:
+        print(f"{label}: equals korvane render --tempo {tempo:g} of the "
+              f"input after {lead} frames of silence, sample for sample "
+              f"({' '.join(settings(values))})")
+    check(lead is not None, "equals korvane render with the same settings")
 
 
 def korvane_counts(loop, values):
@@ -221,16 +207,13 @@ def check_switch(label, render, source, rate, tempo, values, first_move,
 
 def main():
     global LV2
-    args = sys.argv[1:]
-    if args[0] == "--lv2":
-        LV2 = True
-        korvane, library = args[1:3]
-        session = args[3:5]
-        args = args[5:]
-    input_path, render_path, label = args[0:3]
-    tempo = float(args[3])
-    values = [float(v) for v in args[4:15]]
-    switch_seconds = float(args[15]) if len(args) > 15 else None
+    if sys.argv[1] == "--lv2":
+        LV2 = sys.argv[2:6]
+        del sys.argv[1:6]
+    input_path, render_path, label = sys.argv[1:4]
+    tempo = float(sys.argv[4])
+    values = [float(v) for v in sys.argv[5:16]]
+    switch_seconds = float(sys.argv[16]) if len(sys.argv) > 16 else None
     source, source_rate = floatwav.read(input_path)
     render, rate = floatwav.read(render_path)
     failures = []
@@ -287,8 +270,7 @@ def main():
             check(early == 0.0,
                   f"channel {index} silent until the capture reaches \"pos\"")
 
-    onset = next((n for n in range(first_move, end)
-                  if any(c[n] != 0.0 for c in render)), None)
+    onset = onset_of(render, first_move, end)
     print(f"{label}: first sound at frame {onset} (the capture reaches "
           f"\"pos\" at frame {earliest})")
     check(onset is not None and onset >= earliest,
@@ -303,8 +285,7 @@ def main():
                      int(switch_seconds * rate), end, check)
 
     if LV2 and finite:
-        check_reference(label, render, source, rate, tempo, values, korvane,
-                        library, session, check)
+        check_reference(label, render, source, rate, tempo, values, check)
 
     for what in failures:
         print(f"FAIL: {label}: {what}")

@@ -37,13 +37,10 @@ turn, as over one long input. Prints what it measured and
 a line "korvane-audacity: NAME PASS" or "FAIL" per check; exits non-zero
 when any check fails.
 
-With --lv2, `run` and `compare` do the checks of the LV2 bundle instead
-(LV2_CHECKS): Audacity loads korvane.lv2, which logs nothing, and takes the
-chosen settings as an LV2 preset (`Use_Preset`), which `presets` writes into
-the bundle BUNDLE, the test's own. korvane render gets the same settings as
-the VST 2 values that give the same fields; Audacity's blocks are of 8192
-frames, which the VST 2 checks read from the stand-in's log, and korvane
-gives the same samples for any block size.
+With --lv2, `run` and `compare` do the same checks with the LV2 bundle,
+but for the stand-in's at defaults: Audacity applies korvane.lv2, which logs
+nothing, in blocks of 8192 frames, and takes the chosen settings as the LV2
+preset that `presets` writes into the bundle BUNDLE, the test's own.
 """
 import os
 import re
@@ -62,34 +59,14 @@ REAL = "Korvane"  # the scripting commands of the two libraries
 STAND_IN = "KorvaneStand-in"
 PROJECT = "project.aup3"
 
-# The chosen settings, normalised, in the format of `korvane render
-# --params`; every spread at 0, so that the seed (which Audacity never sends)
-# does not matter.
-SETTINGS = """\
-bsize = 0.1
-rec thrsh = 0.05
-st rate = 0.3
-st jitter = 0
-pos = 0.5
-pos jitter = 0
-len = 0.5
-len jitter = 0
-tp = 0.75
-p jitter = 0
-env = 0.4
-"""
-
-# The same settings as the LV2 bundle's port values: 7 sixteenths, 12
-# semitones, an envelope peak of 3. `korvane render` gets the steps in their
-# units and "env" as its VST 2 value, (env - 1) / 5, the others as they are.
-LV2_SETTINGS = [("bsize", 7), ("rec_thrsh", 0.05), ("st_rate", 0.3),
-                ("st_jitter", 0), ("pos", 0.5), ("pos_jitter", 0),
-                ("len", 0.5), ("len_jitter", 0), ("tp", 12), ("p_jitter", 0),
-                ("env", 3)]
-LV2_RENDER_SETTINGS = [("bsize", "7/16"), ("tp", "12st"), ("env", "0.4")] + [
-    (name, str(value)) for name, value in LV2_SETTINGS
-    if name not in ("bsize", "tp", "env")]
-LV2_URI = "urn:zvk:korvane"
+# The chosen settings: the normalised values that the stand-in sets and
+# `korvane render --params` takes, and the LV2 port values that give the same
+# fields (7 sixteenths, 12 semitones, an envelope peak of 3). Every spread is
+# 0, so that the seed (which Audacity never sends) does not matter.
+SETTINGS = [("bsize", 0.1, 7), ("rec thrsh", 0.05, 0.05),
+            ("st rate", 0.3, 0.3), ("st jitter", 0, 0), ("pos", 0.5, 0.5),
+            ("pos jitter", 0, 0), ("len", 0.5, 0.5), ("len jitter", 0, 0),
+            ("tp", 0.75, 12), ("p jitter", 0, 0), ("env", 0.4, 3)]
 PRESET = "korvane test settings"
 LV2_BLOCK = 8192  # Audacity's processing block
 
@@ -103,14 +80,14 @@ STEREO_48K = "stereo-48000.wav"
 # the input in it; saves: the project it saves at its end; tracks: how many
 # tracks holding the input one application runs over; trace: for korvane.so
 # itself, which logs nothing, the stand-in's check that Audacity called the
-# same way; arguments: those of the scripting command.
+# same way.
 Check = namedtuple("Check", "name session effect input channels passes "
-                   "settings opens saves what tracks trace arguments",
-                   defaults=(1, None, ""))
+                   "settings opens saves what tracks trace",
+                   defaults=(1, None))
 Opens = namedtuple("Opens", "project passes")
 CHECKS = [
     Check("defaults", "main", REAL, STEREO, 2, 1, False, None, None,
-          "korvane.so itself, with nothing but Audacity's own write-back",
+          "korvane.so itself at its defaults",
           trace="defaults-traced"),
     Check("defaults-traced", "main", STAND_IN, STEREO, 2, 1, False, None,
           None, "the same through the stand-in, which sets nothing and logs"),
@@ -136,57 +113,26 @@ CHECKS = [
           "the saved project reopened in a new Audacity, applied again"),
 ]
 
-# The LV2 bundle's checks: its defaults, and the chosen settings through the
-# preset, at 44.1 kHz, on a 48 kHz track, on a mono track, applied twice, to
-# two tracks in one application, in a project saved, reopened and applied
-# again.
-PRESET_ARGUMENT = f'Use_Preset="Factory Preset:{PRESET}"'
-LV2_CHECKS = [
-    Check("lv2-defaults", "main", REAL, STEREO, 2, 1, False, None, None,
-          "korvane.lv2 at its port defaults"),
-    Check("lv2-rate-48000-defaults", "main", REAL, STEREO_48K, 2, 1, False,
-          None, None, "korvane.lv2 at its defaults on a 48 kHz track"),
-    Check("lv2-rate-48000", "main", REAL, STEREO_48K, 2, 1, True, None,
-          None, "the chosen settings, given as a preset, on a 48 kHz track",
-          arguments=PRESET_ARGUMENT),
-    Check("lv2-mono", "main", REAL, MONO, 1, 1, True, None, None,
-          "the chosen settings on a mono track", arguments=PRESET_ARGUMENT),
-    Check("lv2-applied-twice", "main", REAL, STEREO, 2, 2, True, None,
-          None, "the chosen settings, the effect applied twice",
-          arguments=PRESET_ARGUMENT),
-    Check("lv2-two-tracks", "main", REAL, STEREO, 2, 1, True, None, None,
-          "the chosen settings, one application to two tracks of the same "
-          "input", tracks=2, arguments=PRESET_ARGUMENT),
-    Check("lv2-settings", "main", REAL, STEREO, 2, 1, True, None, PROJECT,
-          "the chosen settings; the project is then saved and Audacity "
-          "closed", arguments=PRESET_ARGUMENT),
-    Check("lv2-reopened", "reopen", REAL, STEREO, 2, 1, True,
-          Opens(PROJECT, 1), None, "the saved project reopened in a new "
-          "Audacity, applied again", arguments=PRESET_ARGUMENT),
-]
 LV2 = False  # whether the checks are the LV2 bundle's
 
 
-def checks():
-    return LV2_CHECKS if LV2 else CHECKS
-
-
 def write_presets(bundle):
-    """An LV2 preset of the chosen settings for korvane, in its own bundle:
-    a manifest naming it and a file with its port values."""
+    """The chosen settings as an LV2 preset for korvane, in a bundle of its
+    own: a manifest naming it and a file with its port values."""
     os.makedirs(bundle, exist_ok=True)
-    prefixes = ("@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
-                "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
-                "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n")
-    preset = f"<{LV2_URI}:test-settings> a pset:Preset ;\n"
-    with open(os.path.join(bundle, "manifest.ttl"), "w") as out:
-        out.write(prefixes + preset + f"  lv2:appliesTo <{LV2_URI}> ;\n"
-                  "  rdfs:seeAlso <settings.ttl> .\n")
-    ports = " ,\n".join(f'    [ lv2:symbol "{name}" ; pset:value '
-                        f'{float(value)!r} ]' for name, value in LV2_SETTINGS)
-    with open(os.path.join(bundle, "settings.ttl"), "w") as out:
-        out.write(prefixes + preset + f"  lv2:appliesTo <{LV2_URI}> ;\n"
-                  f'  rdfs:label "{PRESET}" ;\n  lv2:port\n{ports} .\n')
+    head = ("@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+            "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+            "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n"
+            "<urn:zvk:korvane:test-settings> a pset:Preset ;\n"
+            "  lv2:appliesTo <urn:zvk:korvane> ;\n")
+    ports = " ,\n".join(f'    [ lv2:symbol "{name.replace(" ", "_")}" ; '
+                        f"pset:value {float(port)!r} ]"
+                        for name, _, port in SETTINGS)
+    for name, body in [("manifest.ttl", "  rdfs:seeAlso <settings.ttl> .\n"),
+                       ("settings.ttl", f'  rdfs:label "{PRESET}" ;\n'
+                        f"  lv2:port\n{ports} .\n")]:
+        with open(os.path.join(bundle, name), "w") as out:
+            out.write(head + body)
     print(f"preset \"{PRESET}\": {bundle}")
 
 
@@ -205,7 +151,9 @@ def commands(work, check, last):
         start = [f"OpenProject2: Filename={project}"]
     else:
         start = [f"Import2: Filename={os.path.join(work, check.input)}"]
-    effect = f"{check.effect}: {check.arguments}".rstrip()
+    effect = f"{check.effect}:"
+    if LV2 and check.settings:
+        effect += f' Use_Preset="Factory Preset:{PRESET}"'
     apply = ["SelectAll:"] + [effect] * check.passes
     export = []
     for track in range(1, check.tracks + 1):
@@ -280,14 +228,14 @@ def probe(uid, seconds):
 
 def write_settings(path):
     with open(path, "w") as out:
-        out.write(SETTINGS)
+        out.writelines(f"{name} = {value:g}\n" for name, value, _ in SETTINGS)
 
 
 def run_session(session, uid, work):
     log = os.path.join(work, "standin.log")
     values = os.path.join(work, "values")
-    session_checks = [check for check in checks() if check.session == session]
-    for check in session_checks:
+    checks = [check for check in CHECKS if check.session == session]
+    for check in checks:
         if check.settings:
             write_settings(values)
         elif os.path.exists(values):
@@ -295,7 +243,7 @@ def run_session(session, uid, work):
         with open(log, "a") as out:
             out.write(f"== check {check.name}\n")
         print(f"== {check.name}: {check.what}", flush=True)
-        last = check is session_checks[-1]
+        last = check is checks[-1]
         if script_pipe.main_with([uid] + commands(work, check, last)) != 0:
             print(f"korvane-audacity: {check.name} FAIL (Audacity did not "
                   "carry out a command)")
@@ -405,14 +353,12 @@ def reference(work, korvane, library, check, block, track, rate=None):
     source = f"{stem}-input.wav"
     floatwav.write(source, [channel * track for channel in channels],
                    rate or own_rate)
-    values = None
-    sets = LV2_RENDER_SETTINGS if LV2 and check.settings else ()
-    if check.settings and not LV2:
-        values = os.path.join(work, "settings.params")
+    values = os.path.join(work, "settings.params") if check.settings else None
+    if values:
         write_settings(values)
     for number in range(1, all_passes(check) + 1):
         target = f"{stem}-{number}.wav"
-        korvane_render(korvane, library, source, target, block, values, sets)
+        korvane_render(korvane, library, source, target, block, values)
         source = target
     rendered, _ = floatwav.read(source)
     floatwav.write(source, [channel[-frames:] for channel in rendered],
@@ -497,7 +443,7 @@ def check_one(work, korvane, library, found, check):
                 print(f"  Audacity's writes before track {number + 1}: "
                       f"{writes}")
             if check.settings:
-                note(len(run.sets) == len(SETTINGS.splitlines()),
+                note(len(run.sets) == len(SETTINGS),
                      f"the stand-in set {len(run.sets)} values after "
                      "them, before the first sample")
     if block is None or missing:
@@ -519,7 +465,7 @@ def check_one(work, korvane, library, found, check):
 def compare(work, korvane, library):
     found = applications(work)
     failures = []
-    for check in checks():
+    for check in CHECKS:
         print(f"== {check.name}: {check.what}")
         ok = check_one(work, korvane, library, found, check)
         if not ok:
@@ -559,11 +505,17 @@ def explain(work, korvane, library, found, check, block, got, runs):
 
 
 def main():
-    global LV2
+    global LV2, CHECKS
     command, args = sys.argv[1], sys.argv[2:]
     if command == "--lv2":
-        LV2 = True
-        command, args = args[0], args[1:]
+        # korvane.so's checks, those of korvane.lv2 itself, but for the
+        # stand-in's at defaults, there to trace korvane.so's calls.
+        LV2, command, args = True, args[0], args[1:]
+        CHECKS = [check._replace(name="lv2-" + check.name, effect=REAL,
+                                 trace=None, what=check.what.replace(
+                                     "korvane.so", "korvane.lv2"))
+                  for check in CHECKS
+                  if check.effect == REAL or check.settings]
     if command == "presets":
         write_presets(*args)
         return 0
