@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -43,15 +45,13 @@ std::vector<std::string> CliTest::files() const {
   return names;
 }
 
-CliResult CliTest::run(
-    const std::vector<std::string>& args,
-    const std::vector<std::pair<std::string, std::string>>& environment) const {
+CliResult CliTest::run(const std::vector<std::string>& args,
+                       const Environment& environment) const {
   return finish(start(args, environment));
 }
 
-pid_t CliTest::start(
-    const std::vector<std::string>& args,
-    const std::vector<std::pair<std::string, std::string>>& environment) const {
+pid_t CliTest::start(const std::vector<std::string>& args,
+                     const Environment& environment) const {
   std::vector<std::string> argStrings = launcher_;
   argStrings.push_back(tool_);
   argStrings.insert(argStrings.end(), args.begin(), args.end());
@@ -134,8 +134,15 @@ CliResult CliTest::finish(pid_t pid) const {
   return result;
 }
 
-std::vector<std::pair<std::string, std::string>> faultyCalls(
-    const std::string& name, const std::string& value) {
+void CliTest::awaitLog(const std::string& word) const {
+  for (int wait = 0; wait < 1000; ++wait) {
+    if (readText(path("log.txt")).find(word) != std::string::npos) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "the plug-in never logged " << word;
+}
+
+Environment faultyCalls(const std::string& name, const std::string& value) {
   // AddressSanitizer's runtime wants to be loaded first, and is not.
   const char* asan = std::getenv("ASAN_OPTIONS");
   return {{"LD_PRELOAD", FAULTY_CALLS_PATH},

@@ -9,6 +9,9 @@
 #include <utility>
 #include <vector>
 
+// Environment variables, as NAME and VALUE.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
 struct CliResult {
   int exitCode = -1;
   std::string out;
@@ -29,14 +32,14 @@ class CliTest : public ::testing::Test {
   // Runs the tool with `args`, from the scratch directory, with the given
   // environment variables in place of inherited ones of the same names.
   CliResult run(const std::vector<std::string>& args,
-                const std::vector<std::pair<std::string, std::string>>&
-                    environment = {}) const;
+                const Environment& environment = {}) const;
   // The same in two steps: start the tool, and later wait for it. The exit
   // code of a tool killed by a signal is -1.
   pid_t start(const std::vector<std::string>& args,
-              const std::vector<std::pair<std::string, std::string>>&
-                  environment = {}) const;
+              const Environment& environment = {}) const;
   CliResult finish(pid_t pid) const;
+  // Waits until log.txt (the tiny plug-in's log, by TINYFX_LOG) holds `word`.
+  void awaitLog(const std::string& word) const;
 
   std::string dir_;
   // Applied to the tools started from now on: the size limit of the files
@@ -56,8 +59,7 @@ class CliTest : public ::testing::Test {
 
 // The environment that preloads the faulty calls library (faultyCalls.cpp)
 // into the tool, with its setting `name`=`value`.
-std::vector<std::pair<std::string, std::string>> faultyCalls(
-    const std::string& name, const std::string& value);
+Environment faultyCalls(const std::string& name, const std::string& value);
 
 std::string readText(const std::string& path);
 void writeText(const std::string& path, const std::string& text);

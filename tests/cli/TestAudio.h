@@ -17,6 +17,12 @@ struct Audio {
   }
 };
 
+// A file name and the format it is written in or expected to have.
+struct NamedFormat {
+  const char* name;
+  int format;
+};
+
 // Repeatable test signal: a sine with a click every 1000 frames (the clicks
 // trigger korvane's capture), a little different on each channel.
 Audio testSignal(int channels, int sampleRate, int64_t frames,

@@ -141,14 +141,19 @@ TEST_F(CommandLine, VersionAndHelp) {
   for (const char* command : {"info", "render", "demo", "help"}) {
     EXPECT_NE(help.out.find(command), std::string::npos) << help.out;
   }
-  const CliResult render = run({"help", "render"});
-  EXPECT_EQ(render.exitCode, 0);
-  EXPECT_NE(render.out.find("Usage: korvane render [OPTIONS] IN OUT"),
-            std::string::npos)
-      << render.out;
-  for (const char* option :
-       {"--seed", "--quiet", "--bits", "--no-delay-compensation"}) {
-    EXPECT_NE(render.out.find(option), std::string::npos) << render.out;
+  // A command's help, by either way of asking, names the tool.
+  for (const std::vector<std::string>& asked :
+       {std::vector<std::string>{"help", "render"}, {"render", "--help"}}) {
+    const CliResult render = run(asked);
+    EXPECT_EQ(render.exitCode, 0);
+    EXPECT_NE(render.out.find("Usage: korvane render [OPTIONS] IN OUT"),
+              std::string::npos)
+        << render.out;
+    for (const char* option :
+         {"--seed", "--quiet", "--bits", "--no-delay-compensation",
+          "--set NAME=VALUE  "}) {
+      EXPECT_NE(render.out.find(option), std::string::npos) << render.out;
+    }
   }
   EXPECT_EQ(run({"help", "rendr"}).err,
             "korvane: unknown command 'rendr'; did you mean 'render'? "

@@ -10,8 +10,6 @@
 
 namespace {
 
-using Environment = std::vector<std::pair<std::string, std::string>>;
-
 class Host : public CliTest {
  protected:
   CliResult render(std::vector<std::string> args, Environment environment) {

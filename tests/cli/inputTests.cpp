@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 
 #include "CliRun.h"
@@ -99,10 +98,7 @@ TEST_F(Input, ExtensionsKorvaneCannotWriteAreUsageErrors) {
 // (MP3's best), and --quality from the smallest file to the best.
 TEST_F(Input, LossyFormatsTakeAQuality) {
   writeAudio(path("in48.wav"), testSignal(2, 48000, 48000));
-  const struct {
-    const char* out;
-    int format;
-  } cases[] = {
+  const NamedFormat cases[] = {
       {"out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
       {"out.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},
       {"out.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
@@ -110,20 +106,18 @@ TEST_F(Input, LossyFormatsTakeAQuality) {
   for (const auto& c : cases) {
     std::vector<std::uintmax_t> sizes;
     for (const char* quality : {"0", "", "1"}) {
-      std::vector<std::string> args = {"in48.wav", c.out};
+      std::vector<std::string> args = {"in48.wav", c.name};
       if (quality[0] != '\0') args.insert(args.end(), {"--quality", quality});
       const CliResult r = tiny(args);
       if (r.err.find("cannot write .") != std::string::npos) break;
-      ASSERT_EQ(r.exitCode, 0) << c.out << ": " << r.err;
-      EXPECT_EQ(readAudio(path(c.out)).format, c.format) << c.out;
-      sizes.push_back(fs::file_size(path(c.out)));
+      ASSERT_EQ(r.exitCode, 0) << c.name << ": " << r.err;
+      EXPECT_EQ(readAudio(path(c.name)).format, c.format) << c.name;
+      sizes.push_back(fs::file_size(path(c.name)));
     }
     if (sizes.size() < 3) continue;
-    EXPECT_LT(sizes[0], sizes[1]) << c.out;
-    EXPECT_LE(sizes[1], sizes[2]) << c.out;
-    if (c.format == cases[2].format) {
-      EXPECT_EQ(sizes[1], sizes[2]);
-    }
+    EXPECT_LT(sizes[0], sizes[1]) << c.name;
+    // Only MP3's default is its best.
+    EXPECT_EQ(sizes[1] < sizes[2], c.format != cases[2].format) << c.name;
   }
 }
 
@@ -239,54 +233,46 @@ TEST_F(Input, DamagedInputIsRenderedAsFarAsItDecodesWithAWarning) {
              testSignal(2, 44100, 40000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
   writeAudio(path("empty.wav"),
              Audio{2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, {}});
-  const auto flacBytes = fs::file_size(path("full.flac"));
+  const auto cut = [this](const char* from, const char* to, uintmax_t bytes) {
+    fs::copy_file(path(from), path(to));
+    fs::resize_file(path(to), bytes);
+  };
+  // The 44-byte header and the first 5000 frames of 4 bytes.
+  cut("full.wav", "cut.wav", 44 + 5000 * 4);
+  cut("full.flac", "half.flac", fs::file_size(path("full.flac")) / 2);
+  cut("full.flac", "stub.flac", 200);
   const struct {
     const char* name;
-    const char* from;        // the file it is cut from or spoilt in
-    std::uintmax_t cutAt;    // its length in bytes; 0: as it is
-    std::uintmax_t spoilAt;  // 64 bytes overwritten there; 0: none
     int exitCode;
+    int64_t frames;       // of OUT; -1: as many as the warning counts
     const char* message;  // stderr, with %d for the frames of OUT
   } cases[] = {
-      // The 44-byte header and the first 5000 frames of 4 bytes.
-      {"cut.wav", "full.wav", 44 + 5000 * 4, 0, 0,
+      {"cut.wav", 0, 5000,
        "korvane: warning: IN cut.wav is shorter than its header says "
        "(truncated?); read %d frames\n"},
-      {"half.flac", "full.flac", flacBytes / 2, 0, 0,
+      {"half.flac", 0, -1,
        "korvane: warning: IN half.flac is damaged: it stops decoding after "
        "%d frames (flac decoder lost sync); rendered the frames read\n"},
-      {"spoilt.flac", "full.flac", 0, flacBytes / 2, 0,
-       "korvane: warning: IN spoilt.flac is damaged: it stops decoding after "
-       "%d frames (unknown error in flac decoder); rendered the frames "
-       "read\n"},
-      {"stub.flac", "full.flac", 200, 0, 1,
+      {"stub.flac", 1, -1,
        "korvane: error reading IN stub.flac: flac decoder lost sync\n"},
-      {"empty.wav", "empty.wav", 0, 0, 0,
+      {"empty.wav", 0, 0,
        "korvane: warning: IN empty.wav holds no audio (0 frames), so OUT "
        "out.wav is empty\n"},
+      {"full.wav", 0, 10000, ""},
+      {"full.flac", 0, 40000, ""},
   };
   for (const auto& c : cases) {
-    if (std::string(c.name) != c.from) {
-      fs::copy_file(path(c.from), path(c.name));
-    }
-    if (c.cutAt > 0) fs::resize_file(path(c.name), c.cutAt);
-    if (c.spoilAt > 0) {
-      std::fstream file(path(c.name), std::ios::in | std::ios::out);
-      file.seekp(static_cast<std::streamoff>(c.spoilAt));
-      file << std::string(64, 'X');
-    }
     fs::remove(path("out.wav"));
     const CliResult r = tiny({c.name, "out.wav"});
     EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
+    EXPECT_EQ(fs::exists(path("out.wav")), c.exitCode == 0) << c.name;
     const int64_t frames =
         c.exitCode == 0 ? readAudio(path("out.wav")).frames() : -1;
+    EXPECT_EQ(frames, c.frames < 0 ? frames : c.frames) << c.name;
     char message[512];
     std::snprintf(message, sizeof message, c.message, static_cast<int>(frames));
     EXPECT_EQ(r.err, message) << c.name;
-    EXPECT_EQ(fs::exists(path("out.wav")), c.exitCode == 0) << c.name;
   }
-  EXPECT_EQ(tiny({"full.flac", "out.wav"}).err, "");
-  EXPECT_EQ(readAudio(path("out.wav")).frames(), 40000);
 }
 
 }  // namespace

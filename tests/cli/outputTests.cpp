@@ -8,9 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "CliRun.h"
 #include "TestAudio.h"
@@ -123,8 +121,7 @@ TEST_F(Output, ASignalOrAKillLeavesNothingNewAndOutAsItWas) {
       if (!unnamed && signal == SIGKILL) continue;
       writeText(path("out.wav"), "keep me");
       auto environment =
-          unnamed ? std::vector<std::pair<std::string, std::string>>{}
-                  : faultyCalls("FAULTY_NO_TMPFILE", "1");
+          unnamed ? Environment{} : faultyCalls("FAULTY_NO_TMPFILE", "1");
       environment.insert(environment.end(), {{"TINYFX_HANG_AFTER", "70000"},
                                              {"TINYFX_LOG", path("log.txt")}});
       // Eight blocks fill the first chunk, which is written before the
@@ -133,16 +130,7 @@ TEST_F(Output, ASignalOrAKillLeavesNothingNewAndOutAsItWas) {
                                TINYFX_PATH, "--block", "8192"},
                               environment);
       ASSERT_GT(pid, 0);
-      for (int wait = 0; wait < 1000; ++wait) {
-        const std::string log = readText(path("log.txt"));
-        std::size_t blocks = 0;
-        for (std::size_t at = 0;
-             (at = log.find("replacing", at)) != std::string::npos; ++at) {
-          ++blocks;
-        }
-        if (blocks == 9) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
+      awaitLog("hang");
       EXPECT_EQ(files().size(), unnamed ? 4u : 5u) << "the named temporary";
       kill(pid, signal);
       const CliResult r = finish(pid);

@@ -82,10 +82,7 @@ TEST_F(KorvaneRender, OutputFormatFollowsTheExtensionElseTheInput) {
   // (An extension korvane does not write is an error: see inputTests.)
   writeAudio(path("in.wav"),
              testSignal(2, 44100, 5000, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
-  const struct {
-    const char* name;
-    int format;
-  } cases[] = {
+  const NamedFormat cases[] = {
       {"out.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
       {"out.AIFF", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
       {"out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},

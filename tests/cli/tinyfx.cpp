@@ -8,9 +8,8 @@
 //   TINYFX_DELAY      reports and applies a delay of that many samples
 //   TINYFX_NULL_SLOT  "get" or "set": that parameter routine is null
 //   TINYFX_LONG_TEXTS writes texts of that many characters
-//   TINYFX_HANG       never returns from processing
-//   TINYFX_HANG_AFTER never returns from processing once that many frames
-//                     have been processed
+//   TINYFX_HANG       logs "hang" and never returns from processing
+//   TINYFX_HANG_AFTER the same, once that many frames have been processed
 //   TINYFX_BAD_RECORD `main` answers an address that is no record: "low"
 //                     (inside the first page), "odd" (misaligned) or
 //                     "unmapped" (a page that is not mapped)
@@ -135,8 +134,9 @@ void logTempo(TinyFx& fx) {
 template <bool Accumulate>
 void run(AEffect* e, float** in, float** out, int32_t frames) {
   TinyFx& fx = *self(e);
-  while (fx.hang || (fx.hangAfter >= 0 && fx.processed >= fx.hangAfter)) {
-    pause();
+  if (fx.hang || (fx.hangAfter >= 0 && fx.processed >= fx.hangAfter)) {
+    log("hang");
+    for (;;) pause();
   }
   fx.processed += frames;
   logTempo(fx);
