@@ -2,12 +2,6 @@
 // korvane.lv2 give the same samples, bit for bit, for one scripted session;
 // bad LV2 input is handled as the VST 2 face handles the like, and `run`
 // allocates nothing.
-// GCC 12 at -O3 takes the byte vectors of the brace-initialised cases below
-// for uninitialised where their temporaries are destroyed: a false positive
-// of -Wmaybe-uninitialized that would stop a Release build with -Werror.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <lv2/atom/atom.h>
